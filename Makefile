@@ -1,0 +1,31 @@
+# make run | make test | make test-asan | make bench
+LOCK := flock /tmp/tunabel-build.lock
+
+.PHONY: deps build run test test-asan bench format clean
+
+deps:
+	bash scripts/install-deps.sh
+
+build: deps
+	@test -f build/release/build.ninja || cmake --preset release
+	$(LOCK) cmake --build --preset release
+
+run: build
+	./build/release/tunabel
+
+test: build
+	ctest --preset release
+
+test-asan: deps
+	@test -f build/asan/build.ninja || cmake --preset asan
+	$(LOCK) cmake --build --preset asan
+	ctest --preset asan
+
+bench: build
+	bash bench/run.sh build/release
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QColor>
+#include <QComboBox>
+#include <QListView>
+#include <QListWidget>
+#include <QStringList>
+
+// The playable types of the file list, matched without regard to case.
+inline constexpr const char *kFilePattern = "*.mp3;*.wav;*.au;*.aiff;*.mp2;*.aif;*.aifc;*.mid;*.mpg;*.mpeg";
+
+// Names of the regular files of `folder` matching a pattern like the one
+// above, sorted alphabetically without regard to case. Reads the folder
+// with readdir: no per-file stat unless the file system gives no type.
+QStringList ListMatchingFiles(const QString &folder, const QString &pattern);
+
+// The mounted volumes, root first.
+class DriveListBox : public QComboBox {
+    Q_OBJECT
+public:
+    explicit DriveListBox(QWidget *parent = nullptr);
+    // The mount point of the current drive.
+    QString Drive() const;
+    // Selects the volume that holds `path`; false when none does.
+    bool setDrive(const QString &path);
+    void Refresh();
+    void setColors(const QColor &back, const QColor &text);
+
+signals:
+    void Change();
+
+private:
+    QStringList m_roots;
+    bool m_quiet = false;
+};
+
+// The current folder with its ancestors above it and its subfolders below.
+class DirListBox : public QListWidget {
+    Q_OBJECT
+public:
+    explicit DirListBox(QWidget *parent = nullptr);
+    QString Path() const { return m_path; }
+    // False (and nothing changes) when the folder does not exist or cannot
+    // be read; otherwise Change follows, whoever set it.
+    bool setPath(const QString &path);
+    void Refresh();
+    void setColors(const QColor &back, const QColor &text);
+
+signals:
+    void Change();
+    void MouseDown(int Button, int Shift, float X, float Y);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    void fill();
+    QString m_path;
+};
+
+class FileListModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    using QAbstractListModel::QAbstractListModel;
+    int rowCount(const QModelIndex &parent = {}) const override {
+        return parent.isValid() ? 0 : int(m_names.size());
+    }
+    QVariant data(const QModelIndex &index, int role) const override;
+    void setNames(QStringList names);
+    const QStringList &names() const { return m_names; }
+
+private:
+    QStringList m_names;
+};
+
+// The playable files of one folder; a current entry (-1 and "" when none).
+class FileListBox : public QListView {
+    Q_OBJECT
+public:
+    explicit FileListBox(QWidget *parent = nullptr);
+    QString Path() const { return m_path; }
+    void setPath(const QString &path);
+    QString Pattern() const { return QString::fromLatin1(kFilePattern); }
+    void Refresh();
+
+    int ListCount() const { return int(m_model->names().size()); }
+    // Entry i, "" when there is none.
+    QString List(int index) const;
+    int ListIndex() const;
+    // False when the index is past the list; -1 clears the current entry.
+    bool setListIndex(int index);
+    // The current entry's name, "" when none.
+    QString FileName() const;
+    void setColors(const QColor &back, const QColor &text);
+    QColor BackColor() const;
+    QColor ForeColor() const;
+
+signals:
+    void KeyUp(int KeyCode, int Shift);
+    void MouseDown(int Button, int Shift, float X, float Y);
+
+protected:
+    void keyReleaseEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    FileListModel *m_model;
+    QString m_path;
+};
+
+// Mouse button and modifier codes of the handlers: 1 left, 2 right, 4 middle;
+// shift 1, ctrl 2, alt 4. Positions are in twips (15 to the pixel).
+int ButtonCode(Qt::MouseButton button);
+int ShiftCode(Qt::KeyboardModifiers modifiers);

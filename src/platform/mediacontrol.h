@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+// The media control the player drives. Properties, methods and notifications
+// keep the names the player's handlers use. Values:
+//   CurrentState: 0 stopped, 1 paused, 2 running
+//   Volume: hundredths of a decibel, 0 full, negative quieter
+//   Duration, CurrentPosition, SelectionEnd: seconds
+class MediaControl : public QWidget {
+    Q_OBJECT
+public:
+    explicit MediaControl(QWidget *parent = nullptr) : QWidget(parent) {}
+    ~MediaControl() override = default;
+
+    // Setting a path opens the file asynchronously: exactly one OpenComplete
+    // or one Error follows. Setting "" closes the file; the stopped
+    // StateChange is emitted synchronously inside the call when a file was
+    // loaded.
+    virtual QString FileName() const = 0;
+    virtual void setFileName(const QString &path) = 0;
+
+    virtual double Duration() const = 0;
+    virtual double CurrentPosition() const = 0;
+    virtual void setCurrentPosition(double seconds) = 0;
+    virtual double SelectionEnd() const = 0;
+    virtual void setSelectionEnd(double seconds) = 0;
+    virtual int PlayCount() const = 0;
+    virtual void setPlayCount(int count) = 0;
+    virtual int CurrentState() const = 0;
+    virtual double Rate() const = 0;
+    virtual void setRate(double rate) = 0;
+    virtual int Volume() const = 0;
+    virtual void setVolume(int hundredthsOfDb) = 0;
+
+    virtual void Run() = 0;
+    virtual void Pause() = 0;
+    // Stops and rewinds; the file stays loaded. The stopped StateChange is
+    // emitted synchronously inside the call.
+    virtual void Stop() = 0;
+
+signals:
+    void OpenComplete();
+    void StateChange(int oldState, int newState);
+    void PositionChange(double oldPosition, double newPosition);
+    void Timer();
+    // cancelDisplay is the by-reference flag of the notification.
+    void Error(int SCode, const QString &Description, const QString &Source, bool *CancelDisplay);
+    void MouseDown(int Button, int Shift, float X, float Y);
+};

@@ -1,0 +1,86 @@
+// The options of the menus and the volume slider.
+#include "player/form1.h"
+
+#include "platform/settingsstore.h"
+#include "platform/window.h"
+
+#include <cmath>
+
+namespace {
+// The plain options: check and store "Oui", or uncheck and store "Non".
+bool toggle(QAction *item, const char *section, const char *key) {
+    const bool on = !item->isChecked();
+    item->setChecked(on);
+    SaveSetting(kApp, section, QString::fromUtf8(key), on ? "Oui" : "Non");
+    return on;
+}
+} // namespace
+
+void Form1::Fade_Click() {
+    toggle(Fade, "Options", "Fade");
+}
+
+void Form1::LectCont_Click() {
+    toggle(LectCont, "Options", "Continue");
+}
+
+void Form1::OnTop_Click() {
+    SetTopMost(this, toggle(OnTop, "Options", "Dessus"));
+}
+
+void Form1::Randloo_Click() {
+    PlayMode = toggle(Randloo, "Options", "Répétition") ? 77 : 7;
+    FlatBar1->PressButton(8);
+}
+
+void Form1::Durée_Click() {
+    const double d = std::round(ActiveMovie1->Duration());
+    const bool on = !Durée->isChecked();
+    Durée->setChecked(on);
+    const QString file = ActiveMovie1->FileName();
+    if (on) {
+        if (!file.isEmpty()) {
+            const long long m = (long long)std::floor(d / 60);
+            const long long s = std::llabs((long long)std::floor(d - std::floor(d / 60) * 60));
+            Label2->setText("Tunabel - " + Nom(file) + " " + QString::number(m) + "'" + QString::number(s) +
+                            "\"");
+        }
+        SaveSetting(kApp, "Temps", "Infos", "Oui");
+    } else {
+        if (!file.isEmpty())
+            Label2->setText("Tunabel - " + Nom(file));
+        SaveSetting(kApp, "Temps", "Infos", "Non");
+    }
+    LastCaption = Label2->text();
+}
+
+void Form1::Introdu_Click() {
+    // Asks until a positive number of seconds is typed.
+    for (;;) {
+        const QString current = GetSetting(kApp, "Intro", "Durée");
+        const QString answer =
+            InputBox("Entrez la durée de l'introduction en secondes", kApp, current).trimmed();
+        bool ok = false;
+        const double seconds = answer.toDouble(&ok);
+        if (ok && seconds > 0 && std::isfinite(seconds)) {
+            SaveSetting(kApp, "Intro", "Durée", answer);
+            return;
+        }
+    }
+}
+
+void Form1::VScroll1_Scroll() {
+    Timer1->stop();
+    if (SavedCaption.isEmpty())
+        SavedCaption = LastCaption;
+    ActiveMovie1->setVolume(-(VScroll1->value() * 50));
+    VolumeLevel = -(VScroll1->value() * 50);
+    Label2->setText("Tunabel - Volume à " + QString::number(100 - VScroll1->value()) + "%");
+    LastCaption = Label2->text();
+    Timer1->start();
+}
+
+void Form1::VScroll1_Change() {
+    if (!LastCaption.isEmpty())
+        VScroll1_Scroll();
+}

@@ -1,0 +1,34 @@
+// The notification-area icon of the main window.
+#include "player/form1.h"
+
+#include "platform/window.h"
+
+void Form1::SetTrayTip(const QString &text) {
+    TrayData.setTip(text);
+    Shell_NotifyIcon(NIM_MODIFY, TrayData);
+}
+
+void Form1::SetTrayPicture(const QPixmap &picture) {
+    TrayData.hIcon = QIcon(picture);
+    Shell_NotifyIcon(NIM_MODIFY, TrayData);
+}
+
+// Tray clicks arrive as mouse moves whose X is the message number in twips.
+void Form1::Form_MouseMove(int Button, int Shift, float X, float Y) {
+    if (Button + Shift + Y != 0)
+        return;
+    const int x = int(X);
+    if (x == WM_LBUTTONDOWN * 15) {
+        SetTopMost(this, true);
+        if (!OnTop->isChecked())
+            SetTopMost(this, false);
+    } else if (x == WM_RBUTTONDOWN * 15) {
+        if (ActiveMovie1->CurrentState() == 2) {
+            TrayData.setTip(Label2->text() + " - Pause");
+            FlatBar1_Click(1);
+        } else if (ActiveMovie1->CurrentState() == 1) {
+            FlatBar1_Click(0);
+            SetTrayTip(Label2->text());
+        }
+    }
+}

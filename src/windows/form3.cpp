@@ -1,0 +1,63 @@
+#include "windows/form3.h"
+
+#include "platform/imagebox.h"
+#include "player/form1.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+
+Form3::Form3(QWidget *parent) : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
+    setWindowTitle("Tunabel");
+    m_picture = LoadPicture("splash.svg");
+    setFixedSize(310, 199); // 4650 x 2985 twips
+    Label1 = new QLabel("Version 2", this);
+    Label1->setGeometry(241, 4, 76, 22);
+    Label1->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    Label1->setStyleSheet("color: #E0E0E0; background: transparent;");
+    QFont f("Times New Roman");
+    f.setPointSizeF(9.75);
+    Label1->setFont(f);
+    Label1->hide();
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->geometry().center() - rect().center());
+}
+
+Form3::~Form3() {
+    if (App::form3 == this)
+        App::form3 = nullptr;
+}
+
+QString Form3::VersionLine(int major, int minor, int revision) {
+    return "Version " + QString::number(major) + "." + QString::number(minor) + QString::number(revision);
+}
+
+void Form3::Form_Load() {
+    Label1->setText(VersionLine(TUNABEL_VERSION_MAJOR, TUNABEL_VERSION_MINOR, TUNABEL_VERSION_PATCH));
+    show();
+    repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (!App::form1) {
+        App::form1 = MakeMainWindow ? MakeMainWindow() : new Form1;
+        App::form1->setAttribute(Qt::WA_DeleteOnClose);
+        App::form1->Form_Load();
+    }
+    hide();
+}
+
+void Form3::Form_Click() {
+    close();
+    if (App::form3 == this)
+        App::form3 = nullptr;
+    deleteLater();
+}
+
+void Form3::paintEvent(QPaintEvent *) {
+    QPainter p(this);
+    p.drawPixmap(rect(), m_picture);
+}
+
+void Form3::mousePressEvent(QMouseEvent *) {
+    Form_Click();
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/mediacontrol.h"
+
+#include <QStringList>
+#include <QVector>
+
+// A media control that plays nothing: it records what the player asks and
+// delivers notifications when the test says, synchronously where the real
+// control is synchronous (closing a file, Stop).
+class FakeMediaControl : public MediaControl {
+    Q_OBJECT
+public:
+    explicit FakeMediaControl(QWidget *parent = nullptr) : MediaControl(parent) {}
+
+    QString FileName() const override { return m_file; }
+    void setFileName(const QString &path) override;
+    double Duration() const override { return m_duration; }
+    double CurrentPosition() const override { return m_position; }
+    void setCurrentPosition(double seconds) override;
+    double SelectionEnd() const override { return m_selectionEnd; }
+    void setSelectionEnd(double seconds) override;
+    int PlayCount() const override { return m_playCount; }
+    void setPlayCount(int count) override;
+    int CurrentState() const override { return m_state; }
+    double Rate() const override { return m_rate; }
+    void setRate(double rate) override { m_rate = rate; }
+    int Volume() const override { return m_volume; }
+    void setVolume(int v) override;
+    void Run() override;
+    void Pause() override;
+    void Stop() override;
+
+    // Test side.
+    // Completes the pending open with this length (OpenComplete).
+    void completeOpen(double duration);
+    // With autoOpen, every open completes from the event loop with
+    // `autoDuration` seconds.
+    bool autoOpen = false;
+    double autoDuration = 180;
+    // The end of the selection is reached (stopped notification).
+    void reachEnd();
+    void fail(const QString &description);
+    void setPosition(double seconds) { m_position = seconds; }
+
+    QStringList opened;        // every path opened, in order
+    QVector<int> volumeWrites; // every Volume write, in order
+    QStringList log;           // "open <path>", "close", "run", "pause", "stop", "volume", "end"...
+    int runs = 0;
+
+private:
+    void changeState(int newState);
+    QString m_file;
+    double m_duration = 0, m_position = 0, m_selectionEnd = 0, m_rate = 1;
+    int m_playCount = 1, m_state = 0, m_volume = 0;
+    bool m_pendingOpen = false;
+};

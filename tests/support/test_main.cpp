@@ -1,0 +1,25 @@
+// Every test process runs against a private home: settings, data and
+// temporary files never touch the real user's.
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+int main(int argc, char **argv) {
+    QTemporaryDir home(QDir::tempPath() + "/tunabel-test-XXXXXX");
+    const QByteArray root = home.path().toLocal8Bit();
+    setenv("HOME", root.constData(), 1);
+    setenv("XDG_CONFIG_HOME", (root + "/config").constData(), 1);
+    setenv("XDG_DATA_HOME", (root + "/data").constData(), 1);
+    setenv("XDG_MUSIC_DIR", (root + "/music").constData(), 1);
+    setenv("XDG_RUNTIME_DIR", (root + "/run").constData(), 1);
+    QDir().mkpath(home.path() + "/run");
+    if (!getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Tunabel");
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
