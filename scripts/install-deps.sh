@@ -12,6 +12,7 @@ packages=(
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   gstreamer1.0-pulseaudio gstreamer1.0-alsa
   libfluidsynth3 fluid-soundfont-gm
+  xvfb
 )
 
 missing=()
