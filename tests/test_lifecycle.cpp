@@ -249,3 +249,24 @@ TEST(Splash, VersionLineAndMainWindowLoad) {
     Form3::MakeMainWindow = nullptr;
     SetSettingsFolder(QString());
 }
+
+TEST_F(PlayerTest, FavouritesMenuFollowsTheStore) {
+    const QString a = makeFolder("fav a", {"x.mp3"});
+    const QString b = makeFolder("fav & b", {});
+    setting("Favoris", "1", b); // without key "0" nothing shows
+    Form1 *f = load();
+    for (int i = 1; i <= 10; ++i)
+        EXPECT_FALSE(f->Menu[i]->isVisible()) << i;
+    setting("Favoris", "0", a);
+    f->CreateFav();
+    EXPECT_TRUE(f->Menu[1]->isVisible());
+    EXPECT_TRUE(f->Menu[2]->isVisible());
+    EXPECT_FALSE(f->Menu[3]->isVisible());
+    // Going to a favourite whose folder has an ampersand in its name.
+    f->Menu_Click(2);
+    EXPECT_EQ(f->Dir1->Path(), b);
+    EXPECT_TRUE(messages.isEmpty());
+    f->Menu_Click(1);
+    EXPECT_EQ(f->Dir1->Path(), a);
+    EXPECT_EQ(f->CurrentFolder, a);
+}

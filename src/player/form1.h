@@ -145,6 +145,9 @@ public:
     void VScroll1_Scroll();
     void VScroll1_Change();
 
+    // ---- favourites.cpp
+    void CreateFav();
+
     // ---- tray.cpp
     void Form_MouseMove(int Button, int Shift, float X, float Y);
     void SetTrayTip(const QString &text);

@@ -108,7 +108,8 @@ void Form1::Form_Load() {
     TrayData.setTip(Label2->text());
     Shell_NotifyIcon(NIM_ADD, TrayData);
 
-    // 15: favourites come with their own window.
+    // 15.
+    CreateFav();
 }
 
 void Form1::Form_Unload(int &Cancel) {
