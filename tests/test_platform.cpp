@@ -227,7 +227,9 @@ TEST(FolderTest, PathChangesNotifyAndMissingFoldersAreRefused) {
     EXPECT_EQ(tree.Path(), "/");
 
     DriveListBox drives;
+    QSignalSpy driveChanges(&drives, &DriveListBox::Change);
     EXPECT_TRUE(drives.setDrive(dir.path()));
+    EXPECT_EQ(driveChanges.count(), 0); // only a user's pick is a change
     EXPECT_FALSE(drives.Drive().isEmpty());
     EXPECT_TRUE(dir.path().startsWith(drives.Drive()));
 }

@@ -104,14 +104,12 @@ QStringList ListMatchingFiles(const QString &folder, const QString &pattern) {
 
 DriveListBox::DriveListBox(QWidget *parent) : QComboBox(parent) {
     Refresh();
-    connect(this, &QComboBox::currentIndexChanged, this, [this] {
-        if (!m_quiet)
-            emit Change();
-    });
+    // Only a pick by the user is a change: code that sets the drive follows
+    // a folder that is already shown.
+    connect(this, &QComboBox::activated, this, [this] { emit Change(); });
 }
 
 void DriveListBox::Refresh() {
-    m_quiet = true;
     const QString current = Drive();
     clear();
     m_roots.clear();
@@ -142,7 +140,6 @@ void DriveListBox::Refresh() {
     }
     const int i = int(m_roots.indexOf(current));
     setCurrentIndex(i >= 0 ? i : 0);
-    m_quiet = false;
 }
 
 QString DriveListBox::Drive() const {

@@ -32,7 +32,6 @@ signals:
 
 private:
     QStringList m_roots;
-    bool m_quiet = false;
 };
 
 // The current folder with its ancestors above it and its subfolders below.
