@@ -1,0 +1,205 @@
+// GStreamer plumbing behind GstMediaControl: engine start-up, the output bin
+// with its gain stage, and the parse-only length pass for MPEG audio.
+#include "platform/gstmediacontrol.h"
+
+#include <QFileInfo>
+
+#include <gst/gst.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+std::once_flag g_startOnce;
+std::mutex g_readyMutex;
+std::condition_variable g_readyCv;
+bool g_ready = false;
+
+void initEngine() {
+    gst_init(nullptr, nullptr);
+    // aiffparse sometimes never prerolls when reopened right after a stop;
+    // libav's demuxer does not have that race, so let it win autoplugging.
+    GstRegistry *registry = gst_registry_get();
+    GstPluginFeature *parse = gst_registry_lookup_feature(registry, "aiffparse");
+    GstPluginFeature *avAiff = gst_registry_lookup_feature(registry, "avdemux_aiff");
+    if (avAiff) {
+        const guint above = parse ? gst_plugin_feature_get_rank(parse) + 1 : GST_RANK_PRIMARY + 1;
+        gst_plugin_feature_set_rank(avAiff, above);
+    }
+    if (parse)
+        gst_object_unref(parse);
+    if (avAiff)
+        gst_object_unref(avAiff);
+    {
+        std::lock_guard lock(g_readyMutex);
+        g_ready = true;
+    }
+    g_readyCv.notify_all();
+}
+
+// Ramps linearly across each buffer from the gain applied last to the
+// current target, so stepped volume writes never click.
+GstPadProbeReturn gainProbe(GstPad *, GstPadProbeInfo *info, gpointer data) {
+    auto *gain = static_cast<GainStage *>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
+        // A new file starts at the current volume rather than ramping from the last one.
+        if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START)
+            gain->applied.store(gain->target.load());
+        if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
+            GstCaps *caps = nullptr;
+            gst_event_parse_caps(event, &caps);
+            gint channels = 0;
+            if (caps && gst_structure_get_int(gst_caps_get_structure(caps, 0), "channels", &channels) &&
+                channels > 0)
+                gain->channels.store(channels);
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    const float from = gain->applied.load();
+    const float to = gain->target.load();
+    if (from == 1.0f && to == 1.0f)
+        return GST_PAD_PROBE_OK;
+    GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READWRITE))
+        return GST_PAD_PROBE_OK;
+    const int channels = std::max(1, gain->channels.load());
+    auto *samples = reinterpret_cast<float *>(map.data);
+    const gsize frames = map.size / (sizeof(float) * channels);
+    for (gsize f = 0; f < frames; ++f) {
+        const float g = from + (to - from) * float(f + 1) / float(frames);
+        for (int c = 0; c < channels; ++c)
+            samples[f * channels + c] *= g;
+    }
+    gst_buffer_unmap(buffer, &map);
+    if (frames > 0)
+        gain->applied.store(to);
+    return GST_PAD_PROBE_OK;
+}
+
+} // namespace
+
+void StartMediaEngine() {
+    std::call_once(g_startOnce, [] { std::thread(initEngine).detach(); });
+}
+
+namespace gstengine {
+
+void waitReady() {
+    StartMediaEngine();
+    std::unique_lock lock(g_readyMutex);
+    g_readyCv.wait(lock, [] { return g_ready; });
+}
+
+GstElement *makeElement(const QString &description, QString *error) {
+    GError *err = nullptr;
+    const QByteArray text = description.toUtf8();
+    // A chain ("identity ! fakesink") becomes a bin with a ghost sink pad.
+    GstElement *element =
+        description.contains('!')
+            ? gst_parse_bin_from_description_full(text.constData(), TRUE, nullptr,
+                                                  GST_PARSE_FLAG_FATAL_ERRORS, &err)
+            : gst_parse_launch_full(text.constData(), nullptr, GST_PARSE_FLAG_FATAL_ERRORS, &err);
+    if (err) {
+        if (error)
+            *error = QString::fromUtf8(err->message);
+        g_error_free(err);
+        if (element)
+            gst_object_unref(element);
+        return nullptr;
+    }
+    if (element && GST_IS_PIPELINE(element) && !description.contains('!')) {
+        if (error)
+            *error = QStringLiteral("one element expected");
+        gst_object_unref(element);
+        return nullptr;
+    }
+    return element;
+}
+
+void setSync(GstElement *element, bool sync) {
+    if (!GST_IS_BIN(element)) {
+        if (g_object_class_find_property(G_OBJECT_GET_CLASS(element), "sync"))
+            g_object_set(element, "sync", gboolean(sync), nullptr);
+        return;
+    }
+    GstIterator *it = gst_bin_iterate_sinks(GST_BIN(element));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        setSync(GST_ELEMENT(g_value_get_object(&item)), sync);
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+}
+
+GstElement *makeAudioOutput(GstElement *sink, GainStage *gain) {
+    GstElement *bin = gst_bin_new("tunabel-audio-out");
+    GstElement *in = gst_element_factory_make("audioconvert", nullptr);
+    GstElement *filter = gst_element_factory_make("capsfilter", nullptr);
+    GstElement *out = gst_element_factory_make("audioconvert", nullptr);
+    GstElement *resample = gst_element_factory_make("audioresample", nullptr);
+    if (!in || !filter || !out || !resample) {
+        for (GstElement *e : {in, filter, out, resample, sink, bin})
+            if (e)
+                gst_object_unref(e);
+        return nullptr;
+    }
+    GstCaps *caps = gst_caps_from_string("audio/x-raw,format=F32LE,layout=interleaved");
+    g_object_set(filter, "caps", caps, nullptr);
+    gst_caps_unref(caps);
+    gst_bin_add_many(GST_BIN(bin), in, filter, out, resample, sink, nullptr);
+    if (!gst_element_link_many(in, filter, out, resample, sink, nullptr)) {
+        gst_object_unref(bin);
+        return nullptr;
+    }
+    GstPad *probed = gst_element_get_static_pad(filter, "src");
+    gst_pad_add_probe(probed,
+                      GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                      gainProbe, gain, nullptr);
+    gst_object_unref(probed);
+    GstPad *target = gst_element_get_static_pad(in, "sink");
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", target));
+    gst_object_unref(target);
+    return bin;
+}
+
+bool needsParsedDuration(const QString &path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    // MPEG audio without a header has only a bitrate estimate; program
+    // streams get theirs from timestamps that muxers offset.
+    return suffix == "mp3" || suffix == "mp2" || suffix == "mpa" || suffix == "mpga" || suffix == "mp1" ||
+           suffix == "mpg" || suffix == "mpeg" || suffix == "mpe";
+}
+
+double parsedDuration(const QString &path, int timeoutMs) {
+    GstElement *pipeline = gst_parse_launch("filesrc name=src ! parsebin ! fakesink sync=false", nullptr);
+    if (!pipeline)
+        return -1;
+    GstElement *src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+    g_object_set(src, "location", QFile::encodeName(path).constData(), nullptr);
+    gst_object_unref(src);
+    double seconds = -1;
+    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {
+        GstBus *bus = gst_element_get_bus(pipeline);
+        GstMessage *msg = gst_bus_timed_pop_filtered(bus, GstClockTime(timeoutMs) * GST_MSECOND,
+                                                     GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+        if (msg && GST_MESSAGE_TYPE(msg) == GST_MESSAGE_EOS) {
+            gint64 position = 0;
+            if (gst_element_query_position(pipeline, GST_FORMAT_TIME, &position) && position > 0)
+                seconds = double(position) / GST_SECOND;
+        }
+        if (msg)
+            gst_message_unref(msg);
+        gst_object_unref(bus);
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return seconds;
+}
+
+} // namespace gstengine

@@ -1,0 +1,53 @@
+#pragma once
+
+// Test media written at run time. Every function writes `name` into `dir`
+// and returns the full path, or an empty string on failure. Tones are sine
+// waves with the given peak amplitude (1.0 = full scale), 16-bit PCM for the
+// uncompressed types. Lengths are exact for the PCM and MIDI types; the MPEG
+// encoders add their usual priming and padding (a few tens of milliseconds).
+// The encoded types need GStreamer (lame, libav, mpeg2enc), initialised here
+// on first use.
+
+#include <QByteArray>
+#include <QString>
+
+namespace testmedia {
+
+struct Tone {
+    double seconds = 1.0;
+    int sampleRate = 44100;
+    int channels = 2;
+    double freqHz = 440.0;
+    double amplitude = 0.5;
+};
+
+// RIFF WAVE, little-endian 16-bit PCM.
+QString MakeWav(const QString &dir, const QString &name, const Tone &tone = {});
+// Sun/NeXT .au, big-endian 16-bit linear PCM.
+QString MakeAu(const QString &dir, const QString &name, const Tone &tone = {});
+// AIFF (use a .aiff or .aif name), big-endian 16-bit PCM.
+QString MakeAiff(const QString &dir, const QString &name, const Tone &tone = {});
+// AIFF-C with the 'NONE' (uncompressed) compression type.
+QString MakeAifc(const QString &dir, const QString &name, const Tone &tone = {});
+
+// Standard MIDI File, format 0, 120 bpm: one note held for `seconds`.
+QString MakeMidi(const QString &dir, const QString &name, double seconds, int note = 69);
+
+enum class Mp3Kind {
+    VbrXing,       // VBR with a Xing header: length known from the header
+    VbrHeaderless, // VBR, no header: length only known by parsing every frame
+    Cbr192,        // constant 192 kbit/s
+};
+QString MakeMp3(const QString &dir, const QString &name, const Tone &tone = {},
+                Mp3Kind kind = Mp3Kind::VbrXing);
+// MPEG-1 Layer II, constant bitrate.
+QString MakeMp2(const QString &dir, const QString &name, const Tone &tone = {});
+// MPEG program stream: MPEG-1 video (160x128, 25 fps) and Layer II audio.
+QString MakeMpeg(const QString &dir, const QString &name, const Tone &tone = {});
+
+// Any bytes under any name, e.g. text in a file called "faux.mp3".
+QString MakeFile(const QString &dir, const QString &name, const QByteArray &contents);
+// Copy of the first `fraction` of `source` (a cut-off download).
+QString MakeTruncated(const QString &source, const QString &dir, const QString &name, double fraction = 0.5);
+
+} // namespace testmedia
