@@ -111,9 +111,13 @@ void Form1::ActiveMovie1_StateChange(int oldState, int newState) {
         Image9->setPicture(Image1->Picture());
         stoppedRule();
     }
-    if (endsWithPause(Label2->text()))
-        Label2->setText(Label2->text().chopped(10));
-    Timer2->stop();
+    // The paused report can arrive after Pause started the blink: it must
+    // not end it.
+    if (newState != 1) {
+        if (endsWithPause(Label2->text()))
+            Label2->setText(Label2->text().chopped(10));
+        Timer2->stop();
+    }
 }
 
 void Form1::ActiveMovie1_PositionChange(double oldPosition, double newPosition) {

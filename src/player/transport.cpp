@@ -70,7 +70,9 @@ void Form1::FlatBar1_Click(int Id) {
                 NoRepet();
             } else if (PlayMode == 9) {
                 if (List3->count() == 0 || List3->item(0)->text().isEmpty()) {
-                    EditProg_Click();
+                    // Opens the editor; a second Lecture must not toggle it shut.
+                    if (Height() != kEditorHeight)
+                        EditProg_Click();
                     return;
                 }
                 TrackIndex = 0;

@@ -73,6 +73,15 @@ void FakeMediaControl::Pause() {
     if (m_file.isEmpty())
         return;
     log << "pause";
+    if (deferPause) {
+        const int old = m_state;
+        m_state = 1;
+        QTimer::singleShot(0, this, [this, old] {
+            if (m_state == 1)
+                emit StateChange(old, 1);
+        });
+        return;
+    }
     changeState(1);
 }
 

@@ -40,12 +40,15 @@ public:
     double autoDuration = 180;
     // The end of the selection is reached (stopped notification).
     void reachEnd();
+    // Like the real control, report the paused state from the event loop
+    // after Pause() returns, rather than inside it.
+    bool deferPause = false;
     void fail(const QString &description);
     void setPosition(double seconds) { m_position = seconds; }
 
     QStringList opened;        // every path opened, in order
     QVector<int> volumeWrites; // every Volume write, in order
-    QStringList log;           // "open <path>", "close", "run", "pause", "stop", "volume", "end"...
+    QStringList log;           // "open <path>", "close", "run", "pause", "stop", "end"...
     int runs = 0;
 
 private:
