@@ -2,13 +2,14 @@
 #include "player/form1.h"
 
 #include "platform/settingsstore.h"
+#include "storage/settingskeys.h"
 
 void Form1::CreateFav() {
     for (int i = 1; i <= 10; ++i)
         Menu[i]->setVisible(false);
-    if (GetSetting(kApp, "Favoris", "0").isEmpty())
+    if (GetSetting(kApp, Keys::Favoris, "0").isEmpty())
         return;
-    const auto pairs = GetAllSettings(kApp, "Favoris");
+    const auto pairs = GetAllSettings(kApp, Keys::Favoris);
     for (int i = 0; i < pairs.size() && i + 1 <= 10; ++i) {
         QAction *slot = Menu[i + 1];
         // The caption shows the path; "&" would read as an access key.

@@ -1,28 +1,11 @@
 // Load and unload of the main window.
 #include "player/form1.h"
 
-#include "platform/settingsstore.h"
+#include "storage/settingskeys.h"
 #include "windows/form3.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-
-namespace {
-
-// A stored number: decimal text, optional minus sign, nothing else.
-bool parseNumber(const QString &text, qint64 &out) {
-    bool ok = false;
-    out = text.toLongLong(&ok, 10);
-    return ok && !text.isEmpty() && text == text.trimmed();
-}
-
-// Colours are stored red in the low byte, then green, then blue.
-QColor colorOf(qint64 value) {
-    const auto v = quint32(value);
-    return QColor(int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF));
-}
-
-} // namespace
 
 void Form1::Form_Load() {
     // 1, 2: bars and pictures.
@@ -34,7 +17,7 @@ void Form1::Form_Load() {
     Image9->setPicture(Image1->Picture());
 
     // 3: mode. Only the exact stored forms count.
-    const QString mode = GetSetting(kApp, "Session", "Mode");
+    const QString mode = Setting(Keys::Mode);
     if (mode == "0")
         PlayMode = 0;
     else if (mode == "77")
@@ -52,21 +35,21 @@ void Form1::Form_Load() {
 
     // 5, 6: list colours; a value that is not a number is ignored.
     qint64 value = 0;
-    const QString back = GetSetting(kApp, "Aspect", "Fond");
-    if (!back.isEmpty() && parseNumber(back, value)) {
-        Dir1->setColors(colorOf(value), {});
-        Drive1->setColors(colorOf(value), {});
-        File1->setColors(colorOf(value), {});
+    const QString back = Setting(Keys::Fond);
+    if (!back.isEmpty() && ParseStoredNumber(back, value)) {
+        Dir1->setColors(ColorFromStored(value), {});
+        Drive1->setColors(ColorFromStored(value), {});
+        File1->setColors(ColorFromStored(value), {});
     }
-    const QString text = GetSetting(kApp, "Aspect", "Texte");
-    if (!text.isEmpty() && parseNumber(text, value)) {
-        Dir1->setColors({}, colorOf(value));
-        Drive1->setColors({}, colorOf(value));
-        File1->setColors({}, colorOf(value));
+    const QString text = Setting(Keys::Texte);
+    if (!text.isEmpty() && ParseStoredNumber(text, value)) {
+        Dir1->setColors({}, ColorFromStored(value));
+        Drive1->setColors({}, ColorFromStored(value));
+        File1->setColors({}, ColorFromStored(value));
     }
 
     // 7: last folder; one that no longer exists leaves the browser where it is.
-    const QString path = GetSetting(kApp, "Session", "Path");
+    const QString path = Setting(Keys::Path);
     if (!path.isEmpty() && Dir1->setPath(path))
         Drive1->setDrive(path);
 
@@ -76,23 +59,23 @@ void Form1::Form_Load() {
             FlatBar1->DisableButton(i);
 
     // 9: options, as stored.
-    if (GetSetting(kApp, "Options", "Répétition") == "Oui")
+    if (Setting(Keys::Repetition) == kOui)
         Randloo->setChecked(true);
-    if (GetSetting(kApp, "Temps", "Infos") == "Non")
+    if (Setting(Keys::Infos) == kNon)
         Durée->setChecked(false);
-    if (GetSetting(kApp, "Options", "Fade") == "Oui")
+    if (Setting(Keys::Fade) == kOui)
         Fade->setChecked(true);
-    if (GetSetting(kApp, "Options", "Continue") == "Non")
+    if (Setting(Keys::Continue) == kNon)
         LectCont->setChecked(false);
 
     // 10: volume, while LastCaption is still empty (no volume message).
-    const QString volume = GetSetting(kApp, "Session", "Volume");
-    if (!volume.isEmpty() && parseNumber(volume, value) && value >= 0 && value <= 100)
+    const QString volume = Setting(Keys::Volume);
+    if (!volume.isEmpty() && ParseStoredNumber(volume, value) && value >= 0 && value <= 100)
         VScroll1->setValue(int(value));
 
     // 11, 12.
     LastCaption = "Tunabel - Arrêt";
-    if (GetSetting(kApp, "Options", "Dessus") == "Oui")
+    if (Setting(Keys::Dessus) == kOui)
         OnTop_Click();
 
     // 13: shown.
@@ -120,10 +103,10 @@ void Form1::Form_Unload(int &Cancel) {
     Shell_NotifyIcon(NIM_DELETE, TrayData);
     if (!ActiveMovie1->FileName().isEmpty())
         FlatBar1_Click(2);
-    SaveSetting(kApp, "Session", "Path", Dir1->Path());
+    Save(Keys::Path, Dir1->Path());
     if (PlayMode != 9)
-        SaveSetting(kApp, "Session", "Mode", QString::number(PlayMode));
-    SaveSetting(kApp, "Session", "Volume", QString::number(VScroll1->value()));
+        Save(Keys::Mode, QString::number(PlayMode));
+    Save(Keys::Volume, QString::number(VScroll1->value()));
     if (App::form3) {
         App::form3->close();
         App::form3->deleteLater();

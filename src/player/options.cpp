@@ -1,35 +1,35 @@
 // The options of the menus and the volume slider.
 #include "player/form1.h"
 
-#include "platform/settingsstore.h"
 #include "platform/window.h"
+#include "storage/settingskeys.h"
 
 #include <cmath>
 
 namespace {
 // The plain options: check and store "Oui", or uncheck and store "Non".
-bool toggle(QAction *item, const char *section, const char *key) {
+bool toggle(QAction *item, const SettingKey &key) {
     const bool on = !item->isChecked();
     item->setChecked(on);
-    SaveSetting(kApp, section, QString::fromUtf8(key), on ? "Oui" : "Non");
+    Save(key, on ? kOui : kNon);
     return on;
 }
 } // namespace
 
 void Form1::Fade_Click() {
-    toggle(Fade, "Options", "Fade");
+    toggle(Fade, Keys::Fade);
 }
 
 void Form1::LectCont_Click() {
-    toggle(LectCont, "Options", "Continue");
+    toggle(LectCont, Keys::Continue);
 }
 
 void Form1::OnTop_Click() {
-    SetTopMost(this, toggle(OnTop, "Options", "Dessus"));
+    SetTopMost(this, toggle(OnTop, Keys::Dessus));
 }
 
 void Form1::Randloo_Click() {
-    PlayMode = toggle(Randloo, "Options", "Répétition") ? 77 : 7;
+    PlayMode = toggle(Randloo, Keys::Repetition) ? 77 : 7;
     FlatBar1->PressButton(8);
 }
 
@@ -45,11 +45,11 @@ void Form1::Durée_Click() {
             Label2->setText("Tunabel - " + Nom(file) + " " + QString::number(m) + "'" + QString::number(s) +
                             "\"");
         }
-        SaveSetting(kApp, "Temps", "Infos", "Oui");
+        Save(Keys::Infos, kOui);
     } else {
         if (!file.isEmpty())
             Label2->setText("Tunabel - " + Nom(file));
-        SaveSetting(kApp, "Temps", "Infos", "Non");
+        Save(Keys::Infos, kNon);
     }
     LastCaption = Label2->text();
 }
@@ -57,13 +57,13 @@ void Form1::Durée_Click() {
 void Form1::Introdu_Click() {
     // Asks until a positive number of seconds is typed.
     for (;;) {
-        const QString current = GetSetting(kApp, "Intro", "Durée");
+        const QString current = Setting(Keys::IntroDuree);
         const QString answer =
             InputBox("Entrez la durée de l'introduction en secondes", kApp, current).trimmed();
         bool ok = false;
         const double seconds = answer.toDouble(&ok);
         if (ok && seconds > 0 && std::isfinite(seconds)) {
-            SaveSetting(kApp, "Intro", "Durée", answer);
+            Save(Keys::IntroDuree, answer);
             return;
         }
     }

@@ -2,7 +2,7 @@
 // menu, the media notifications, the display line and its timers.
 #include "player/form1.h"
 
-#include "platform/settingsstore.h"
+#include "storage/settingskeys.h"
 
 #include <QCoreApplication>
 #include <QCursor>
@@ -71,10 +71,10 @@ void Form1::ActiveMovie1_OpenComplete() {
     if (PlayMode == 12) {
         // An introduction length that is not a positive number counts as unset.
         bool ok = false;
-        double s = GetSetting(kApp, "Intro", "Durée").toDouble(&ok);
+        double s = Setting(Keys::IntroDuree).toDouble(&ok);
         if (!ok || !(s > 0)) {
             Introdu_Click();
-            s = GetSetting(kApp, "Intro", "Durée").toDouble(&ok);
+            s = Setting(Keys::IntroDuree).toDouble(&ok);
         }
         if (ok && s > 0 && s <= length)
             end = s;
