@@ -148,10 +148,10 @@ void GstMediaControl::setFileName(const QString &path) {
     if (path.isEmpty()) {
         if (m_phase == Phase::Closed)
             return;
-        const bool wasLoaded = m_phase != Phase::Opening;
+        // A file still opening counts as loaded: the player asked for it, and
+        // a user's Stop must reach the stopped display whatever the phase.
         closeSilently();
-        if (wasLoaded)
-            report(0);
+        report(0);
         return;
     }
     if (m_phase != Phase::Closed)
@@ -394,10 +394,23 @@ void GstMediaControl::handleEnd(bool segmentDone) {
         seekTo(0, !segmentDone);
         return;
     }
+    // The stopped notification goes first: its handler usually opens the next
+    // file at once, and rewinding this one before would preroll it for nothing.
+    // Nothing is heard meanwhile, the stream has ended.
     const double position = queryPosition();
+    m_state = 0;
+    m_heldPosition = position;
+    const quint64 generation = m_generation.load();
+    report(0);
+    if (!isCurrent(generation) || m_phase != Phase::Ready)
+        return; // the handler opened or closed a file
+    const int wanted = m_state;
     restartAtZero();
     m_heldPosition = position;
-    report(0);
+    if (wanted == 2)
+        Run();
+    else if (wanted == 1)
+        Pause();
 }
 
 void GstMediaControl::report(int newState) {
