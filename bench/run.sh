@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Runs the benchmarks of a build folder (built beforehand: make bench) and
+# prints one "bench ..." line per figure. Missed targets are reported, not
+# failed; the exit status is non-zero only when a benchmark crashed.
+#   BENCH_RUNS      measured runs per figure (default 10, plus one warm-up)
+#   BENCH_CPU_RUNS  runs of the one-minute CPU figure (default 3)
+set -uo pipefail
+
+build=${1:-build/release}
+bin="$build/bench"
+runs=${BENCH_RUNS:-10}
+cpu_runs=${BENCH_CPU_RUNS:-3}
+
+for b in bench_startup bench_listing bench_play; do
+  if [ ! -x "$bin/$b" ]; then
+    echo "run.sh: $bin/$b is missing; build first (make bench)" >&2
+    exit 2
+  fi
+done
+if ! command -v gst-launch-1.0 >/dev/null; then
+  echo "run.sh: gst-launch-1.0 is missing (gstreamer1.0-tools)" >&2
+  exit 2
+fi
+
+tmp=$(mktemp -d /tmp/tunabel-bench.XXXXXX)
+xvfb_pid=""
+cleanup() {
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# Private settings, caches and plugin registry: the user's own are never touched.
+export HOME="$tmp/home"
+export XDG_CONFIG_HOME="$HOME/.config" XDG_CACHE_HOME="$HOME/.cache" XDG_DATA_HOME="$HOME/.local/share"
+export XDG_RUNTIME_DIR="$tmp/runtime"
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME" "$HOME/Music"
+mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+export GST_REGISTRY="$tmp/gst-registry.bin"
+gst-inspect-1.0 >/dev/null 2>&1 # warms the registry
+
+# A real X server so "shown" means mapped and painted.
+display="xvfb"
+if [ -n "${DISPLAY:-}" ]; then
+  display="x11 $DISPLAY"
+  export QT_QPA_PLATFORM=xcb
+elif command -v Xvfb >/dev/null; then
+  n=99
+  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 50); do
+    [ -e "/tmp/.X11-unix/X$n" ] && break
+    sleep 0.1
+  done
+  if [ -e "/tmp/.X11-unix/X$n" ]; then
+    export DISPLAY=":$n" QT_QPA_PLATFORM=xcb
+  else
+    display="offscreen (Xvfb did not start)"
+    export QT_QPA_PLATFORM=offscreen
+  fi
+else
+  display="offscreen (no Xvfb: windows are not really mapped)"
+  export QT_QPA_PLATFORM=offscreen
+fi
+
+cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
+echo "# tunabel bench: $(nproc) cores, ${cpu:-unknown CPU}; display: $display; runs=$runs"
+
+status=0
+# One benchmark: its "bench" lines to stdout, the rest to a log shown on failure.
+run() {
+  local name=$1
+  shift
+  # Timings on a loaded machine are noise: wait for any build to finish.
+  flock -w 1800 /tmp/tunabel-build.lock true 2>/dev/null
+  "$@" >"$tmp/$name.out" 2>"$tmp/$name.err"
+  local rc=$?
+  grep '^bench ' "$tmp/$name.out"
+  if [ $rc -ne 0 ]; then
+    echo "run.sh: $name failed (exit $rc)" >&2
+    tail -n 20 "$tmp/$name.err" >&2
+    status=1
+  fi
+}
+
+media="$tmp/media"
+run media "$bin/bench_play" media "$media" "$runs"
+run startup "$bin/bench_startup" "$runs"
+run listing "$bin/bench_listing" "$tmp/listing" "$runs"
+run open "$bin/bench_play" open "$media" "$runs"
+run click "$bin/bench_play" click "$media" "$runs"
+run gap "$bin/bench_play" gap "$media" "$runs"
+run fade "$bin/bench_play" fade "$media" "$runs"
+run cpu "$bin/bench_play" cpu "$media" "$cpu_runs"
+exit $status
