@@ -4,6 +4,7 @@
 # failed; the exit status is non-zero only when a benchmark crashed.
 #   BENCH_RUNS      measured runs per figure (default 10, plus one warm-up)
 #   BENCH_CPU_RUNS  runs of the one-minute CPU figure (default 3)
+#   BENCH_ONLY      names of the benchmarks to run, e.g. "open gap" (default all)
 set -uo pipefail
 
 build=${1:-build/release}
@@ -73,6 +74,9 @@ status=0
 run() {
   local name=$1
   shift
+  if [ -n "${BENCH_ONLY:-}" ] && [ "$name" != media ] && [[ " $BENCH_ONLY " != *" $name "* ]]; then
+    return
+  fi
   # Timings on a loaded machine are noise: wait for any build to finish.
   flock -w 1800 /tmp/tunabel-build.lock true 2>/dev/null
   "$@" >"$tmp/$name.out" 2>"$tmp/$name.err"

@@ -29,10 +29,21 @@ const char *const kReasonNoOutput = "aucune sortie son n'est disponible sur cet 
 const char *const kReasonVideo = "la vidéo ne peut pas être affichée.";
 const char *const kReasonOther = "une erreur de lecture s'est produite.";
 
-bool headless() {
-    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
-        return true;
-    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+// The video sink for the desktop the program runs on, "" for none. Chosen
+// by name: autovideosink probes every sink it knows on each open (DRM,
+// Wayland, GTK...), which costs a second or more on some desktops.
+QString desktopVideoSink() {
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("xcb") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        return QStringLiteral("ximagesink");
+    if (platform.startsWith(QLatin1String("wayland")))
+        return QStringLiteral("glimagesink");
+    return {};
+}
+
+bool hasVideo(const QString &path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == "mpg" || suffix == "mpeg" || suffix == "mpe";
 }
 
 bool isPartOf(GstObject *object, GstElement *ancestor) {
@@ -94,8 +105,8 @@ bool GstMediaControl::ensurePipeline() {
     g_object_get(m_playbin, "flags", &flags, nullptr);
     flags &= ~(kPlayFlagText | kPlayFlagVis);
     QString video = m_options.videoSink;
-    if (video.isEmpty() && !headless())
-        video = QStringLiteral("autovideosink");
+    if (video.isEmpty())
+        video = desktopVideoSink();
     if (!video.isEmpty())
         m_videoSink = gstengine::makeElement(video, &why);
     if (m_videoSink) {
@@ -182,6 +193,14 @@ void GstMediaControl::setFileName(const QString &path) {
     m_retried = false;
     gchar *uri = gst_filename_to_uri(QFile::encodeName(path).constData(), nullptr);
     g_object_set(m_playbin, "uri", uri, nullptr);
+    // Only the MPEG films have pictures: sound files never touch the video sink.
+    guint flags = 0;
+    g_object_get(m_playbin, "flags", &flags, nullptr);
+    if (m_videoSink && hasVideo(path))
+        flags |= kPlayFlagVideo;
+    else
+        flags &= ~kPlayFlagVideo;
+    g_object_set(m_playbin, "flags", flags, nullptr);
     g_free(uri);
     m_phase = Phase::Opening;
     startPreroll();

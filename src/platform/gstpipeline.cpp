@@ -1,14 +1,20 @@
 // GStreamer plumbing behind GstMediaControl: engine start-up, the output bin
 // with its gain stage, and the parse-only length pass for MPEG audio.
 #include "platform/gstmediacontrol.h"
+#include "platform/mpegaudio.h"
 
 #include <QFileInfo>
 
 #include <gst/gst.h>
 
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
@@ -18,6 +24,9 @@ std::condition_variable g_readyCv;
 bool g_ready = false;
 
 void initEngine() {
+    // A cold plugin registry takes a while to rebuild (in a scanner process
+    // started from here, which inherits this): leave the cores to the windows.
+    setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 10);
     gst_init(nullptr, nullptr);
     // aiffparse sometimes never prerolls when reopened right after a stop;
     // libav's demuxer does not have that race, so let it win autoplugging.
@@ -27,6 +36,12 @@ void initEngine() {
     if (avAiff) {
         const guint above = parse ? gst_plugin_feature_get_rank(parse) + 1 : GST_RANK_PRIMARY + 1;
         gst_plugin_feature_set_rank(avAiff, above);
+    }
+    // DirectFB's sink, tried by autovideosink on a desktop, starts a thread
+    // that crashes the program when it exits; the X11 and GL sinks do the job.
+    if (GstPluginFeature *dfb = gst_registry_lookup_feature(registry, "dfbvideosink")) {
+        gst_plugin_feature_set_rank(dfb, GST_RANK_NONE);
+        gst_object_unref(dfb);
     }
     if (parse)
         gst_object_unref(parse);
@@ -70,10 +85,15 @@ GstPadProbeReturn gainProbe(GstPad *, GstPadProbeInfo *info, gpointer data) {
     const int channels = std::max(1, gain->channels.load());
     auto *samples = reinterpret_cast<float *>(map.data);
     const gsize frames = map.size / (sizeof(float) * channels);
+    // Even steps in decibels: a ramp linear in amplitude would be steepest,
+    // as heard, at its quiet end.
+    const bool logRamp = from > 0 && to > 0 && from != to;
+    const double step = logRamp ? std::pow(double(to) / from, 1.0 / double(std::max<gsize>(frames, 1))) : 1.0;
+    double g = from;
     for (gsize f = 0; f < frames; ++f) {
-        const float g = from + (to - from) * float(f + 1) / float(frames);
+        g = logRamp ? g * step : from + (to - from) * double(f + 1) / double(frames);
         for (int c = 0; c < channels; ++c)
-            samples[f * channels + c] *= g;
+            samples[f * channels + c] *= float(g);
     }
     gst_buffer_unmap(buffer, &map);
     if (frames > 0)
@@ -137,14 +157,15 @@ void setSync(GstElement *element, bool sync) {
     gst_iterator_free(it);
 }
 
+// playbin already converts and resamples in front of its audio sink, so the
+// bin only pins the format the gain stage works on, then converts back for
+// sinks that take no float.
 GstElement *makeAudioOutput(GstElement *sink, GainStage *gain) {
     GstElement *bin = gst_bin_new("tunabel-audio-out");
-    GstElement *in = gst_element_factory_make("audioconvert", nullptr);
     GstElement *filter = gst_element_factory_make("capsfilter", nullptr);
     GstElement *out = gst_element_factory_make("audioconvert", nullptr);
-    GstElement *resample = gst_element_factory_make("audioresample", nullptr);
-    if (!in || !filter || !out || !resample) {
-        for (GstElement *e : {in, filter, out, resample, sink, bin})
+    if (!filter || !out) {
+        for (GstElement *e : {filter, out, sink, bin})
             if (e)
                 gst_object_unref(e);
         return nullptr;
@@ -152,8 +173,8 @@ GstElement *makeAudioOutput(GstElement *sink, GainStage *gain) {
     GstCaps *caps = gst_caps_from_string("audio/x-raw,format=F32LE,layout=interleaved");
     g_object_set(filter, "caps", caps, nullptr);
     gst_caps_unref(caps);
-    gst_bin_add_many(GST_BIN(bin), in, filter, out, resample, sink, nullptr);
-    if (!gst_element_link_many(in, filter, out, resample, sink, nullptr)) {
+    gst_bin_add_many(GST_BIN(bin), filter, out, sink, nullptr);
+    if (!gst_element_link_many(filter, out, sink, nullptr)) {
         gst_object_unref(bin);
         return nullptr;
     }
@@ -162,10 +183,15 @@ GstElement *makeAudioOutput(GstElement *sink, GainStage *gain) {
                       GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
                       gainProbe, gain, nullptr);
     gst_object_unref(probed);
-    GstPad *target = gst_element_get_static_pad(in, "sink");
+    GstPad *target = gst_element_get_static_pad(filter, "sink");
     gst_element_add_pad(bin, gst_ghost_pad_new("sink", target));
     gst_object_unref(target);
     return bin;
+}
+
+static bool isProgramStream(const QString &path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == "mpg" || suffix == "mpeg" || suffix == "mpe";
 }
 
 bool needsParsedDuration(const QString &path) {
@@ -177,6 +203,13 @@ bool needsParsedDuration(const QString &path) {
 }
 
 double parsedDuration(const QString &path, int timeoutMs) {
+    if (!isProgramStream(path)) {
+        // MPEG audio: walking the frame headers gives the same length at a
+        // fraction of the cost of a parse pipeline.
+        const double scanned = MpegAudioDuration(path);
+        if (scanned > 0)
+            return scanned;
+    }
     GstElement *pipeline = gst_parse_launch("filesrc name=src ! parsebin ! fakesink sync=false", nullptr);
     if (!pipeline)
         return -1;

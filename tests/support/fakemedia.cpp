@@ -9,33 +9,22 @@ void FakeMediaControl::changeState(int newState) {
 }
 
 void FakeMediaControl::setFileName(const QString &path) {
-    if (path.isEmpty()) {
-        if (m_file.isEmpty())
-            return;
-        log << "close";
-        m_file.clear();
-        m_pendingOpen = false;
-        changeState(0);
+    if (path.isEmpty() && m_file.isEmpty())
         return;
-    }
+    log << (path.isEmpty() ? "close" : "open " + path);
     m_file = path;
-    m_state = 0;
     m_position = 0;
-    m_pendingOpen = true;
-    opened << path;
-    log << "open " + path;
-    if (autoOpen) {
-        QTimer::singleShot(0, this, [this, path] {
-            if (m_pendingOpen && m_file == path)
-                completeOpen(autoDuration);
-        });
-    }
+    m_pendingOpen = !path.isEmpty();
+    if (path.isEmpty())
+        changeState(0);
+    else
+        opened << path;
+    m_state = 0;
 }
 
 void FakeMediaControl::completeOpen(double duration) {
     m_pendingOpen = false;
-    m_duration = duration;
-    m_selectionEnd = duration;
+    m_duration = m_selectionEnd = duration;
     emit OpenComplete();
 }
 
@@ -44,21 +33,6 @@ void FakeMediaControl::setCurrentPosition(double seconds) {
     m_position = seconds;
     log << "position";
     emit PositionChange(old, seconds);
-}
-
-void FakeMediaControl::setSelectionEnd(double seconds) {
-    m_selectionEnd = seconds;
-    log << "selectionEnd " + QString::number(seconds);
-}
-
-void FakeMediaControl::setPlayCount(int count) {
-    m_playCount = count;
-    log << "playCount " + QString::number(count);
-}
-
-void FakeMediaControl::setVolume(int v) {
-    m_volume = v;
-    volumeWrites << v;
 }
 
 void FakeMediaControl::Run() {
@@ -73,16 +47,14 @@ void FakeMediaControl::Pause() {
     if (m_file.isEmpty())
         return;
     log << "pause";
-    if (deferPause) {
-        const int old = m_state;
-        m_state = 1;
-        QTimer::singleShot(0, this, [this, old] {
-            if (m_state == 1)
-                emit StateChange(old, 1);
-        });
-        return;
-    }
-    changeState(1);
+    if (!deferPause)
+        return changeState(1);
+    const int old = m_state;
+    m_state = 1;
+    QTimer::singleShot(0, this, [this, old] {
+        if (m_state == 1)
+            emit StateChange(old, 1);
+    });
 }
 
 void FakeMediaControl::Stop() {

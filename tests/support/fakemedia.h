@@ -11,34 +11,28 @@
 class FakeMediaControl : public MediaControl {
     Q_OBJECT
 public:
-    explicit FakeMediaControl(QWidget *parent = nullptr) : MediaControl(parent) {}
-
     QString FileName() const override { return m_file; }
     void setFileName(const QString &path) override;
     double Duration() const override { return m_duration; }
     double CurrentPosition() const override { return m_position; }
     void setCurrentPosition(double seconds) override;
     double SelectionEnd() const override { return m_selectionEnd; }
-    void setSelectionEnd(double seconds) override;
+    void setSelectionEnd(double seconds) override { m_selectionEnd = seconds; }
     int PlayCount() const override { return m_playCount; }
-    void setPlayCount(int count) override;
+    void setPlayCount(int count) override { m_playCount = count; }
     int CurrentState() const override { return m_state; }
     double Rate() const override { return m_rate; }
     void setRate(double rate) override { m_rate = rate; }
     int Volume() const override { return m_volume; }
-    void setVolume(int v) override;
+    void setVolume(int v) override { volumeWrites << (m_volume = v); }
     void Run() override;
     void Pause() override;
     void Stop() override;
 
     // Test side.
-    // Completes the pending open with this length (OpenComplete).
+    // Completes the pending open with this length.
     void completeOpen(double duration);
-    // With autoOpen, every open completes from the event loop with
-    // `autoDuration` seconds.
-    bool autoOpen = false;
-    double autoDuration = 180;
-    // The end of the selection is reached (stopped notification).
+    // The end of the selection is reached.
     void reachEnd();
     // Like the real control, report the paused state from the event loop
     // after Pause() returns, rather than inside it.
@@ -48,7 +42,7 @@ public:
 
     QStringList opened;        // every path opened, in order
     QVector<int> volumeWrites; // every Volume write, in order
-    QStringList log;           // "open <path>", "close", "run", "pause", "stop", "end"...
+    QStringList log;           // "open <path>", "close", "run", "pause", "stop", "position"
     int runs = 0;
 
 private:

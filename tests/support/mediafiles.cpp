@@ -5,10 +5,10 @@
 
 #include <gst/gst.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
-#include <vector>
+#include <initializer_list>
 
 namespace testmedia {
 namespace {
@@ -21,24 +21,23 @@ QString writeFile(const QString &dir, const QString &name, const QByteArray &byt
     return path;
 }
 
-void putLE(QByteArray &out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.append(char((value >> (8 * i)) & 0xff));
+struct Field {
+    uint32_t value;
+    int bytes;
+};
+
+// Appends each field, `bytes` wide, in the byte order of the format.
+QByteArray &put(QByteArray &out, bool bigEndian, std::initializer_list<Field> fields) {
+    for (const Field &f : fields)
+        for (int i = 0; i < f.bytes; ++i)
+            out.append(char((f.value >> (8 * (bigEndian ? f.bytes - 1 - i : i))) & 0xff));
+    return out;
 }
 
-void putBE(QByteArray &out, uint32_t value, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i)
-        out.append(char((value >> (8 * i)) & 0xff));
-}
-
-// 80-bit IEEE extended, as AIFF stores its sample rate.
-void putExtended(QByteArray &out, double value) {
-    int exponent = 0;
-    const double mantissa = std::frexp(value, &exponent); // value = m * 2^e, 0.5 <= m < 1
-    const uint64_t bits = uint64_t(std::ldexp(mantissa, 64));
-    putBE(out, uint32_t(exponent - 1 + 16383), 2);
-    putBE(out, uint32_t(bits >> 32), 4);
-    putBE(out, uint32_t(bits & 0xffffffffu), 4);
+// An IFF-style chunk: id, 32-bit size, body.
+QByteArray chunk(const char *id, const QByteArray &body, bool bigEndian) {
+    QByteArray out(id);
+    return put(out, bigEndian, {{uint32_t(body.size()), 4}}).append(body);
 }
 
 uint32_t frameCount(const Tone &tone) {
@@ -47,55 +46,31 @@ uint32_t frameCount(const Tone &tone) {
 
 QByteArray pcm16(const Tone &tone, bool bigEndian) {
     QByteArray out;
-    const uint32_t frames = frameCount(tone);
-    out.reserve(int(frames * tone.channels * 2));
-    for (uint32_t i = 0; i < frames; ++i) {
+    for (uint32_t i = 0; i < frameCount(tone); ++i) {
         const double v = tone.amplitude * std::sin(2 * M_PI * tone.freqHz * i / tone.sampleRate);
         const auto sample = uint16_t(int16_t(std::lround(std::clamp(v, -1.0, 1.0) * 32767)));
         for (int c = 0; c < tone.channels; ++c)
-            bigEndian ? putBE(out, sample, 2) : putLE(out, sample, 2);
+            put(out, bigEndian, {{sample, 2}});
     }
     return out;
 }
 
-QByteArray aiffCommon(const Tone &tone, bool aifc) {
-    QByteArray comm;
-    putBE(comm, uint32_t(tone.channels), 2);
-    putBE(comm, frameCount(tone), 4);
-    putBE(comm, 16, 2);
-    putExtended(comm, tone.sampleRate);
-    if (aifc) {
-        comm.append("NONE");
-        const QByteArray label = "not compressed";
-        comm.append(char(label.size()));
-        comm.append(label);
-        if ((label.size() + 1) % 2)
-            comm.append('\0');
-    }
-    return comm;
-}
-
 QString writeAiff(const QString &dir, const QString &name, const Tone &tone, bool aifc) {
+    QByteArray comm;
+    put(comm, true, {{uint32_t(tone.channels), 2}, {frameCount(tone), 4}, {16, 2}});
+    // The sample rate as an 80-bit IEEE extended.
+    int exponent = 0;
+    const auto bits = uint64_t(std::ldexp(std::frexp(tone.sampleRate, &exponent), 64));
+    put(comm, true, {{uint32_t(exponent - 1 + 16383), 2}, {uint32_t(bits >> 32), 4}, {uint32_t(bits), 4}});
     QByteArray body = aifc ? "AIFC" : "AIFF";
     if (aifc) {
-        body.append("FVER");
-        putBE(body, 4, 4);
-        putBE(body, 0xA2805140u, 4);
+        comm.append("NONE\x0enot compressed\0", 20);
+        body.append(chunk("FVER", QByteArray("\xa2\x80\x51\x40", 4), true));
     }
-    const QByteArray comm = aiffCommon(tone, aifc);
-    body.append("COMM");
-    putBE(body, uint32_t(comm.size()), 4);
-    body.append(comm);
-    const QByteArray data = pcm16(tone, true);
-    body.append("SSND");
-    putBE(body, uint32_t(data.size() + 8), 4);
-    putBE(body, 0, 4); // offset
-    putBE(body, 0, 4); // block size
-    body.append(data);
-    QByteArray file = "FORM";
-    putBE(file, uint32_t(body.size()), 4);
-    file.append(body);
-    return writeFile(dir, name, file);
+    QByteArray ssnd;
+    put(ssnd, true, {{0, 4}, {0, 4}}).append(pcm16(tone, true)); // offset, block size
+    body.append(chunk("COMM", comm, true)).append(chunk("SSND", ssnd, true));
+    return writeFile(dir, name, chunk("FORM", body, true));
 }
 
 // Runs a gst-launch pipeline ending in "filesink name=out" to EOS.
@@ -103,10 +78,9 @@ QString encode(const QString &dir, const QString &name, const QString &descripti
     if (!gst_init_check(nullptr, nullptr, nullptr))
         return {};
     const QString path = QDir(dir).filePath(name);
-    GError *error = nullptr;
+    g_autoptr(GError) error = nullptr;
     GstElement *pipeline = gst_parse_launch(description.toUtf8().constData(), &error);
-    if (error) {
-        g_error_free(error);
+    if (error || !pipeline) {
         if (pipeline)
             gst_object_unref(pipeline);
         return {};
@@ -129,50 +103,44 @@ QString encode(const QString &dir, const QString &name, const QString &descripti
     return ok ? path : QString();
 }
 
-// audiotestsrc producing exactly the tone's length, in 10 ms buffers.
-QString toneSource(const Tone &tone) {
+// audiotestsrc producing exactly the tone's length, in 10 ms buffers, then `encoder`.
+QString encodeTone(const QString &dir, const QString &name, const Tone &tone, const QString &encoder,
+                   const QString &rest = {}) {
     const int perBuffer = std::max(1, tone.sampleRate / 100);
     const long buffers = std::max(1L, std::lround(tone.seconds * tone.sampleRate / perBuffer));
-    return QStringLiteral("audiotestsrc wave=sine freq=%1 volume=%2 num-buffers=%3 samplesperbuffer=%4 ! "
-                          "audio/x-raw,format=S16LE,rate=%5,channels=%6 ")
-        .arg(tone.freqHz)
-        .arg(tone.amplitude)
-        .arg(buffers)
-        .arg(perBuffer)
-        .arg(tone.sampleRate)
-        .arg(tone.channels);
+    return encode(
+        dir, name,
+        QStringLiteral("audiotestsrc wave=sine freq=%1 volume=%2 num-buffers=%3 samplesperbuffer=%4 ! "
+                       "audio/x-raw,format=S16LE,rate=%5,channels=%6 ! %7 ! filesink name=out %8")
+            .arg(tone.freqHz)
+            .arg(tone.amplitude)
+            .arg(buffers)
+            .arg(perBuffer)
+            .arg(tone.sampleRate)
+            .arg(tone.channels)
+            .arg(encoder, rest));
 }
 
 } // namespace
 
 QString MakeWav(const QString &dir, const QString &name, const Tone &tone) {
-    const QByteArray data = pcm16(tone, false);
-    QByteArray file = "RIFF";
-    putLE(file, uint32_t(36 + data.size()), 4);
-    file.append("WAVEfmt ");
-    putLE(file, 16, 4);
-    putLE(file, 1, 2); // PCM
-    putLE(file, uint32_t(tone.channels), 2);
-    putLE(file, uint32_t(tone.sampleRate), 4);
-    putLE(file, uint32_t(tone.sampleRate * tone.channels * 2), 4);
-    putLE(file, uint32_t(tone.channels * 2), 2);
-    putLE(file, 16, 2);
-    file.append("data");
-    putLE(file, uint32_t(data.size()), 4);
-    file.append(data);
-    return writeFile(dir, name, file);
+    const auto ch = uint32_t(tone.channels), rate = uint32_t(tone.sampleRate);
+    QByteArray fmt;
+    put(fmt, false, {{1, 2}, {ch, 2}, {rate, 4}, {rate * ch * 2, 4}, {ch * 2, 2}, {16, 2}}); // PCM
+    const QByteArray body = "WAVE" + chunk("fmt ", fmt, false) + chunk("data", pcm16(tone, false), false);
+    return writeFile(dir, name, chunk("RIFF", body, false));
 }
 
 QString MakeAu(const QString &dir, const QString &name, const Tone &tone) {
     const QByteArray data = pcm16(tone, true);
-    QByteArray file = ".snd";
-    putBE(file, 24, 4);
-    putBE(file, uint32_t(data.size()), 4);
-    putBE(file, 3, 4); // 16-bit linear PCM
-    putBE(file, uint32_t(tone.sampleRate), 4);
-    putBE(file, uint32_t(tone.channels), 4);
-    file.append(data);
-    return writeFile(dir, name, file);
+    QByteArray file = ".snd"; // 16-bit linear PCM is encoding 3
+    put(file, true,
+        {{24, 4},
+         {uint32_t(data.size()), 4},
+         {3, 4},
+         {uint32_t(tone.sampleRate), 4},
+         {uint32_t(tone.channels), 4}});
+    return writeFile(dir, name, file + data);
 }
 
 QString MakeAiff(const QString &dir, const QString &name, const Tone &tone) {
@@ -184,73 +152,37 @@ QString MakeAifc(const QString &dir, const QString &name, const Tone &tone) {
 }
 
 QString MakeMidi(const QString &dir, const QString &name, double seconds, int note) {
-    constexpr int kDivision = 480;      // ticks per quarter note
-    constexpr uint32_t kTempo = 500000; // microseconds per quarter: 120 bpm
-    const auto ticks = uint32_t(std::lround(seconds * 2 * kDivision));
-    auto varLen = [](QByteArray &out, uint32_t value) {
-        QByteArray bytes;
-        bytes.prepend(char(value & 0x7f));
-        while (value >>= 7)
-            bytes.prepend(char((value & 0x7f) | 0x80));
-        out.append(bytes);
-    };
-    QByteArray track;
-    track.append('\0');
-    track.append("\xff\x51\x03", 3);
-    putBE(track, kTempo, 3);
-    track.append('\0');
-    track.append("\xc0\x00", 2); // program: acoustic grand piano
-    track.append('\0');
-    track.append(char(0x90));
-    track.append(char(note));
-    track.append(char(100));
-    varLen(track, ticks);
-    track.append(char(0x80));
-    track.append(char(note));
-    track.append(char(0));
-    track.append('\0');
-    track.append("\xff\x2f\x00", 3);
-
-    QByteArray file = "MThd";
-    putBE(file, 6, 4);
-    putBE(file, 0, 2); // format 0
-    putBE(file, 1, 2); // one track
-    putBE(file, kDivision, 2);
-    file.append("MTrk");
-    putBE(file, uint32_t(track.size()), 4);
-    file.append(track);
-    return writeFile(dir, name, file);
+    constexpr int kDivision = 480; // ticks per quarter note; tempo 500000 us per quarter is 120 bpm
+    auto ticks = uint32_t(std::lround(seconds * 2 * kDivision));
+    QByteArray delta(1, char(ticks & 0x7f)); // variable-length quantity
+    while (ticks >>= 7)
+        delta.prepend(char((ticks & 0x7f) | 0x80));
+    QByteArray track("\0\xff\x51\x03\x07\xa1\x20\0\xc0\0\0\x90", 12); // tempo, piano, note on
+    track.append(char(note)).append(char(100)).append(delta).append(char(0x80)).append(char(note));
+    track.append("\0\0\xff\x2f\0", 5); // note off, end of track
+    QByteArray header;                 // format 0, one track
+    put(header, true, {{0, 2}, {1, 2}, {kDivision, 2}});
+    return writeFile(dir, name, chunk("MThd", header, true) + chunk("MTrk", track, true));
 }
 
 QString MakeMp3(const QString &dir, const QString &name, const Tone &tone, Mp3Kind kind) {
-    QString encoder;
-    switch (kind) {
-    case Mp3Kind::VbrXing:
-        encoder = "lamemp3enc target=quality quality=4 ! xingmux";
-        break;
-    case Mp3Kind::VbrHeaderless:
-        encoder = "lamemp3enc target=quality quality=4";
-        break;
-    case Mp3Kind::Cbr192:
-        encoder = "lamemp3enc target=bitrate cbr=true bitrate=192";
-        break;
-    }
-    return encode(dir, name, toneSource(tone) + "! " + encoder + " ! filesink name=out");
+    const char *encoder = kind == Mp3Kind::VbrXing         ? "lamemp3enc target=quality quality=4 ! xingmux"
+                          : kind == Mp3Kind::VbrHeaderless ? "lamemp3enc target=quality quality=4"
+                                                           : "lamemp3enc target=bitrate cbr=true bitrate=192";
+    return encodeTone(dir, name, tone, encoder);
 }
 
 QString MakeMp2(const QString &dir, const QString &name, const Tone &tone) {
-    return encode(dir, name, toneSource(tone) + "! avenc_mp2 ! filesink name=out");
+    return encodeTone(dir, name, tone, "avenc_mp2");
 }
 
 QString MakeMpeg(const QString &dir, const QString &name, const Tone &tone) {
-    const long frames = std::max(1L, std::lround(tone.seconds * 25));
     // mpeg2enc rather than libav's MPEG-1 encoder, whose time base is broken in 1.22.0.
     const QString video = QStringLiteral("videotestsrc num-buffers=%1 ! "
                                          "video/x-raw,format=I420,width=160,height=128,framerate=25/1 ! "
-                                         "mpeg2enc format=0 ! mux. ")
-                              .arg(frames);
-    return encode(dir, name,
-                  toneSource(tone) + "! avenc_mp2 ! avmux_mpeg name=mux ! filesink name=out " + video);
+                                         "mpeg2enc format=0 ! mux.")
+                              .arg(std::max(1L, std::lround(tone.seconds * 25)));
+    return encodeTone(dir, name, tone, "avenc_mp2 ! avmux_mpeg name=mux", video);
 }
 
 QString MakeFile(const QString &dir, const QString &name, const QByteArray &contents) {

@@ -1,12 +1,9 @@
 #pragma once
 
-// Test media written at run time. Every function writes `name` into `dir`
-// and returns the full path, or an empty string on failure. Tones are sine
-// waves with the given peak amplitude (1.0 = full scale), 16-bit PCM for the
-// uncompressed types. Lengths are exact for the PCM and MIDI types; the MPEG
-// encoders add their usual priming and padding (a few tens of milliseconds).
-// The encoded types need GStreamer (lame, libav, mpeg2enc), initialised here
-// on first use.
+// Test media written at run time: each function writes `name` into `dir` and
+// returns the path, or "" on failure. Tones are sine waves of the given peak
+// (1.0 = full scale), 16-bit for PCM. Lengths are exact for PCM and MIDI; the
+// MPEG encoders (GStreamer, initialised on first use) add a few tens of ms.
 
 #include <QByteArray>
 #include <QString>

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 void PlayerTest::SetUp() {
     ASSERT_TRUE(tmp.isValid());
@@ -29,20 +30,26 @@ Form1 *PlayerTest::load() {
     return form.get();
 }
 
-QString PlayerTest::makeFolder(const QString &name, const QStringList &files) {
-    const QString folder = tmp.path() + "/" + name;
-    QDir().mkpath(folder);
-    for (const QString &f : files) {
-        QFile file(folder + "/" + f);
-        file.open(QIODevice::WriteOnly);
-    }
-    return folder;
+Form1 *PlayerTest::start(const QString &dir, int mode) {
+    folder = dir;
+    load();
+    enter(dir);
+    form->PlayMode = mode;
+    return form.get();
 }
 
-QString PlayerTest::makeNumberedFolder(const QString &name, int count, const QString &ext) {
+QString PlayerTest::makeFolder(const QString &name, const QStringList &files) {
+    const QString dir = tmp.path() + "/" + name;
+    QDir().mkpath(dir);
+    for (const QString &f : files)
+        QFile(dir + "/" + f).open(QIODevice::WriteOnly);
+    return dir;
+}
+
+QString PlayerTest::makeNumberedFolder(const QString &name, int count) {
     QStringList files;
     for (int i = 0; i < count; ++i)
-        files << QString("track%1.%2").arg(i, 5, 10, QChar('0')).arg(ext);
+        files << QString("track%1.mp3").arg(i, 5, 10, QChar('0'));
     return makeFolder(name, files);
 }
 
@@ -54,13 +61,39 @@ QString PlayerTest::stored(const QString &section, const QString &key) const {
     return GetSetting(kApp, section, key);
 }
 
-void PlayerTest::enter(const QString &folder) {
-    ASSERT_TRUE(form->Dir1->setPath(folder));
+void PlayerTest::enter(const QString &dir) {
+    ASSERT_TRUE(form->Dir1->setPath(dir));
 }
 
 void PlayerTest::pick(int i) {
     ASSERT_TRUE(form->File1->setListIndex(i));
     form->File1_KeyUp(0, 0);
+}
+
+void PlayerTest::finish(double length) {
+    media->completeOpen(length);
+    media->reachEnd();
+}
+
+int PlayerTest::lastIndex() const {
+    if (media->opened.isEmpty())
+        return -1;
+    const QFileInfo fi(media->opened.last());
+    return fi.path() == folder ? fi.completeBaseName().mid(5).toInt() : -1;
+}
+
+::testing::AssertionResult PlayerTest::transport(bool enabled) const {
+    for (int i = 0; i <= 4; ++i)
+        if (form->FlatBar1->isButtonEnabled(i) != enabled)
+            return ::testing::AssertionFailure() << "button " << i;
+    return ::testing::AssertionSuccess();
+}
+
+QStringList PlayerTest::fileList() const {
+    QStringList out;
+    for (int i = 0; i < form->File1->ListCount(); ++i)
+        out << form->File1->List(i);
+    return out;
 }
 
 void PlayerTest::settle() {

@@ -2,18 +2,40 @@
 
 #include "platform/gstmediacontrol.h"
 
+#include <QDeadlineTimer>
+#include <QTest>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <functional>
+
+// Spins the event loop until `done`; the deadline only guards against hangs.
+inline bool waitFor(const std::function<bool()> &done, int ms = 30000) {
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(2);
+    }
+    return true;
+}
+
+// Silent sinks; without sync they run as fast as they can.
+inline GstMediaOptions silentSinks(bool sync = false) {
+    GstMediaOptions o;
+    o.audioSink = "fakesink signal-handoffs=true";
+    o.videoSink = "fakesink";
+    o.sync = sync;
+    return o;
+}
 
 // Measures what reaches the sink (F32 after the gain stage): seconds of audio and the peak sample.
 struct SinkTap {
     std::atomic<double> seconds{0};
     std::atomic<float> peak{0};
-    bool attached = false;
 
     static void onHandoff(GstElement *, GstBuffer *buf, GstPad *pad, gpointer data) {
         auto *tap = static_cast<SinkTap *>(data);
@@ -35,7 +57,6 @@ struct SinkTap {
     }
 
     void attach(GstMediaControl &c) {
-        attached = true;
         GstElement *sink = c.audioSinkElement();
         ASSERT_NE(sink, nullptr);
         g_signal_connect(sink, "handoff", G_CALLBACK(&SinkTap::onHandoff), this);

@@ -2,6 +2,7 @@
 // temporary files never touch the real user's.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@ int main(int argc, char **argv) {
     setenv("XDG_MUSIC_DIR", (root + "/music").constData(), 1);
     setenv("XDG_RUNTIME_DIR", (root + "/run").constData(), 1);
     QDir().mkpath(home.path() + "/run");
+    QFile::setPermissions(home.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     if (!getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
