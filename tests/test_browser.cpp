@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QSignalSpy>
+#include <QTest>
 
 using BrowserTest = PlayerTest;
 
@@ -107,28 +109,36 @@ TEST_F(BrowserTest, PicksAndKeysInTheFileList) {
 
     // A key while a file is being opened does nothing.
     form->File1->setListIndex(1);
-    form->setEnabled(false);
+    form->setWindowEnabled(false);
     form->File1_KeyUp(40, 0);
     EXPECT_TRUE(media->opened.isEmpty());
     EXPECT_EQ(form->TrackIndex, -1);
-    form->setEnabled(true);
+    form->setWindowEnabled(true);
 
     // No current entry: nothing plays and the window stays usable.
     form->File1->setListIndex(-1);
     form->File1_KeyUp(40, 0);
     form->File1_MouseDown(1, 0, 0, 0);
     EXPECT_TRUE(media->opened.isEmpty());
-    EXPECT_TRUE(form->isEnabled());
+    EXPECT_TRUE(form->isWindowEnabled());
 
     // One left click selects and plays; the window waits for the open.
     form->File1->setListIndex(1);
     form->File1_MouseDown(1, 0, 0, 0);
     EXPECT_EQ(media->opened, QStringList({a + "/track00001.mp3"}));
     EXPECT_EQ(form->TrackIndex, 1);
-    EXPECT_FALSE(form->isEnabled());
+    EXPECT_FALSE(form->isWindowEnabled());
     EXPECT_EQ(form->PlayMode, 0);
+    // Real input reaches no control meanwhile: a click on Stop is dropped.
+    QSignalSpy clicks(form->FlatBar1, &FlatBar::Click);
+    QTest::mouseClick(form->FlatBar1->button(2), Qt::LeftButton);
+    QTest::keyClick(form->File1, Qt::Key_Down);
+    EXPECT_EQ(clicks.count(), 0);
+    EXPECT_EQ(media->opened.size(), 1);
     media->completeOpen(60);
-    EXPECT_TRUE(form->isEnabled());
+    EXPECT_TRUE(form->isWindowEnabled());
+    QTest::mouseClick(form->FlatBar1->button(2), Qt::LeftButton);
+    EXPECT_EQ(clicks.count(), 1);
 }
 
 TEST_F(BrowserTest, FavouritesFollowTheStoreAndAMissingOneWarns) {

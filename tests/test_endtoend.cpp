@@ -58,7 +58,7 @@ TEST_F(EndToEnd, ContinuousModePlaysTheFolderThroughToTheWrap) {
     ASSERT_TRUE(waitFor([&] { return opened.size() >= 4; })) << opened.join(",").toStdString();
     EXPECT_EQ(opened.mid(0, 4), QStringList({"a", "b", "c", "a"}));
     EXPECT_TRUE(messages.isEmpty());
-    EXPECT_TRUE(form->isEnabled());
+    EXPECT_TRUE(form->isWindowEnabled());
     // The user stops: nothing else starts.
     form->FlatBar1_Click(2);
     const int count = int(opened.size());
@@ -103,7 +103,7 @@ TEST_F(EndToEnd, CorruptFileInTheMiddleGivesOneErrorAndStops) {
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("b.mp3")) << messages[0].toStdString();
     EXPECT_EQ(opened, QStringList({"a"}));
-    EXPECT_TRUE(form->isEnabled());
+    EXPECT_TRUE(form->isWindowEnabled());
     EXPECT_TRUE(control->FileName().isEmpty());
     // The player is usable again: a pick of the next file plays it.
     // Without continuous play the pick plays c alone.

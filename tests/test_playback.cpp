@@ -174,10 +174,10 @@ TEST_F(PlaybackTest, PauseFadesOutBlinksFollowsSeeksAndResumes) {
 TEST_F(PlaybackTest, ErrorShowsOneMessageAndStartsNothing) {
     start(makeFolder("music", {"a.mp3", "b.mp3"}));
     pick(0);
-    ASSERT_FALSE(form->isEnabled());
+    ASSERT_FALSE(form->isWindowEnabled());
     media->fail("Impossible de lire le fichier.");
     EXPECT_EQ(messages, QStringList({"Impossible de lire le fichier."}));
-    EXPECT_TRUE(form->isEnabled());
+    EXPECT_TRUE(form->isWindowEnabled());
     settle();
     EXPECT_EQ(media->opened.size(), 1);
     EXPECT_EQ(media->runs, 0);
@@ -192,11 +192,11 @@ TEST_F(PlaybackTest, ErrorShowsOneMessageAndStartsNothing) {
 TEST_F(PlaybackTest, FileClosedWhileTheOpenCompletedOnlyReenables) {
     start(makeFolder("music", {"a.mp3"}));
     pick(0);
-    ASSERT_FALSE(form->isEnabled());
+    ASSERT_FALSE(form->isWindowEnabled());
     // The user's Stop is among the events that run before Run.
     QTimer::singleShot(0, form.get(), [this] { form->FlatBar1_Click(2); });
     media->completeOpen(60);
-    EXPECT_TRUE(form->isEnabled());
+    EXPECT_TRUE(form->isWindowEnabled());
     EXPECT_EQ(media->runs, 0);
     EXPECT_EQ(form->Label2->text(), "Tunabel - Arrêt");
     EXPECT_EQ(form->LastCaption, "Tunabel - Arrêt");

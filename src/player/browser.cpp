@@ -40,9 +40,9 @@ void Form1::Dir1_Change() {
 void Form1::File1_KeyUp(int KeyCode, int Shift) {
     (void)KeyCode;
     (void)Shift;
-    if (!isEnabled())
+    if (!isWindowEnabled())
         return;
-    setEnabled(false);
+    setWindowEnabled(false);
     const int saved = PlayMode;
     PlayMode = 44;
     FlatBar1_Click(2);
@@ -52,7 +52,7 @@ void Form1::File1_KeyUp(int KeyCode, int Shift) {
         TrackIndex = File1->ListIndex();
         FlatBar1_Click(0);
     } else {
-        setEnabled(true);
+        setWindowEnabled(true);
     }
     PlayMode = saved;
 }

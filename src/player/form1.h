@@ -73,6 +73,12 @@ public:
     int VolumeLevel = 0;
     NotifyIconData TrayData;
 
+    // The window takes no input while a chosen file opens. Input is held back
+    // by a filter rather than by disabling every control, which would repaint
+    // the whole window twice for each pick.
+    bool isWindowEnabled() const { return m_windowEnabled; }
+    void setWindowEnabled(bool on);
+
     // Height and width in twips.
     int Height() const;
     void setHeight(int twips);
@@ -155,6 +161,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildControls();
@@ -164,6 +171,7 @@ private:
     void stoppedRule();
     void randomPick();
     bool m_unloaded = false;
+    bool m_windowEnabled = true;
 };
 
 // The windows of the program, as the other windows reach them.

@@ -84,7 +84,7 @@ void Form1::ActiveMovie1_OpenComplete() {
     QCoreApplication::processEvents();
     if (ActiveMovie1->FileName() != opened) {
         // Closed or replaced while the pending events ran.
-        setEnabled(true);
+        setWindowEnabled(true);
         return;
     }
     ActiveMovie1->Run();
@@ -93,7 +93,7 @@ void Form1::ActiveMovie1_OpenComplete() {
     if (Durée->isChecked())
         LastCaption += LengthText(length);
     SetTrayTip(LastCaption);
-    setEnabled(true);
+    setWindowEnabled(true);
     if (LastCaption.size() > 54 && LastCaption.startsWith("Tunabel - "))
         LastCaption = LastCaption.mid(10);
     Label2->setText(LastCaption);
@@ -151,7 +151,7 @@ void Form1::ActiveMovie1_Error(int SCode, const QString &Description, const QStr
     (void)SCode;
     (void)Source;
     (void)CancelDisplay;
-    setEnabled(true);
+    setWindowEnabled(true);
     MsgBox(Description, QMessageBox::NoIcon, kApp);
 }
 

@@ -4,6 +4,7 @@
 
 #include "platform/mediafactory.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QInputDialog>
 #include <QStandardPaths>
@@ -319,6 +320,37 @@ void Form1::connectHandlers() {
         if (window == this)
             Form_MouseMove(0, 0, float(message * 15), 0);
     });
+}
+
+void Form1::setWindowEnabled(bool on) {
+    if (on == m_windowEnabled)
+        return;
+    m_windowEnabled = on;
+    if (on)
+        qApp->removeEventFilter(this);
+    else
+        qApp->installEventFilter(this);
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event) {
+    if (m_windowEnabled || !watched->isWidgetType())
+        return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::Shortcut:
+    case QEvent::ShortcutOverride: {
+        auto *w = static_cast<QWidget *>(watched);
+        return w == this || isAncestorOf(w);
+    }
+    default:
+        return false;
+    }
 }
 
 int Form1::Height() const {
