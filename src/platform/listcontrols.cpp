@@ -1,5 +1,7 @@
 #include "platform/listcontrols.h"
 
+#include "platform/imagebox.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -169,7 +171,10 @@ void DriveListBox::setColors(const QColor &back, const QColor &text) {
 
 // ---- folders
 
-DirListBox::DirListBox(QWidget *parent) : QListWidget(parent) {
+// Our own pictures: the desktop theme's take a theme lookup that costs more
+// than the whole window at start-up.
+DirListBox::DirListBox(QWidget *parent)
+    : QListWidget(parent), m_folderIcon(LoadIcon("folder")), m_openIcon(LoadIcon("folder-open")) {
     setUniformItemSizes(true);
     connect(this, &QListWidget::itemActivated, this, [this](QListWidgetItem *item) {
         const QString target = item->data(Qt::UserRole).toString();
@@ -203,12 +208,10 @@ void DirListBox::fill() {
         if (d.isRoot() || !d.cdUp())
             break;
     }
-    const QIcon folderIcon = style()->standardIcon(QStyle::SP_DirIcon);
-    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
     int depth = 0;
     for (const QString &p : chain) {
         const QString label = p == "/" ? QStringLiteral("/") : QFileInfo(p).fileName();
-        auto *item = new QListWidgetItem(openIcon, QString(depth * 2, ' ') + label, this);
+        auto *item = new QListWidgetItem(m_openIcon, QString(depth * 2, ' ') + label, this);
         item->setData(Qt::UserRole, p);
         ++depth;
     }
@@ -217,7 +220,7 @@ void DirListBox::fill() {
     const QStringList subs =
         QDir(m_path).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
     for (const QString &s : subs) {
-        auto *item = new QListWidgetItem(folderIcon, QString(depth * 2, ' ') + s, this);
+        auto *item = new QListWidgetItem(m_folderIcon, QString(depth * 2, ' ') + s, this);
         item->setData(Qt::UserRole, m_path == "/" ? "/" + s : m_path + '/' + s);
     }
 }

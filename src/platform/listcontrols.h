@@ -56,6 +56,7 @@ protected:
 private:
     void fill();
     QString m_path;
+    QIcon m_folderIcon, m_openIcon;
 };
 
 class FileListModel : public QAbstractListModel {
