@@ -319,6 +319,33 @@ TEST_F(GstMediaControlTest, FailingOutputsAndSilentEnginesBecomeErrors) {
         EXPECT_EQ(r.errors[0].first, code) << r.errors[0].second.toStdString();
         EXPECT_TRUE(r.opens == 0 && r.states.empty() && r.c.FileName().isEmpty());
     }
+
+    // A machine without any sound device: the automatic output settles for a
+    // silent stand-in, which must not pass for a real one.
+    std::vector<std::pair<GstPluginFeature *, guint>> demoted;
+    GList *sinks = gst_element_factory_list_get_elements(
+        GST_ELEMENT_FACTORY_TYPE_SINK | GST_ELEMENT_FACTORY_TYPE_MEDIA_AUDIO, GST_RANK_NONE);
+    for (GList *l = sinks; l; l = l->next) {
+        auto *feature = GST_PLUGIN_FEATURE(l->data);
+        demoted.emplace_back(GST_PLUGIN_FEATURE(gst_object_ref(feature)),
+                             gst_plugin_feature_get_rank(feature));
+        gst_plugin_feature_set_rank(feature, GST_RANK_NONE);
+    }
+    gst_plugin_feature_list_free(sinks);
+    {
+        GstMediaOptions o = silentSinks();
+        o.audioSink = "autoaudiosink";
+        Rig r(o);
+        r.c.setFileName(file("wav"));
+        ASSERT_TRUE(waitFor([&] { return !r.errors.empty(); }));
+        EXPECT_EQ(r.errors[0].first, GstMediaControl::NoAudioOutput);
+        EXPECT_TRUE(r.errors[0].second.contains("aucune sortie son")) << r.errors[0].second.toStdString();
+        EXPECT_EQ(r.opens, 0);
+    }
+    for (auto [feature, rank] : demoted) {
+        gst_plugin_feature_set_rank(feature, rank);
+        gst_object_unref(feature);
+    }
 }
 
 TEST_F(GstMediaControlTest, MousePressIsReportedInTwips) {

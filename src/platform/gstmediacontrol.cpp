@@ -269,6 +269,12 @@ void GstMediaControl::finishPreroll() {
         m_seekTarget = m_pendingSeek;
         m_pendingSeek.reset();
     }
+    if (opening && gstengine::outputIsFallback(m_audioSink)) {
+        // The automatic output found no sound device and settled for a
+        // silent stand-in: say so rather than play to nothing.
+        fail(NoAudioOutput, kReasonNoOutput);
+        return;
+    }
     if (opening) {
         gint64 duration = 0;
         if (gst_element_query_duration(m_playbin, GST_FORMAT_TIME, &duration) && duration > 0)

@@ -49,6 +49,9 @@ void setSync(GstElement *element, bool sync);
 GstElement *makeAudioOutput(GstElement *sink, GainStage *gain);
 // Exact length of an MPEG file by parsing every frame; < 0 on failure.
 double parsedDuration(const QString &path, int timeoutMs);
+// Whether an automatic output (autoaudiosink) fell back to a silent sink
+// because the machine has no sound device.
+bool outputIsFallback(GstElement *sink);
 // Whether the file is MPEG whose preroll length may be an estimate.
 bool needsParsedDuration(const QString &path);
 } // namespace gstengine

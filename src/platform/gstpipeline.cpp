@@ -189,6 +189,24 @@ GstElement *makeAudioOutput(GstElement *sink, GainStage *gain) {
     return bin;
 }
 
+bool outputIsFallback(GstElement *sink) {
+    GstElementFactory *factory = sink ? gst_element_get_factory(sink) : nullptr;
+    if (!factory || qstrcmp(GST_OBJECT_NAME(factory), "autoaudiosink") != 0 || !GST_IS_BIN(sink))
+        return false;
+    bool fallback = false;
+    GstIterator *it = gst_bin_iterate_elements(GST_BIN(sink));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        GstElementFactory *child = gst_element_get_factory(GST_ELEMENT(g_value_get_object(&item)));
+        if (child && qstrcmp(GST_OBJECT_NAME(child), "fakesink") == 0)
+            fallback = true;
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return fallback;
+}
+
 static bool isProgramStream(const QString &path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     return suffix == "mpg" || suffix == "mpeg" || suffix == "mpe";
