@@ -348,16 +348,4 @@ TEST_F(GstMediaControlTest, FailingOutputsAndSilentEnginesBecomeErrors) {
     }
 }
 
-TEST_F(GstMediaControlTest, MousePressIsReportedInTwips) {
-    GstMediaControl c(nullptr, silentSinks());
-    std::vector<std::tuple<int, int, float, float>> presses;
-    QObject::connect(&c, &MediaControl::MouseDown,
-                     [&](int b, int s, float x, float y) { presses.emplace_back(b, s, x, y); });
-    c.resize(100, 100);
-    QTest::mousePress(&c, Qt::RightButton, Qt::ShiftModifier, QPoint(10, 20));
-    QTest::mousePress(&c, Qt::MiddleButton, Qt::ControlModifier, QPoint(3, 4));
-    EXPECT_EQ(presses,
-              (std::vector<std::tuple<int, int, float, float>>{{2, 1, 150.f, 300.f}, {4, 2, 45.f, 60.f}}));
-}
-
 } // namespace

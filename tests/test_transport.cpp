@@ -111,20 +111,6 @@ TEST_F(TransportTest, RandomWithoutRepetitionPlaysEveryFileOncePerCycle) {
     }
 }
 
-TEST_F(TransportTest, RandomPickIsUniform) {
-    startNumbered(4, 7);
-    int counts[4] = {};
-    for (unsigned seed = 0; seed < 400; ++seed) {
-        form->Random.seed(seed);
-        form->RandomPool = {0, 1, 2, 3};
-        form->NoRepet();
-        ASSERT_GE(lastIndex(), 0);
-        ++counts[lastIndex()];
-    }
-    for (int c : counts)
-        EXPECT_GT(c, 60);
-}
-
 TEST_F(TransportTest, PoolBuiltForALongerFolder) {
     startNumbered(12, 7);
     lecture();
