@@ -4,6 +4,7 @@
 // children (this program in a child mode) print their own stamps.
 #include "benchutil.h"
 
+#include "platform/fonts.h"
 #include "platform/mediafactory.h"
 #include "player/form1.h"
 #include "windows/form3.h"
@@ -102,6 +103,7 @@ int childMain(int argc, char **argv, const std::string &mode, int idleMs) {
         // As src/main.cpp does it, with stamps around the main window's build.
         StartMediaEngine();
         QApplication app(argc, argv);
+        WarmUpFonts();
         app.installEventFilter(&probe);
         probe.watches.push_back({[] { return static_cast<QWidget *>(App::form3); }, "form3"});
         probe.watches.push_back({[] { return static_cast<QWidget *>(App::form1); }, "form1"});

@@ -1,3 +1,4 @@
+#include "platform/fonts.h"
 #include "platform/mediafactory.h"
 #include "player/form1.h"
 #include "windows/form3.h"
@@ -8,6 +9,7 @@ int main(int argc, char **argv) {
     // The engine starts in the background; the windows never wait for it.
     StartMediaEngine();
     QApplication app(argc, argv);
+    WarmUpFonts();
     QApplication::setApplicationName("Tunabel");
     QApplication::setApplicationVersion("3.0.0");
     QApplication::setQuitOnLastWindowClosed(false);
