@@ -196,11 +196,9 @@ void GstMediaControl::setFileName(const QString &path) {
     // Only the MPEG films have pictures: sound files never touch the video sink.
     guint flags = 0;
     g_object_get(m_playbin, "flags", &flags, nullptr);
-    if (m_videoSink && hasVideo(path))
-        flags |= kPlayFlagVideo;
-    else
-        flags &= ~kPlayFlagVideo;
-    g_object_set(m_playbin, "flags", flags, nullptr);
+    const guint wanted = m_videoSink && hasVideo(path) ? flags | kPlayFlagVideo : flags & ~kPlayFlagVideo;
+    if (wanted != flags)
+        g_object_set(m_playbin, "flags", wanted, nullptr);
     g_free(uri);
     m_phase = Phase::Opening;
     startPreroll();
