@@ -1,5 +1,7 @@
 #include "platform/gstmediacontrol.h"
 
+#include "platform/listcontrols.h"
+
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -234,9 +236,14 @@ void GstMediaControl::closeSilently(bool toNull) {
     m_tick.stop();
     m_path.clear();
     m_phase = Phase::Closed;
-    m_state = 0;
     m_duration = 0;
     m_selectionEnd = 0;
+    resetPlayback();
+}
+
+// Back to the start of the file, stopped, with no seek pending.
+void GstMediaControl::resetPlayback() {
+    m_state = 0;
     m_segmentReady = false;
     m_playsDone = 0;
     m_heldPosition.reset();
@@ -246,12 +253,7 @@ void GstMediaControl::closeSilently(bool toNull) {
 
 void GstMediaControl::restartAtZero() {
     takeDown(false);
-    m_state = 0;
-    m_segmentReady = false;
-    m_playsDone = 0;
-    m_heldPosition.reset();
-    m_pendingSeek.reset();
-    m_seekTarget.reset();
+    resetPlayback();
     m_retried = false;
     m_phase = Phase::Prerolling;
     startPreroll();
@@ -622,28 +624,8 @@ void GstMediaControl::Stop() {
 }
 
 void GstMediaControl::mousePressEvent(QMouseEvent *event) {
-    int button = 0;
-    switch (event->button()) {
-    case Qt::LeftButton:
-        button = 1;
-        break;
-    case Qt::RightButton:
-        button = 2;
-        break;
-    case Qt::MiddleButton:
-        button = 4;
-        break;
-    default:
-        break;
-    }
-    int shift = 0;
-    if (event->modifiers() & Qt::ShiftModifier)
-        shift |= 1;
-    if (event->modifiers() & Qt::ControlModifier)
-        shift |= 2;
-    if (event->modifiers() & Qt::AltModifier)
-        shift |= 4;
     const QPointF pos = event->position();
-    emit MouseDown(button, shift, float(pos.x() * 15), float(pos.y() * 15));
+    emit MouseDown(ButtonCode(event->button()), ShiftCode(event->modifiers()), float(pos.x() * 15),
+                   float(pos.y() * 15));
     MediaControl::mousePressEvent(event);
 }

@@ -109,6 +109,7 @@ private:
     void startPreroll();
     void finishPreroll();
     void takeDown(bool toNull);
+    void resetPlayback();
     void closeSilently(bool toNull = false);
     void restartAtZero();
     void startPlaying();
