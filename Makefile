@@ -1,5 +1,7 @@
 # make run | make test | make test-asan | make bench
 LOCK := flock /tmp/tunabel-build.lock
+# One compiler cache for every checkout of the project.
+export CCACHE_BASEDIR := $(CURDIR)
 
 .PHONY: deps build run test test-asan bench format clean
 

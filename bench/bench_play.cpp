@@ -137,8 +137,9 @@ struct Stamps {
 
 // Errors of the windows go to stderr instead of a modal box.
 void quietBoxes(Form1 *f) {
-    f->MsgBox = [](const QString &text, QMessageBox::Icon, const QString &) {
+    f->MsgBox = [](const QString &text, QMessageBox::Icon, const QString &, QMessageBox::StandardButtons) {
         std::fprintf(stderr, "message box: %s\n", qPrintable(text));
+        return QMessageBox::Ok;
     };
 }
 

@@ -12,7 +12,10 @@ packages=(
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   gstreamer1.0-pulseaudio gstreamer1.0-alsa gstreamer1.0-x gstreamer1.0-gl
   libfluidsynth3 fluid-soundfont-gm
-  xvfb
+  xvfb ccache
+  qt6-translations-l10n
+  pulseaudio pulseaudio-utils
+  dbus dbus-x11 desktop-file-utils shared-mime-info
 )
 
 missing=()

@@ -29,7 +29,11 @@ protected:
         SaveSetting(kApp, "Session", "Mode", mode);
         control = new GstMediaControl(nullptr, silentSinks());
         form = std::make_unique<Form1>(control);
-        form->MsgBox = [this](const QString &text, QMessageBox::Icon, const QString &) { messages << text; };
+        form->MsgBox = [this](const QString &text, QMessageBox::Icon, const QString &,
+                              QMessageBox::StandardButtons) {
+            messages << text;
+            return QMessageBox::Ok;
+        };
         QObject::connect(control, &MediaControl::OpenComplete, control,
                          [this] { opened << Form1::Nom(control->FileName()); });
         form->Form_Load();

@@ -96,5 +96,5 @@ void Form1::Menu_Click(int Index) {
     if (folder.isEmpty())
         folder = Menu[Index]->text();
     if (!Dir1->setPath(folder))
-        MsgBox("Ce répertoire n'existe plus.", QMessageBox::Warning, QString());
+        Message("Ce répertoire n'existe plus.", QMessageBox::Warning);
 }

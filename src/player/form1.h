@@ -83,9 +83,19 @@ public:
     int Height() const;
     void setHeight(int twips);
 
-    // Message and input boxes go through these, so tests can answer them.
-    std::function<void(const QString &text, QMessageBox::Icon icon, const QString &title)> MsgBox;
+    // Message, question and input boxes go through these, so tests can
+    // answer them. MsgBox returns the button pressed; InputBox returns ""
+    // when cancelled.
+    using MsgBoxHook = std::function<QMessageBox::StandardButton(const QString &text, QMessageBox::Icon icon,
+                                                                 const QString &title,
+                                                                 QMessageBox::StandardButtons buttons)>;
+    MsgBoxHook MsgBox;
     std::function<QString(const QString &prompt, const QString &title, const QString &value)> InputBox;
+    // An OK box ("" as title shows the program's name).
+    void Message(const QString &text, QMessageBox::Icon icon = QMessageBox::NoIcon,
+                 const QString &title = QString()) {
+        MsgBox(text, icon, title, QMessageBox::Ok);
+    }
     std::mt19937 Random;
     double Rnd();
 

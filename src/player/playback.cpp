@@ -152,7 +152,7 @@ void Form1::ActiveMovie1_Error(int SCode, const QString &Description, const QStr
     (void)Source;
     (void)CancelDisplay;
     setWindowEnabled(true);
-    MsgBox(Description, QMessageBox::NoIcon, kApp);
+    Message(Description, QMessageBox::NoIcon, kApp);
 }
 
 void Form1::ActiveMovie1_MouseDown(int Button, int Shift, float X, float Y) {

@@ -54,9 +54,10 @@ Form1::Form1(MediaControl *media, QWidget *parent) : QWidget(parent), Random(std
     buildBars();
     buildMenus();
     connectHandlers();
-    MsgBox = [this](const QString &text, QMessageBox::Icon icon, const QString &title) {
-        QMessageBox box(icon, title.isEmpty() ? QString(kApp) : title, text, QMessageBox::Ok, this);
-        box.exec();
+    MsgBox = [this](const QString &text, QMessageBox::Icon icon, const QString &title,
+                    QMessageBox::StandardButtons buttons) {
+        QMessageBox box(icon, title.isEmpty() ? QString(kApp) : title, text, buttons, this);
+        return QMessageBox::StandardButton(box.exec());
     };
     InputBox = [this](const QString &prompt, const QString &title, const QString &value) {
         return QInputDialog::getText(this, title, prompt, QLineEdit::Normal, value);

@@ -20,7 +20,11 @@ void PlayerTest::TearDown() {
 Form1 *PlayerTest::load() {
     media = new FakeMediaControl;
     form = std::make_unique<Form1>(media);
-    form->MsgBox = [this](const QString &text, QMessageBox::Icon, const QString &) { messages << text; };
+    form->MsgBox = [this](const QString &text, QMessageBox::Icon, const QString &,
+                          QMessageBox::StandardButtons) {
+        messages << text;
+        return QMessageBox::Ok;
+    };
     form->InputBox = [this](const QString &prompt, const QString &, const QString &) {
         prompts << prompt;
         // A test that runs out of answers cancels, which gives "".
