@@ -1,4 +1,5 @@
 #include "platform/fonts.h"
+#include "platform/language.h"
 #include "platform/mediafactory.h"
 #include "player/form1.h"
 #include "windows/form3.h"
@@ -13,6 +14,7 @@ int main(int argc, char **argv) {
     QApplication::setApplicationName("Tunabel");
     QApplication::setApplicationVersion("3.0.0");
     QApplication::setQuitOnLastWindowClosed(false);
+    LoadQtFrench();
     App::form3 = new Form3;
     App::form3->Form_Load();
     if (!App::form1)

@@ -2,11 +2,18 @@
 // favourite folders, against the fake media control.
 #include "support/playerfixture.h"
 
+#include "platform/filename.h"
+#include "platform/settingsstore.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using BrowserTest = PlayerTest;
 
@@ -185,4 +192,155 @@ TEST_F(BrowserTest, HugeFolderInRandomMode) {
     // A pick past any three-digit index.
     pick(files - 1);
     EXPECT_EQ(media->opened.last(), folder + "/track19999.mp3");
+}
+
+TEST_F(BrowserTest, NamesThatAreNotUtf8AreListedPlayedAndKept) {
+    // Latin-1 names, as older collections have them.
+    const QByteArray dirBytes = EncodeFileName(tmp.path()) + "/caf\xe9";
+    ASSERT_EQ(::mkdir(dirBytes.constData(), 0700), 0);
+    ASSERT_EQ(::mkdir((dirBytes + "/d\xe9j\xe0").constData(), 0700), 0);
+    for (const char *name : {"\xe9t\xe9.mp3", "b.mp3"}) {
+        const int fd = ::open((dirBytes + "/" + name).constData(), O_CREAT | O_WRONLY, 0600);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    const QString dir = DecodeFileName(dirBytes);
+    start(dir);
+    EXPECT_EQ(form->Dir1->Path(), dir);
+    EXPECT_EQ(form->CurrentFolder, dir);
+    ASSERT_EQ(fileList(), QStringList({"b.mp3", DecodeFileName("\xe9t\xe9.mp3")}));
+    // Shown readably: the file, the folder and its subfolder.
+    EXPECT_EQ(form->File1->model()->index(1, 0).data().toString(), "été.mp3");
+    const int last = form->Dir1->count() - 1;
+    EXPECT_EQ(form->Dir1->item(last - 1)->text().trimmed(), "café");
+    EXPECT_EQ(form->Dir1->item(last)->text().trimmed(), "déjà");
+
+    // A click hands the name's own bytes to the media control.
+    pick(1);
+    ASSERT_EQ(media->opened.size(), 1);
+    EXPECT_EQ(EncodeFileName(media->opened.last()), dirBytes + "/\xe9t\xe9.mp3");
+    media->completeOpen(61);
+    EXPECT_EQ(form->Label2->text(), "Tunabel - été 1'01\"");
+
+    // The subfolder is entered like any other.
+    emit form->Dir1->itemActivated(form->Dir1->item(last));
+    EXPECT_EQ(EncodeFileName(form->Dir1->Path()), dirBytes + "/d\xe9j\xe0");
+
+    // Kept in the settings at exit and restored at the next start.
+    enter(dir);
+    form->close();
+    form.reset();
+    SetSettingsFolder(tmp.path() + "/config"); // read back from the disk
+    load();
+    EXPECT_EQ(form->Dir1->Path(), dir);
+    EXPECT_EQ(form->CurrentFolder, dir);
+    EXPECT_EQ(fileList().size(), 2);
+    form->FlatBar1_Click(4);
+    form->FlatBar1_Click(4);
+    form->FlatBar1_Click(0);
+    EXPECT_EQ(EncodeFileName(media->opened.last()), dirBytes + "/\xe9t\xe9.mp3");
+}
+
+TEST_F(BrowserTest, OnlyAKeyPressedInTheFileListPlaysOnItsRelease) {
+    const QString a = makeNumberedFolder("a", 3);
+    start(a);
+    form->File1->setListIndex(1);
+    // Releases whose press went elsewhere: the Return that closed a message
+    // box, the Escape that closed the main menu.
+    QMessageBox box;
+    QTest::keyPress(&box, Qt::Key_Return);
+    QTest::keyRelease(form->File1, Qt::Key_Return);
+    QTest::keyPress(form->principal, Qt::Key_Escape);
+    QTest::keyRelease(form->File1, Qt::Key_Escape);
+    EXPECT_TRUE(media->opened.isEmpty());
+
+    // A key pressed and released in the list plays the current file, once.
+    QTest::keyClick(form->File1, Qt::Key_Return);
+    EXPECT_EQ(media->opened, QStringList({a + "/track00001.mp3"}));
+    // It fails; the box is closed with Return and the release lands in the
+    // list: the file is not played again.
+    media->fail("Impossible de lire le fichier.");
+    QTest::keyPress(&box, Qt::Key_Return);
+    QTest::keyRelease(form->File1, Qt::Key_Return);
+    EXPECT_EQ(media->opened.size(), 1);
+    EXPECT_EQ(messages.size(), 1);
+
+    // A press before the list lost the focus does not count either.
+    QTest::keyPress(form->File1, Qt::Key_Down);
+    QFocusEvent out(QEvent::FocusOut);
+    QCoreApplication::sendEvent(form->File1, &out);
+    QTest::keyRelease(form->File1, Qt::Key_Down);
+    EXPECT_EQ(media->opened.size(), 1);
+
+    // Nor one swallowed while a file was opening.
+    QTest::keyClick(form->File1, Qt::Key_Space);
+    ASSERT_EQ(media->opened.size(), 2);
+    ASSERT_FALSE(form->isWindowEnabled());
+    QTest::keyPress(form->File1, Qt::Key_Return);
+    media->completeOpen(60);
+    QTest::keyRelease(form->File1, Qt::Key_Return);
+    EXPECT_EQ(media->opened.size(), 2);
+}
+
+TEST_F(BrowserTest, ReChoosingTheFolderOrDriveShownChangesNothing) {
+    const QString a = makeNumberedFolder("a", 3), b = makeNumberedFolder("b", 2);
+    setting("Favoris", "0", a);
+    setting("Favoris", "1", b);
+    start(a);
+    form->CreateFav();
+    pick(2);
+    media->completeOpen(60);
+    ASSERT_EQ(form->TrackIndex, 2);
+    const auto unchanged = [&] {
+        EXPECT_EQ(form->TrackIndex, 2);
+        EXPECT_EQ(form->File1->ListIndex(), 2);
+        EXPECT_EQ(form->Dir1->Path(), a);
+    };
+    form->Menu_Click(1); // the favourite of the folder shown
+    unchanged();
+    enter(a + "/");
+    unchanged();
+    enter(a + "/../a");
+    unchanged();
+    emit form->Drive1->activated(form->Drive1->currentIndex()); // the drive shown, picked again
+    unchanged();
+    // The next track still follows the one playing.
+    media->reachEnd();
+    EXPECT_EQ(lastIndex(), 0);
+    EXPECT_EQ(form->TrackIndex, 0);
+    // Another folder does reset the index.
+    form->Menu_Click(2);
+    EXPECT_EQ(form->Dir1->Path(), b);
+    EXPECT_EQ(form->TrackIndex, -1);
+}
+
+TEST_F(BrowserTest, PickingAnotherDriveGoesToItsRootOrBack) {
+    const QString a = makeNumberedFolder("a", 3);
+    const QString usb = makeNumberedFolder("usb", 2), missing = tmp.path() + "/cdrom";
+    start(a);
+    form->Drive1->setVolumes({"/", usb, missing});
+    ASSERT_TRUE(form->Drive1->setDrive(a));
+    const auto pickDrive = [&](const QString &root) {
+        for (int i = 0; i < form->Drive1->count(); ++i) {
+            form->Drive1->setCurrentIndex(i);
+            if (form->Drive1->Drive() == root) {
+                emit form->Drive1->activated(i);
+                return;
+            }
+        }
+        FAIL() << root.toStdString();
+    };
+    pickDrive(usb);
+    EXPECT_EQ(form->Dir1->Path(), usb);
+    EXPECT_EQ(form->CurrentFolder, usb);
+    EXPECT_EQ(form->TrackIndex, -1);
+    // A drive that is not ready: the list goes back to the folder's drive.
+    form->TrackIndex = 1;
+    pickDrive(missing);
+    EXPECT_EQ(form->Drive1->Drive(), usb);
+    EXPECT_EQ(form->Dir1->Path(), usb);
+    EXPECT_EQ(form->TrackIndex, 1);
+    pickDrive("/");
+    EXPECT_EQ(form->Dir1->Path(), "/");
+    EXPECT_EQ(form->CurrentFolder, form->File1->ListCount() > 0 ? QString() : usb);
 }

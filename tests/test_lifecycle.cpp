@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QPointer>
+#include <QScreen>
+#include <QSystemTrayIcon>
 
 using LifecycleTest = PlayerTest;
 
@@ -52,24 +54,31 @@ TEST_F(LifecycleTest, OnlyTheExactStoredModesCount) {
     }
 }
 
-TEST_F(LifecycleTest, BadStoredValuesKeepDesignValues) {
+TEST_F(LifecycleTest, BadStoredValuesKeepDesignValuesAndTheStartFolder) {
+    const QString music = QDir::homePath() + "/Music";
+    QDir().mkpath(music);
+    const QString notAFolder = makeFolder("files", {"a.mp3"}) + "/a.mp3";
     const QColor designBack = FileListBox().BackColor();
-    for (auto [volume, colour] : {std::pair{"abc", "abc"},
-                                  {"150", " 255"},
-                                  {"-3", "1e2"},
-                                  {" 20", "12abc"},
-                                  {"1e2", "0x10"},
-                                  {"", ""}}) {
+    for (auto [volume, colour, path] : {std::tuple{"abc", "abc", tmp.path() + "/gone"},
+                                        {"150", " 255", notAFolder},
+                                        {"-3", "1e2", QString("gone/too")},
+                                        {" 20", "12abc", tmp.path() + "/gone/"},
+                                        {"1e2", "0x10", QString("\\serveur\\musique")},
+                                        {"", "", QString()}}) {
         SCOPED_TRACE(volume);
         SetSettingsFolder(tmp.path() + "/bad" + QString::number(qHash(QString(volume))));
         setting("Session", "Volume", volume);
         setting("Aspect", "Fond", colour);
         setting("Aspect", "Texte", colour);
-        setting("Session", "Path", tmp.path() + "/gone");
+        setting("Session", "Path", path);
         load();
         EXPECT_EQ(form->VScroll1->value(), 0);
         EXPECT_EQ(form->File1->BackColor(), designBack);
-        EXPECT_NE(form->Dir1->Path(), tmp.path() + "/gone");
+        EXPECT_FALSE(form->Drive1->BackColor().isValid() || form->Drive1->ForeColor().isValid());
+        // The browser stays in its start folder.
+        EXPECT_EQ(form->Dir1->Path(), music);
+        EXPECT_EQ(form->CurrentFolder, music);
+        EXPECT_EQ(form->File1->Path(), music);
     }
 }
 
@@ -86,6 +95,17 @@ TEST_F(LifecycleTest, StoredValuesApply) {
     EXPECT_EQ(f->File1->BackColor(), QColor(255, 0, 0));
     EXPECT_EQ(f->File1->ForeColor(), QColor(0, 0, 255));
     EXPECT_EQ(f->Dir1->palette().color(QPalette::Base), QColor(255, 0, 0));
+    // The drive list is painted in the list colours too.
+    const QImage drives = f->Drive1->grab().toImage();
+    int back = 0, text = 0;
+    for (int y = 0; y < drives.height(); ++y)
+        for (int x = 0; x < drives.width(); ++x) {
+            const QColor c = drives.pixelColor(x, y);
+            back += c == QColor(255, 0, 0) ? 1 : 0;
+            text += c.blue() > 200 && c.red() < 60 && c.green() < 60 ? 1 : 0;
+        }
+    EXPECT_GT(back, drives.width() * drives.height() / 2);
+    EXPECT_GT(text, 0);
     EXPECT_TRUE(f->Fade->isChecked() && f->Randloo->isChecked() && f->OnTop->isChecked());
     EXPECT_FALSE(f->LectCont->isChecked() || f->Durée->isChecked());
     EXPECT_TRUE(IsTopMost(f));
@@ -148,14 +168,28 @@ TEST_F(LifecycleTest, ClosingWithFadeFadesOutBeforeTheStop) {
     EXPECT_EQ(f->Label2->text(), "Tunabel - Arrêt");
 }
 
-TEST_F(LifecycleTest, ReduceToTrayHidesAndTrayClickBringsBack) {
-    Form1 *f = load();
-    f->Réduire_Click();
-    EXPECT_FALSE(f->isVisible());
-    EXPECT_NE(TrayEvents::iconOf(f), nullptr);
-    emit TrayEvents::instance()->mouseMessage(f, WM_LBUTTONDOWN);
-    EXPECT_TRUE(f->isVisible());
-    EXPECT_FALSE(IsTopMost(f));
+TEST_F(LifecycleTest, ReduceToTrayHidesOnlyWhereATrayIconCanBringTheWindowBack) {
+    const std::shared_ptr<void> restore(nullptr, [](void *) { SetTrayAvailability({}); });
+    for (bool tray : {true, false}) {
+        SCOPED_TRACE(tray);
+        SetTrayAvailability([tray] { return tray; });
+        Form1 *f = load();
+        ASSERT_NE(TrayEvents::iconOf(f), nullptr);
+        EXPECT_EQ(TrayEvents::iconOf(f)->isVisible(), tray);
+        f->Réduire_Click();
+        if (tray) {
+            EXPECT_FALSE(f->isVisible());
+            // A left click on the icon brings it back, not always on top.
+            emit TrayEvents::instance()->mouseMessage(f, WM_LBUTTONDOWN);
+            EXPECT_TRUE(f->isVisible());
+            EXPECT_FALSE(IsTopMost(f));
+        } else {
+            // Without a tray the window goes to the task bar, never out of reach.
+            EXPECT_TRUE(f->isVisible());
+            EXPECT_TRUE(f->isMinimized());
+        }
+        form.reset();
+    }
 }
 
 TEST(Splash, ShownWhileTheMainWindowLoadsAndUnloadedWithIt) {
@@ -164,16 +198,31 @@ TEST(Splash, ShownWhileTheMainWindowLoadsAndUnloadedWithIt) {
 
     QTemporaryDir tmp;
     SetSettingsFolder(tmp.path());
-    static bool splashVisibleDuringLoad = false;
+    // What the screen shows of the start window while the main window
+    // loads, and what the window itself would paint.
+    static QImage onScreen, painted;
     Form3::MakeMainWindow = [] {
-        splashVisibleDuringLoad = App::form3 && App::form3->isVisible();
+        if (App::form3 && App::form3->isVisible()) {
+            onScreen = App::form3->screen()->grabWindow(App::form3->winId()).toImage();
+            painted = App::form3->grab().toImage();
+        }
         return new Form1(new FakeMediaControl);
     };
     auto *splash = new Form3;
     App::form3 = splash;
     splash->Form_Load();
     ASSERT_NE(App::form1, nullptr);
-    EXPECT_TRUE(splashVisibleDuringLoad);
+    ASSERT_FALSE(painted.isNull()) << "the start window was not shown during the load";
+    ASSERT_EQ(onScreen.size(), painted.size());
+    int same = 0, dark = 0;
+    for (int y = 0; y < painted.height(); y += 4)
+        for (int x = 0; x < painted.width(); x += 4) {
+            same += onScreen.pixelColor(x, y) == painted.pixelColor(x, y) ? 1 : 0;
+            dark += qGray(painted.pixel(x, y)) < 16 ? 1 : 0;
+        }
+    const int samples = ((painted.height() + 3) / 4) * ((painted.width() + 3) / 4);
+    EXPECT_LT(dark, samples / 2); // the picture is not black itself
+    EXPECT_EQ(same, samples);
     EXPECT_TRUE(App::form1->isVisible());
     EXPECT_FALSE(splash->isVisible());
     // Closing the main window unloads the start window too.

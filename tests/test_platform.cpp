@@ -3,8 +3,12 @@
 #include "platform/listcontrols.h"
 #include "platform/settingsstore.h"
 
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -190,12 +194,76 @@ TEST(FolderTest, PathChangesNotifyAndMissingFoldersAreRefused) {
     emit tree.itemActivated(sub);
     EXPECT_EQ(tree.Path(), dir.path() + "/x/y");
     EXPECT_EQ(changes.count(), 2);
+    // The folder shown, set again: no change.
+    EXPECT_TRUE(tree.setPath(dir.path() + "/x/../x/y/"));
+    EXPECT_EQ(changes.count(), 2);
     EXPECT_TRUE(tree.setPath("/"));
     EXPECT_EQ(tree.Path(), "/");
+    EXPECT_EQ(changes.count(), 3);
+}
 
+// The mount point holding `path`, found by where the device number changes.
+static QString mountPointOf(const QString &path) {
+    QString p = QDir::cleanPath(path);
+    struct stat st;
+    if (::stat(QFile::encodeName(p).constData(), &st) != 0)
+        return QString();
+    while (p != "/") {
+        const QString parent = QFileInfo(p).path();
+        struct stat up;
+        if (::stat(QFile::encodeName(parent).constData(), &up) != 0 || up.st_dev != st.st_dev)
+            break;
+        p = parent;
+    }
+    return p;
+}
+
+TEST(DriveTest, TheDriveOfAFolderIsTheVolumeHoldingIt) {
+    // The machine's volumes: the folder's own mount point.
+    QTemporaryDir dir;
     DriveListBox drives;
-    QSignalSpy driveChanges(&drives, &DriveListBox::Change);
+    QSignalSpy changes(&drives, &DriveListBox::Change);
     EXPECT_TRUE(drives.setDrive(dir.path()));
-    EXPECT_EQ(driveChanges.count(), 0); // only a user's pick is a change
-    EXPECT_TRUE(dir.path().startsWith(drives.Drive()) && !drives.Drive().isEmpty());
+    EXPECT_EQ(drives.Drive(), mountPointOf(dir.path()));
+    EXPECT_TRUE(drives.setDrive("/proc/self"));
+    EXPECT_EQ(drives.Drive(), "/"); // volumes of the system are not drives
+
+    // Nested volumes: the deepest one that holds the path, never a mere
+    // prefix of its name.
+    drives.setVolumes({"/media/usb", "/media/usb2", "/media/usb/disque"});
+    for (auto [path, drive] : {std::pair{"/media/usb2/a", "/media/usb2"},
+                               {"/media/usb", "/media/usb"},
+                               {"/media/usb/disque/b/c", "/media/usb/disque"},
+                               {"/media/usb/disques", "/media/usb"},
+                               {"/media", "/"},
+                               {"/media/usb3", "/"}}) {
+        EXPECT_TRUE(drives.setDrive(path));
+        EXPECT_EQ(drives.Drive(), drive) << path;
+    }
+    EXPECT_EQ(drives.count(), 4);
+    EXPECT_EQ(changes.count(), 0); // setting the drive by code is no change
+
+    // A user's pick of another drive is one change; of the same, none.
+    drives.setDrive("/media/usb2");
+    drives.setCurrentIndex(1);
+    emit drives.activated(1);
+    drives.setCurrentIndex(1);
+    emit drives.activated(1);
+    EXPECT_EQ(changes.count(), 1);
+}
+
+TEST(LanguageTest, QtDialogButtonsSpeakFrench) {
+    QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Yes |
+                             QDialogButtonBox::No);
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text(), "Annuler");
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Yes)->text(), "&Oui");
+    EXPECT_EQ(buttons.button(QDialogButtonBox::No)->text(), "&Non");
+    // The input boxes' own buttons.
+    QInputDialog input;
+    input.show();
+    QStringList texts;
+    for (const QPushButton *b : input.findChildren<QPushButton *>())
+        texts << b->text();
+    EXPECT_TRUE(texts.contains("Annuler")) << texts.join(", ").toStdString();
+    EXPECT_FALSE(texts.contains("Cancel") || texts.contains("&Cancel"));
 }

@@ -1,16 +1,19 @@
 #include "platform/listcontrols.h"
 
+#include "platform/filename.h"
 #include "platform/imagebox.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStorageInfo>
 
 #include <algorithm>
+#include <climits>
+#include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,6 +24,80 @@ void applyColors(QWidget *w, const QColor &back, const QColor &text) {
     if (text.isValid())
         p.setColor(QPalette::Text, text);
     w->setPalette(p);
+}
+
+// Names are carried as DecodeFileName gives them (see filename.h); every
+// file-system call goes through their bytes, since QDir and QFileInfo would
+// decode a name that is not UTF-8 with losses.
+QByteArray bytesOf(const QString &path) {
+    return EncodeFileName(path.isEmpty() ? QStringLiteral("/") : path);
+}
+
+// An absolute, clean path; a relative one is taken from the working folder.
+QString absolutePath(const QString &path) {
+    if (path.startsWith('/'))
+        return QDir::cleanPath(path);
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd))
+        return QDir::cleanPath("/" + path);
+    return QDir::cleanPath(DecodeFileName(QByteArray(cwd)) + '/' + path);
+}
+
+bool isEnterableFolder(const QString &path) {
+    const QByteArray b = bytesOf(path);
+    struct stat st;
+    return ::stat(b.constData(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(b.constData(), X_OK) == 0;
+}
+
+// The last component of a clean absolute path ("/" for the root).
+QString lastComponent(const QString &path) {
+    if (path == "/")
+        return path;
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
+QString childPath(const QString &folder, const QString &name) {
+    return folder == "/" ? "/" + name : folder + '/' + name;
+}
+
+// Sorted alphabetically without regard to case, on keys folded once.
+QStringList sortedNames(const QStringList &names) {
+    std::vector<std::pair<QString, int>> keys;
+    keys.reserve(names.size());
+    for (int i = 0; i < names.size(); ++i)
+        keys.emplace_back(names[i].toCaseFolded(), i);
+    std::sort(keys.begin(), keys.end(), [&](const auto &a, const auto &b) {
+        if (a.first != b.first)
+            return a.first < b.first;
+        return names[a.second] < names[b.second];
+    });
+    QStringList sorted;
+    sorted.reserve(names.size());
+    for (const auto &k : keys)
+        sorted.append(names[k.second]);
+    return sorted;
+}
+
+// The visible subfolders of a folder (links to folders included).
+QStringList subfoldersOf(const QString &folder) {
+    QStringList names;
+    DIR *dir = opendir(bytesOf(folder).constData());
+    if (!dir)
+        return names;
+    const int dirFd = dirfd(dir);
+    while (const dirent *e = readdir(dir)) {
+        if (e->d_name[0] == '.')
+            continue;
+        bool isDir = e->d_type == DT_DIR;
+        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+            struct stat st;
+            isDir = fstatat(dirFd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        }
+        if (isDir)
+            names.append(DecodeFileName(QByteArray(e->d_name)));
+    }
+    closedir(dir);
+    return sortedNames(names);
 }
 
 QStringList suffixesOf(const QString &pattern) {
@@ -55,8 +132,7 @@ int ShiftCode(Qt::KeyboardModifiers m) {
 
 QStringList ListMatchingFiles(const QString &folder, const QString &pattern) {
     QStringList names;
-    const QByteArray dirPath = QFile::encodeName(folder.isEmpty() ? QStringLiteral("/") : folder);
-    DIR *dir = opendir(dirPath.constData());
+    DIR *dir = opendir(bytesOf(folder).constData());
     if (!dir)
         return names;
     const QStringList suffixes = suffixesOf(pattern);
@@ -81,40 +157,28 @@ QStringList ListMatchingFiles(const QString &folder, const QString &pattern) {
             regular = fstatat(dirFd, name, &st, 0) == 0 && S_ISREG(st.st_mode);
         }
         if (regular)
-            names.append(QFile::decodeName(name));
+            names.append(DecodeFileName(QByteArray(name)));
     }
     closedir(dir);
-
-    // Sort on case-folded keys computed once.
-    std::vector<std::pair<QString, int>> keys;
-    keys.reserve(names.size());
-    for (int i = 0; i < names.size(); ++i)
-        keys.emplace_back(names[i].toCaseFolded(), i);
-    std::sort(keys.begin(), keys.end(), [&](const auto &a, const auto &b) {
-        if (a.first != b.first)
-            return a.first < b.first;
-        return names[a.second] < names[b.second];
-    });
-    QStringList sorted;
-    sorted.reserve(names.size());
-    for (const auto &k : keys)
-        sorted.append(names[k.second]);
-    return sorted;
+    return sortedNames(names);
 }
 
 // ---- drives
 
 DriveListBox::DriveListBox(QWidget *parent) : QComboBox(parent) {
     Refresh();
-    // Only a pick by the user is a change: code that sets the drive follows
-    // a folder that is already shown.
-    connect(this, &QComboBox::activated, this, [this] { emit Change(); });
+    // Only a pick by the user of another drive is a change: code that sets
+    // the drive follows a folder that is already shown.
+    connect(this, &QComboBox::activated, this, [this] {
+        if (Drive() == m_reported)
+            return;
+        m_reported = Drive();
+        emit Change();
+    });
 }
 
 void DriveListBox::Refresh() {
-    const QString current = Drive();
-    clear();
-    m_roots.clear();
+    QStringList roots;
     for (const QStorageInfo &s : QStorageInfo::mountedVolumes()) {
         if (!s.isValid() || !s.isReady())
             continue;
@@ -124,24 +188,34 @@ void DriveListBox::Refresh() {
                                     s.rootPath().startsWith("/proc") || s.rootPath().startsWith("/dev") ||
                                     s.rootPath().startsWith("/run") || s.rootPath().startsWith("/snap")))
             continue;
-        if (m_roots.contains(s.rootPath()))
-            continue;
-        m_roots.append(s.rootPath());
+        if (!roots.contains(s.rootPath()))
+            roots.append(s.rootPath());
     }
+    setVolumes(roots);
+}
+
+void DriveListBox::setVolumes(const QStringList &roots) {
+    const QString current = Drive();
+    clear();
+    m_roots.clear();
+    for (const QString &r : roots)
+        if (!m_roots.contains(r))
+            m_roots.append(r);
     if (!m_roots.contains("/"))
         m_roots.append("/");
     std::sort(m_roots.begin(), m_roots.end());
     for (const QString &r : m_roots) {
-        QString label = r;
+        QString label = DisplayFileName(r);
         if (r != "/") {
             const QString name = QStorageInfo(r).displayName();
-            if (!name.isEmpty() && name != r)
-                label = r + "  [" + name + "]";
+            if (!name.isEmpty() && name != label)
+                label += "  [" + name + "]";
         }
         addItem(label);
     }
     const int i = int(m_roots.indexOf(current));
     setCurrentIndex(i >= 0 ? i : 0);
+    m_reported = Drive();
 }
 
 QString DriveListBox::Drive() const {
@@ -150,7 +224,7 @@ QString DriveListBox::Drive() const {
 }
 
 bool DriveListBox::setDrive(const QString &path) {
-    const QString abs = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    const QString abs = absolutePath(path);
     int best = -1;
     for (int i = 0; i < m_roots.size(); ++i) {
         const QString &r = m_roots[i];
@@ -162,11 +236,26 @@ bool DriveListBox::setDrive(const QString &path) {
         return false;
     if (best != currentIndex())
         setCurrentIndex(best);
+    m_reported = Drive();
     return true;
 }
 
 void DriveListBox::setColors(const QColor &back, const QColor &text) {
+    if (back.isValid())
+        m_back = back;
+    if (text.isValid())
+        m_text = text;
     applyColors(this, back, text);
+    // A combo box paints its face with its style's button colours, not the
+    // list's: a style sheet gives it the list colours, popup included.
+    // A plain border makes the sheet paint the face itself, in that exact
+    // colour, instead of the style's gradient over it.
+    QString rules = "border: 1px solid palette(mid); padding: 1px 4px;";
+    if (m_back.isValid())
+        rules += "background-color: " + m_back.name() + ";";
+    if (m_text.isValid())
+        rules += "color: " + m_text.name() + ";";
+    setStyleSheet("QComboBox, QComboBox QAbstractItemView {" + rules + "}");
 }
 
 // ---- folders
@@ -186,10 +275,11 @@ DirListBox::DirListBox(QWidget *parent)
 bool DirListBox::setPath(const QString &path) {
     if (path.isEmpty())
         return false;
-    QFileInfo fi(path);
-    if (!fi.isDir() || !fi.isExecutable())
+    const QString clean = absolutePath(path);
+    if (!isEnterableFolder(clean))
         return false;
-    QString clean = QDir::cleanPath(fi.absoluteFilePath());
+    if (clean == m_path)
+        return true; // the folder shown: nothing changes
     m_path = clean;
     fill();
     emit Change();
@@ -202,26 +292,24 @@ void DirListBox::Refresh() {
 
 void DirListBox::fill() {
     clear();
-    QStringList chain;
-    for (QDir d(m_path);;) {
-        chain.prepend(d.absolutePath());
-        if (d.isRoot() || !d.cdUp())
+    QStringList chain{"/"};
+    for (qsizetype slash = m_path.indexOf('/', 1); m_path != "/"; slash = m_path.indexOf('/', slash + 1)) {
+        chain.append(slash < 0 ? m_path : m_path.left(slash));
+        if (slash < 0)
             break;
     }
     int depth = 0;
     for (const QString &p : chain) {
-        const QString label = p == "/" ? QStringLiteral("/") : QFileInfo(p).fileName();
+        const QString label = DisplayFileName(lastComponent(p));
         auto *item = new QListWidgetItem(m_openIcon, QString(depth * 2, ' ') + label, this);
         item->setData(Qt::UserRole, p);
         ++depth;
     }
     if (QListWidgetItem *cur = item(count() - 1))
         setCurrentItem(cur);
-    const QStringList subs =
-        QDir(m_path).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-    for (const QString &s : subs) {
-        auto *item = new QListWidgetItem(m_folderIcon, QString(depth * 2, ' ') + s, this);
-        item->setData(Qt::UserRole, m_path == "/" ? "/" + s : m_path + '/' + s);
+    for (const QString &s : subfoldersOf(m_path)) {
+        auto *item = new QListWidgetItem(m_folderIcon, QString(depth * 2, ' ') + DisplayFileName(s), this);
+        item->setData(Qt::UserRole, childPath(m_path, s));
     }
 }
 
@@ -240,7 +328,7 @@ void DirListBox::setColors(const QColor &back, const QColor &text) {
 
 QVariant FileListModel::data(const QModelIndex &index, int role) const {
     if (role == Qt::DisplayRole && index.isValid() && index.row() < m_names.size())
-        return m_names[index.row()];
+        return DisplayFileName(m_names[index.row()]);
     return {};
 }
 
@@ -304,10 +392,26 @@ QColor FileListBox::ForeColor() const {
     return palette().color(QPalette::Text);
 }
 
+void FileListBox::keyPressEvent(QKeyEvent *event) {
+    if (!event->isAutoRepeat())
+        m_pressed.insert(event->key());
+    QListView::keyPressEvent(event);
+}
+
 void FileListBox::keyReleaseEvent(QKeyEvent *event) {
     QListView::keyReleaseEvent(event);
-    if (!event->isAutoRepeat())
+    if (event->isAutoRepeat())
+        return;
+    // A release whose press went elsewhere (the Return that closed a message
+    // box, the Escape that closed a menu) is not a key of this list. The key
+    // is forgotten before the handler runs: it may open a box of its own.
+    if (m_pressed.remove(event->key()))
         emit KeyUp(event->key(), ShiftCode(event->modifiers()));
+}
+
+void FileListBox::focusOutEvent(QFocusEvent *event) {
+    m_pressed.clear();
+    QListView::focusOutEvent(event);
 }
 
 void FileListBox::mousePressEvent(QMouseEvent *event) {

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QListView>
 #include <QListWidget>
+#include <QSet>
 #include <QStringList>
 
 // The playable types of the file list, matched without regard to case.
@@ -24,14 +25,23 @@ public:
     QString Drive() const;
     // Selects the volume that holds `path`; false when none does.
     bool setDrive(const QString &path);
+    // Reads the machine's volumes again.
     void Refresh();
+    // Shows these volumes (mount points); "/" is always there.
+    void setVolumes(const QStringList &roots);
+    // An invalid colour leaves that colour as it was.
     void setColors(const QColor &back, const QColor &text);
+    QColor BackColor() const { return m_back; }
+    QColor ForeColor() const { return m_text; }
 
 signals:
+    // The user picked a drive other than the one shown.
     void Change();
 
 private:
     QStringList m_roots;
+    QString m_reported; // the drive shown when last set or picked
+    QColor m_back, m_text;
 };
 
 // The current folder with its ancestors above it and its subfolders below.
@@ -41,7 +51,8 @@ public:
     explicit DirListBox(QWidget *parent = nullptr);
     QString Path() const { return m_path; }
     // False (and nothing changes) when the folder does not exist or cannot
-    // be read; otherwise Change follows, whoever set it.
+    // be entered. Otherwise Change follows, whoever set it, unless the
+    // folder is the one already shown.
     bool setPath(const QString &path);
     void Refresh();
     void setColors(const QColor &back, const QColor &text);
@@ -85,7 +96,8 @@ public:
     void Refresh();
 
     int ListCount() const { return int(m_model->names().size()); }
-    // Entry i, "" when there is none.
+    // Entry i, "" when there is none. Names are carried as DecodeFileName
+    // gives them (platform/filename.h) and shown readably.
     QString List(int index) const;
     int ListIndex() const;
     // False when the index is past the list; -1 clears the current entry.
@@ -97,16 +109,20 @@ public:
     QColor ForeColor() const;
 
 signals:
+    // A key released whose press went to this list.
     void KeyUp(int KeyCode, int Shift);
     void MouseDown(int Button, int Shift, float X, float Y);
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
 
 private:
     FileListModel *m_model;
     QString m_path;
+    QSet<int> m_pressed; // keys pressed here and not yet released
 };
 
 // Mouse button and modifier codes of the handlers: 1 left, 2 right, 4 middle;

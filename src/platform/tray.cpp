@@ -10,7 +10,21 @@ std::map<std::pair<QWidget *, int>, QSystemTrayIcon *> &icons() {
     static std::map<std::pair<QWidget *, int>, QSystemTrayIcon *> all;
     return all;
 }
+
+std::function<bool()> &availability() {
+    static std::function<bool()> available;
+    return available;
+}
 } // namespace
+
+bool TrayAvailable() {
+    const auto &available = availability();
+    return available ? available() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void SetTrayAvailability(std::function<bool()> available) {
+    availability() = std::move(available);
+}
 
 void NotifyIconData::setTip(const QString &text) {
     szTip = text + QChar(0);
@@ -53,7 +67,7 @@ bool Shell_NotifyIcon(int operation, const NotifyIconData &data) {
                          });
         QObject::connect(data.hWnd, &QObject::destroyed, icon, [key] { icons().erase(key); });
         icons()[key] = icon;
-        if (QSystemTrayIcon::isSystemTrayAvailable())
+        if (TrayAvailable())
             icon->show();
         return true;
     }

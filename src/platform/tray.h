@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class QSystemTrayIcon;
 class QWidget;
 
@@ -25,6 +27,11 @@ struct NotifyIconData {
 enum { NIM_ADD = 0, NIM_MODIFY = 1, NIM_DELETE = 2 };
 // Mouse messages reported for the icon.
 enum { WM_LBUTTONDOWN = 513, WM_RBUTTONDOWN = 516 };
+
+// Whether the desktop shows notification-area icons. Tests set their own
+// answer with SetTrayAvailability (an empty function restores the desktop's).
+bool TrayAvailable();
+void SetTrayAvailability(std::function<bool()> available);
 
 // Adds, modifies or deletes the icon described by `data`. Works without a
 // tray: the record is kept and nothing shows. Returns false on a bad request.

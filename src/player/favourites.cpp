@@ -1,6 +1,7 @@
 // The favourite folders of the "Fa&voris" menu.
 #include "player/form1.h"
 
+#include "platform/filename.h"
 #include "platform/settingsstore.h"
 #include "storage/settingskeys.h"
 
@@ -13,7 +14,7 @@ void Form1::CreateFav() {
     for (int i = 0; i < pairs.size() && i + 1 <= 10; ++i) {
         QAction *slot = Menu[i + 1];
         // The caption shows the path; "&" would read as an access key.
-        slot->setText(QString(pairs[i].second).replace("&", "&&"));
+        slot->setText(DisplayFileName(pairs[i].second).replace("&", "&&"));
         slot->setData(pairs[i].second);
         slot->setVisible(true);
     }

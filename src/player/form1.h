@@ -158,6 +158,9 @@ public:
     void OnTop_Click();
     void Durée_Click();
     void Introdu_Click();
+    // An introduction length as typed ("7,5" or "7.5"); false when it is not
+    // a positive number of seconds.
+    static bool IntroSeconds(const QString &text, double &seconds);
     void VScroll1_Scroll();
     void VScroll1_Change();
 

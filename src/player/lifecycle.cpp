@@ -124,7 +124,12 @@ void Form1::closeEvent(QCloseEvent *event) {
 }
 
 void Form1::ReduceToTray() {
-    setVisible(false);
+    // Hidden, the window comes back only through its tray icon: without a
+    // tray it would be lost, so it goes to the task bar instead.
+    if (TrayAvailable())
+        setVisible(false);
+    else
+        showMinimized();
 }
 
 void Form1::Réduire_Click() {

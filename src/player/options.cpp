@@ -1,6 +1,7 @@
 // The options of the menus and the volume slider.
 #include "player/form1.h"
 
+#include "platform/filename.h"
 #include "platform/window.h"
 #include "storage/settingskeys.h"
 
@@ -42,16 +43,29 @@ void Form1::Durée_Click() {
         if (!file.isEmpty()) {
             const long long m = (long long)std::floor(d / 60);
             const long long s = std::llabs((long long)std::floor(d - std::floor(d / 60) * 60));
-            Label2->setText("Tunabel - " + Nom(file) + " " + QString::number(m) + "'" + QString::number(s) +
-                            "\"");
+            Label2->setText("Tunabel - " + DisplayFileName(Nom(file)) + " " + QString::number(m) + "'" +
+                            QString::number(s) + "\"");
         }
         Save(Keys::Infos, kOui);
     } else {
         if (!file.isEmpty())
-            Label2->setText("Tunabel - " + Nom(file));
+            Label2->setText("Tunabel - " + DisplayFileName(Nom(file)));
         Save(Keys::Infos, kNon);
     }
     LastCaption = Label2->text();
+}
+
+bool Form1::IntroSeconds(const QString &text, double &seconds) {
+    // A French keyboard types a decimal comma.
+    QString t = text.trimmed();
+    if (t.count(',') == 1 && !t.contains('.'))
+        t.replace(',', '.');
+    bool ok = false;
+    const double value = t.toDouble(&ok);
+    if (!ok || !(value > 0) || !std::isfinite(value))
+        return false;
+    seconds = value;
+    return true;
 }
 
 void Form1::Introdu_Click() {
@@ -60,9 +74,8 @@ void Form1::Introdu_Click() {
         const QString current = Setting(Keys::IntroDuree);
         const QString answer =
             InputBox("Entrez la durée de l'introduction en secondes", kApp, current).trimmed();
-        bool ok = false;
-        const double seconds = answer.toDouble(&ok);
-        if (ok && seconds > 0 && std::isfinite(seconds)) {
+        double seconds = 0;
+        if (IntroSeconds(answer, seconds)) {
             Save(Keys::IntroDuree, answer);
             return;
         }

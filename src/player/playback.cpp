@@ -2,6 +2,7 @@
 // menu, the media notifications, the display line and its timers.
 #include "player/form1.h"
 
+#include "platform/filename.h"
 #include "storage/settingskeys.h"
 
 #include <QCoreApplication>
@@ -70,13 +71,13 @@ void Form1::ActiveMovie1_OpenComplete() {
     double end = length;
     if (PlayMode == 12) {
         // An introduction length that is not a positive number counts as unset.
-        bool ok = false;
-        double s = Setting(Keys::IntroDuree).toDouble(&ok);
-        if (!ok || !(s > 0)) {
+        double s = 0;
+        bool ok = IntroSeconds(Setting(Keys::IntroDuree), s);
+        if (!ok) {
             Introdu_Click();
-            s = Setting(Keys::IntroDuree).toDouble(&ok);
+            ok = IntroSeconds(Setting(Keys::IntroDuree), s);
         }
-        if (ok && s > 0 && s <= length)
+        if (ok && s <= length)
             end = s;
     }
     ActiveMovie1->setSelectionEnd(end);
@@ -89,7 +90,7 @@ void Form1::ActiveMovie1_OpenComplete() {
     }
     ActiveMovie1->Run();
 
-    LastCaption = "Tunabel - " + Nom(opened);
+    LastCaption = "Tunabel - " + DisplayFileName(Nom(opened));
     if (Durée->isChecked())
         LastCaption += LengthText(length);
     SetTrayTip(LastCaption);
@@ -140,7 +141,7 @@ void Form1::ActiveMovie1_Timer() {
     } else {
         if (Label2->text() != LastCaption)
             Label2->setText(LastCaption);
-        const QString tip = Nom(ActiveMovie1->FileName()) + times;
+        const QString tip = DisplayFileName(Nom(ActiveMovie1->FileName())) + times;
         if (ActiveMovie1->toolTip() != tip)
             ActiveMovie1->setToolTip(tip);
     }

@@ -19,6 +19,8 @@ void Form1::Form_MouseMove(int Button, int Shift, float X, float Y) {
         return;
     const int x = int(X);
     if (x == WM_LBUTTONDOWN * 15) {
+        if (isMinimized())
+            showNormal();
         SetTopMost(this, true);
         if (!OnTop->isChecked())
             SetTopMost(this, false);

@@ -4,9 +4,45 @@
 #include "player/form1.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+namespace {
+
+// Quits a loop when the window it watches is exposed.
+class ExposeWatcher : public QObject {
+public:
+    ExposeWatcher(QWindow *window, QEventLoop *loop) : m_window(window), m_loop(loop) {
+        window->installEventFilter(this);
+    }
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (watched == m_window && event->type() == QEvent::Expose && m_window->isExposed())
+            m_loop->quit();
+        return false;
+    }
+
+private:
+    QWindow *m_window;
+    QEventLoop *m_loop;
+};
+
+// A window just shown is not on screen until the display server has mapped
+// it; what is painted before that is lost. Waits for it, a second at most.
+void waitUntilExposed(QWidget *widget) {
+    QWindow *window = widget->windowHandle();
+    if (!window || window->isExposed())
+        return;
+    QEventLoop loop;
+    ExposeWatcher watcher(window, &loop);
+    QTimer::singleShot(1000, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+} // namespace
 
 Form3::Form3(QWidget *parent) : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
     setWindowTitle("Tunabel");
@@ -36,8 +72,11 @@ QString Form3::VersionLine(int major, int minor, int revision) {
 void Form3::Form_Load() {
     Label1->setText(VersionLine(TUNABEL_VERSION_MAJOR, TUNABEL_VERSION_MINOR, TUNABEL_VERSION_PATCH));
     show();
+    // On screen before the main window's load keeps the thread busy: mapped,
+    // painted, and the picture handed to the display server.
+    waitUntilExposed(this);
     repaint();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    QGuiApplication::sync();
     if (!App::form1) {
         App::form1 = MakeMainWindow ? MakeMainWindow() : new Form1;
         App::form1->setAttribute(Qt::WA_DeleteOnClose);

@@ -1,5 +1,7 @@
 // Every test process runs against a private home: settings, data and
 // temporary files never touch the real user's.
+#include "platform/language.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -22,6 +24,7 @@ int main(int argc, char **argv) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tunabel");
+    LoadQtFrench();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
