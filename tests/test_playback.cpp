@@ -83,6 +83,15 @@ TEST_F(PlaybackTest, OpenCompleteRunsAndShowsTheTitle) {
         EXPECT_EQ(form->LastCaption, row.label);
         EXPECT_EQ(form->TrayData.tipText(), row.tip.isEmpty() ? row.label : row.tip);
     }
+    // The length menu item writes the seconds without padding.
+    pick(0);
+    media->completeOpen(61.4);
+    ASSERT_FALSE(form->Durée->isChecked());
+    form->Durée_Click();
+    EXPECT_EQ(form->Label2->text(), "Tunabel - Chanson 1'1\"");
+    EXPECT_EQ(form->LastCaption, form->Label2->text());
+    form->Durée_Click();
+    EXPECT_EQ(form->Label2->text(), "Tunabel - Chanson");
     // A title that ends with ">" is not taken for the pause suffix.
     pick(1);
     media->completeOpen(60);
@@ -101,17 +110,25 @@ TEST_F(PlaybackTest, IntroductionLengthLimitsTheEnd) {
     EXPECT_DOUBLE_EQ(media->SelectionEnd(), 185.4);
     EXPECT_TRUE(prompts.isEmpty());
 
+    // A decimal comma, as a French keyboard types it, is a number.
+    setting("Intro", "Durée", " 7,5 ");
+    pick(0);
+    media->completeOpen(185.4);
+    EXPECT_DOUBLE_EQ(media->SelectionEnd(), 7.5);
+    EXPECT_TRUE(prompts.isEmpty());
+
     // Unset, or not a positive number: asked until a length is typed.
-    for (const QString &value : {QString(), QString("abc"), QString("-5")}) {
+    for (const QString &value :
+         {QString(), QString("abc"), QString("-5"), QString("7,5,1"), QString("7,5.1")}) {
         SCOPED_TRACE(value.toStdString());
         setting("Intro", "Durée", value);
         prompts.clear();
-        inputAnswers = {"", "dix", "0", "-2", "12"};
+        inputAnswers = {"", "dix", "0", "-2", "inf", "2,5"};
         pick(0);
         media->completeOpen(185.4);
-        EXPECT_EQ(prompts.size(), 5);
-        EXPECT_EQ(stored("Intro", "Durée"), "12");
-        EXPECT_DOUBLE_EQ(media->SelectionEnd(), 12);
+        EXPECT_EQ(prompts.size(), 6);
+        EXPECT_EQ(stored("Intro", "Durée"), "2,5");
+        EXPECT_DOUBLE_EQ(media->SelectionEnd(), 2.5);
         EXPECT_EQ(media->CurrentState(), 2);
     }
 }

@@ -1,11 +1,9 @@
 // The folder browser: drives, folders, the file list and its picks.
 #include "player/form1.h"
 
-#include <QCursor>
+#include "player/constants.h"
 
-namespace {
-constexpr int kEditorHeight = 6495;
-} // namespace
+#include <QCursor>
 
 void Form1::Drive1_Change() {
     if (!Dir1->setPath(Drive1->Drive()))

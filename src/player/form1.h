@@ -31,18 +31,30 @@ public:
     ~Form1() override;
 
     // ---- controls (ui.cpp)
-    MediaControl *ActiveMovie1;
-    ImageBox *Label2;
-    QScrollBar *VScroll1;
-    QTimer *Timer1, *Timer2, *Alarma;
-    DriveListBox *Drive1;
-    DirListBox *Dir1;
-    FileListBox *File1;
-    QListWidget *List2, *List3, *List4;
-    FlatBar *FlatBar1, *FlatBar2, *FlatBar3, *FlatBar4, *FlatBar5, *FlatBar6, *FlatBar7, *FlatBar8, *FlatBar9;
-    ImageBox *Image1, *Image2, *Image3, *Image4, *Image5, *Image6, *Image7, *Image8, *Image9;
-    QWidget *Picture1;
-    QWidget *EditorPanel;
+    MediaControl *ActiveMovie1; // plays the current file; shown while running (films)
+    ImageBox *Label2;           // the display line: status, title, times; drags the window
+    QScrollBar *VScroll1;       // volume, 0 (top) full to 100; see SliderVolume
+    QTimer *Timer1;             // 1 s after a volume move: the settled caption comes back
+    QTimer *Timer2;             // 500 ms while paused: the " < Pause >" blink
+    QTimer *Alarma;             // 10 s: the alarm's check
+    DriveListBox *Drive1;       // the mounted volumes
+    DirListBox *Dir1;           // the folder shown, its ancestors and subfolders
+    FileListBox *File1;         // the playable files of Dir1's folder: the tracks
+    QListWidget *List2;         // the programme editor's copy of File1
+    QListWidget *List3;         // the programme: file names, in playing order
+    QListWidget *List4;         // hidden: the folder of each List3 entry, ending with "/"
+    FlatBar *FlatBar1;          // transport 0 to 6, modes 7 to 11 (one shown pressed)
+    FlatBar *FlatBar2, *FlatBar3, *FlatBar4, *FlatBar5; // programme: add, clear all, clear, add all
+    FlatBar *FlatBar6;                                  // mute
+    FlatBar *FlatBar7, *FlatBar8;                       // programme: save, open a play-list
+    FlatBar *FlatBar9;                                  // re-read the folder
+    ImageBox *Image1, *Image2; // hidden: the normal and the paused picture (tray, Image9)
+    ImageBox *Image3, *Image4; // buttons: reduce to the tray, close
+    ImageBox *Image5, *Image6; // hidden: Image4 pressed and released
+    ImageBox *Image7, *Image8; // hidden: Image3 released and pressed
+    ImageBox *Image9;          // status picture and the main menu's button
+    QWidget *Picture1;         // the bar's background
+    QWidget *EditorPanel;      // holds the programme editor below the browser
 
     // Menus: principal and its sub-menus, with their items.
     QMenu *principal;
@@ -57,21 +69,24 @@ public:
     QAction *PageWeb, *WriteMe, *Tiret5, *APropos;
 
     // ---- state
-    bool DragOn = false;
-    int DragX = 0, DragY = 0;
+    bool DragOn = false; // Label2 is being dragged to move the window
+    int DragX = 0;       // where in Label2 the drag began, twips
+    int DragY = 0;
     // Indexes not yet played in random mode without repetition; empty means
     // a new cycle starts at the next pick.
     QVector<int> RandomPool;
-    QString LastCaption;
-    QString SavedCaption;
-    int LoopIndex = 0;
-    QString CurrentFolder;
+    QString LastCaption;   // the display's settled text; the tray tip shows it
+    QString SavedCaption;  // the text to put back after the volume message; "" = none
+    int LoopIndex = 0;     // the loop counter the fades and list walks share
+    QString CurrentFolder; // the tracks' folder, no trailing "/" ("" for the root)
+    // Sequencing: 0 continuous, 7 random, 77 random with repetition,
+    // 12 introductions, 9 programme, 44 stopping (only inside Stop and a pick).
     int PlayMode = 0;
-    bool Muted = false;
-    bool PauseFaded = false;
-    int TrackIndex = 0;
-    int VolumeLevel = 0;
-    NotifyIconData TrayData;
+    bool Muted = false;      // the mute button cut the sound
+    bool PauseFaded = false; // Pause faded out; the next Lecture fades in
+    int TrackIndex = 0;      // current track in File1 (or the programme); -1 before the first
+    int VolumeLevel = 0;     // the playing volume the slider gives, hundredths of dB
+    NotifyIconData TrayData; // the tray icon's record
 
     // The window takes no input while a chosen file opens. Input is held back
     // by a filter rather than by disabling every control, which would repaint
@@ -125,7 +140,19 @@ public:
     static QString LengthText(double length);
 
     // ---- transport.cpp
+    // The transport bar's click, also called by the program with the index
+    // a click would give; dispatches to the actions below.
     void FlatBar1_Click(int Id);
+    void Lecture();                 // 0: resume, or open the first track of the mode
+    void Pause();                   // 1: pause, or resume when paused
+    void Stop();                    // 2: a user's stop: closes the file
+    void DebutDeLaPiste();          // 3: restart the track, or select the previous file
+    void AvancerDUnePiste();        // 4: end the track, or select the next file
+    void LectureContinue();         // 7: mode 0
+    void LectureAleatoire();        // 8: mode 7 or 77
+    void LectureDesIntroductions(); // 9: mode 12
+    void Programmation();           // 10: mode 9, editor shown
+    void Repetition();              // 11: the loaded file plays 10000 times
     void Continue();
     void NoRepet();
     static QString Nom(const QString &filename);
@@ -183,6 +210,8 @@ private:
     void connectHandlers();
     void stoppedRule();
     void randomPick();
+    void openFirstTrack();
+    void openProgramme();
     bool m_unloaded = false;
     bool m_windowEnabled = true;
 };

@@ -1,6 +1,7 @@
 // Load and unload of the main window.
 #include "player/form1.h"
 
+#include "player/constants.h"
 #include "storage/settingskeys.h"
 #include "windows/form3.h"
 
@@ -74,7 +75,7 @@ void Form1::Form_Load() {
         VScroll1->setValue(int(value));
 
     // 11, 12.
-    LastCaption = "Tunabel - Arrêt";
+    LastCaption = kStopCaption;
     if (Setting(Keys::Dessus) == kOui)
         OnTop_Click();
 

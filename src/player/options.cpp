@@ -3,6 +3,7 @@
 
 #include "platform/filename.h"
 #include "platform/window.h"
+#include "player/constants.h"
 #include "storage/settingskeys.h"
 
 #include <cmath>
@@ -40,12 +41,9 @@ void Form1::Durée_Click() {
     Durée->setChecked(on);
     const QString file = ActiveMovie1->FileName();
     if (on) {
-        if (!file.isEmpty()) {
-            const long long m = (long long)std::floor(d / 60);
-            const long long s = std::llabs((long long)std::floor(d - std::floor(d / 60) * 60));
-            Label2->setText("Tunabel - " + DisplayFileName(Nom(file)) + " " + QString::number(m) + "'" +
-                            QString::number(s) + "\"");
-        }
+        if (!file.isEmpty())
+            Label2->setText("Tunabel - " + DisplayFileName(Nom(file)) + " " + MinutesSeconds(d, false) +
+                            "\"");
         Save(Keys::Infos, kOui);
     } else {
         if (!file.isEmpty())
@@ -86,8 +84,8 @@ void Form1::VScroll1_Scroll() {
     Timer1->stop();
     if (SavedCaption.isEmpty())
         SavedCaption = LastCaption;
-    ActiveMovie1->setVolume(-(VScroll1->value() * 50));
-    VolumeLevel = -(VScroll1->value() * 50);
+    ActiveMovie1->setVolume(SliderVolume(VScroll1->value()));
+    VolumeLevel = SliderVolume(VScroll1->value());
     Label2->setText("Tunabel - Volume à " + QString::number(100 - VScroll1->value()) + "%");
     LastCaption = Label2->text();
     Timer1->start();

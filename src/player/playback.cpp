@@ -3,51 +3,30 @@
 #include "player/form1.h"
 
 #include "platform/filename.h"
+#include "player/constants.h"
 #include "storage/settingskeys.h"
 
 #include <QCoreApplication>
 #include <QCursor>
 
-#include <cmath>
-
-namespace {
-constexpr const char *kPauseSuffix = " < Pause >";
-
-bool endsWithPause(const QString &caption) {
-    return caption.endsWith(QLatin1String(kPauseSuffix));
-}
-
-QString twoDigits(long long n) {
-    const QString s = "0" + QString::number(n);
-    return s.right(2);
-}
-} // namespace
-
+// A remaining time can come out a hair below zero at the very end: it
+// reads 0'00.
 QString Form1::Pos(double Position) {
-    // A remaining time can come out a hair below zero at the very end.
-    if (!(Position > 0))
-        Position = 0;
-    const double minutes = std::floor(Position / 60);
-    const long long seconds = std::llabs((long long)std::floor(Position - 60 * minutes));
-    return QString::number((long long)minutes) + "'" + twoDigits(seconds);
+    return MinutesSeconds(Position);
 }
 
 QString Form1::LengthText(double length) {
-    if (!(length > 0))
-        length = 0;
-    const double m = std::floor(length / 60);
-    const long long ss = std::llabs((long long)std::floor(length - m * 60));
-    return " " + QString::number((long long)m) + "'" + twoDigits(ss) + "\"";
+    return " " + MinutesSeconds(length) + "\"";
 }
 
 void Form1::FadeIn() {
-    VolumeLevel = -(VScroll1->value() * 50);
+    VolumeLevel = SliderVolume(VScroll1->value());
     for (LoopIndex = -4000; LoopIndex <= VolumeLevel; LoopIndex += 5)
         ActiveMovie1->setVolume(LoopIndex);
 }
 
 void Form1::FadeOut() {
-    VolumeLevel = -(VScroll1->value() * 50);
+    VolumeLevel = SliderVolume(VScroll1->value());
     for (LoopIndex = VolumeLevel; LoopIndex >= -4000; LoopIndex -= 20)
         ActiveMovie1->setVolume(LoopIndex);
 }
@@ -58,7 +37,7 @@ void Form1::Play_Click(int Index) {
     } else if (Index == 5 || Index == 6) {
         FlatBar1_Click(Index - 2);
     } else if (Index == 3) {
-        VolumeLevel = -(VScroll1->value() * 50);
+        VolumeLevel = SliderVolume(VScroll1->value());
         for (LoopIndex = VolumeLevel; LoopIndex >= -4000; --LoopIndex)
             ActiveMovie1->setVolume(LoopIndex);
         FlatBar1_Click(2);
@@ -115,8 +94,8 @@ void Form1::ActiveMovie1_StateChange(int oldState, int newState) {
     // The paused report can arrive after Pause started the blink: it must
     // not end it.
     if (newState != 1) {
-        if (endsWithPause(Label2->text()))
-            Label2->setText(Label2->text().chopped(10));
+        if (HasPauseSuffix(Label2->text()))
+            Label2->setText(WithoutPauseSuffix(Label2->text()));
         Timer2->stop();
     }
 }
@@ -136,7 +115,7 @@ void Form1::ActiveMovie1_Timer() {
         " - Ecoulé " + Pos(position) + " - Restant " + Pos(length - position) + " - Total " + Pos(length);
     if (state == 1) {
         // Keep the blinking suffix where it is, so the blink stays regular.
-        const QString suffix = endsWithPause(Label2->text()) ? kPauseSuffix : "";
+        const QString suffix = HasPauseSuffix(Label2->text()) ? kPauseSuffix : QString();
         Label2->setText("Tunabel" + times + suffix);
     } else {
         if (Label2->text() != LastCaption)
@@ -173,8 +152,8 @@ void Form1::Timer1_Timer() {
 
 void Form1::Timer2_Timer() {
     const QString caption = Label2->text();
-    if (endsWithPause(caption)) {
-        Label2->setText(caption.chopped(10));
+    if (HasPauseSuffix(caption)) {
+        Label2->setText(WithoutPauseSuffix(caption));
         Image9->setPicture(Image1->Picture());
         SetTrayPicture(Image1->Picture());
     } else {

@@ -1,11 +1,13 @@
 // The programme editor panel and the mute button beside it.
 #include "player/form1.h"
 
+#include "player/constants.h"
+
 #include <QCoreApplication>
 
 void Form1::EditProg_Click() {
-    if (Height() == 6495) {
-        setHeight(3765);
+    if (Height() == kEditorHeight) {
+        setHeight(kPlainHeight);
         return;
     }
     FlatBar1->PressButton(10);
@@ -24,7 +26,7 @@ void Form1::EditProg_Click() {
         list->setPalette(p);
     }
     QCoreApplication::processEvents();
-    setHeight(6495);
+    setHeight(kEditorHeight);
 }
 
 void Form1::FlatBar6_Click(int Id) {
@@ -36,7 +38,7 @@ void Form1::FlatBar6_Click(int Id) {
         if (Fade->isChecked())
             FadeIn();
         else
-            ActiveMovie1->setVolume(-(VScroll1->value() * 50));
+            ActiveMovie1->setVolume(SliderVolume(VScroll1->value()));
         VScroll1->setEnabled(true);
     } else {
         Muted = true;

@@ -1,12 +1,9 @@
 // The transport bar and the choice of the next track.
 #include "player/form1.h"
 
-#include <QCoreApplication>
+#include "player/constants.h"
 
-namespace {
-constexpr int kEditorHeight = 6495;
-constexpr int kPlainHeight = 3765;
-} // namespace
+#include <QCoreApplication>
 
 void Form1::ShowModeButton() {
     switch (PlayMode) {
@@ -50,145 +47,195 @@ QString Form1::Nom(const QString &filename) {
     return t;
 }
 
+// Every click first lets pending events run; the actions call each other
+// through here (Lecture stops, Pause resumes with Lecture) so that they do too.
 void Form1::FlatBar1_Click(int Id) {
     QCoreApplication::processEvents();
     switch (Id) {
-    case 0: { // Lecture
-        if (!ActiveMovie1->FileName().isEmpty()) {
-            ActiveMovie1->Run();
-        } else {
-            FlatBar1_Click(2);
-            const QString selected = File1->FileName();
-            if (!selected.isEmpty() && PlayMode != 9) {
-                OpenTrack(TrackPath(selected));
-            } else if (PlayMode == 0 || PlayMode == 12) {
-                File1->setListIndex(0);
-                TrackIndex = 0;
-                if (File1->ListCount() > 0)
-                    OpenTrack(TrackPath(File1->List(0)));
-            } else if (PlayMode == 7) {
-                NoRepet();
-            } else if (PlayMode == 9) {
-                if (List3->count() == 0 || List3->item(0)->text().isEmpty()) {
-                    // Opens the editor; a second Lecture must not toggle it shut.
-                    if (Height() != kEditorHeight)
-                        EditProg_Click();
-                    return;
-                }
-                TrackIndex = 0;
-                OpenTrack(List4->item(0)->text() + List3->item(0)->text());
-                List3->setCurrentRow(0);
-            } else if (PlayMode == 77) {
-                const int count = File1->ListCount();
-                if (count > 0) {
-                    const int n = int(Rnd() * count);
-                    OpenTrack(TrackPath(File1->List(n)));
-                    File1->setListIndex(n);
-                }
-            }
-        }
-        if (Fade->isChecked()) {
-            if (PauseFaded)
-                FadeIn();
-            PauseFaded = false;
-        }
-        if (Label2->text().endsWith(" < Pause >")) {
-            Label2->setText(Label2->text().chopped(10));
-            Timer2->stop();
-        }
-        if (Muted)
-            FlatBar6_Click(1);
+    case 0:
+        Lecture();
         break;
-    }
-    case 1: // Pause
-        if (ActiveMovie1->CurrentState() == 2) {
-            if (Fade->isChecked()) {
-                PauseFaded = true;
-                FadeOut();
-                VolumeLevel = -(VScroll1->value() * 50);
-            }
-            ActiveMovie1->Pause();
-            Timer2_Timer();
-            Timer2->start();
-        } else if (ActiveMovie1->CurrentState() == 1) {
-            FlatBar1_Click(0);
-        }
+    case 1:
+        Pause();
         break;
-    case 2: { // Stop
-        RandomPool.clear();
-        const int saved = PlayMode;
-        PlayMode = 44;
-        if (Fade->isChecked())
-            FadeOut();
-        ActiveMovie1->setFileName("");
-        PlayMode = saved;
-        VolumeLevel = -(VScroll1->value() * 50);
-        ActiveMovie1->setVisible(false);
+    case 2:
+        Stop();
         break;
-    }
-    case 3: { // Début de la piste
-        const int state = ActiveMovie1->CurrentState();
-        if (state == 1 || state == 2) {
-            if (!ActiveMovie1->FileName().isEmpty())
-                ActiveMovie1->setCurrentPosition(0);
-        } else {
-            TrackIndex = TrackIndex - 1;
-            if (TrackIndex < 0 || TrackIndex >= File1->ListCount()) {
-                TrackIndex = 0;
-                File1->setListIndex(0);
-            } else {
-                File1->setListIndex(TrackIndex);
-            }
-        }
+    case 3:
+        DebutDeLaPiste();
         break;
-    }
-    case 4: { // Avancer d'une piste
-        const int state = ActiveMovie1->CurrentState();
-        if (state == 1 || state == 2) {
-            if (Fade->isChecked())
-                FadeOut();
-            ActiveMovie1->Stop();
-        } else if (!File1->List(TrackIndex + 1).isEmpty()) {
-            TrackIndex = TrackIndex + 1;
-            File1->setListIndex(TrackIndex);
-        }
+    case 4:
+        AvancerDUnePiste();
         break;
-    }
     case 5:
         Strobe_Click();
         break;
     case 7:
-        if (Height() == kEditorHeight)
-            EditProg_Click();
-        PlayMode = 0;
-        ActiveMovie1->setPlayCount(1);
+        LectureContinue();
         break;
     case 8:
-        PlayMode = Randloo->isChecked() ? 77 : 7;
-        if (Height() == kEditorHeight)
-            EditProg_Click();
-        ActiveMovie1->setPlayCount(1);
+        LectureAleatoire();
         break;
     case 9:
-        if (Height() == kEditorHeight)
-            EditProg_Click();
-        PlayMode = 12;
-        ActiveMovie1->setPlayCount(1);
+        LectureDesIntroductions();
         break;
     case 10:
-        if (PlayMode == 7)
-            Dir1_Change();
-        if (Height() == kPlainHeight)
-            EditProg_Click();
-        PlayMode = 9;
-        ActiveMovie1->setPlayCount(1);
+        Programmation();
         break;
     case 11:
-        ActiveMovie1->setPlayCount(10000);
+        Repetition();
         break;
-    default:
+    default: // 6 has no action
         break;
     }
+}
+
+void Form1::Lecture() {
+    if (!ActiveMovie1->FileName().isEmpty())
+        ActiveMovie1->Run(); // resume, or replay from the end
+    else
+        openFirstTrack();
+    if (Fade->isChecked()) {
+        if (PauseFaded)
+            FadeIn();
+        PauseFaded = false;
+    }
+    if (HasPauseSuffix(Label2->text())) {
+        Label2->setText(WithoutPauseSuffix(Label2->text()));
+        Timer2->stop();
+    }
+    if (Muted)
+        FlatBar6_Click(1);
+}
+
+// Lecture with nothing loaded: the selected file, or where the mode starts.
+void Form1::openFirstTrack() {
+    FlatBar1_Click(2);
+    const QString selected = File1->FileName();
+    if (!selected.isEmpty() && PlayMode != 9) {
+        OpenTrack(TrackPath(selected));
+    } else if (PlayMode == 0 || PlayMode == 12) {
+        File1->setListIndex(0);
+        TrackIndex = 0;
+        if (File1->ListCount() > 0)
+            OpenTrack(TrackPath(File1->List(0)));
+    } else if (PlayMode == 7) {
+        NoRepet();
+    } else if (PlayMode == 9) {
+        openProgramme();
+    } else if (PlayMode == 77) {
+        const int count = File1->ListCount();
+        if (count > 0) {
+            const int n = int(Rnd() * count);
+            OpenTrack(TrackPath(File1->List(n)));
+            File1->setListIndex(n);
+        }
+    }
+}
+
+void Form1::openProgramme() {
+    if (List3->count() == 0 || List3->item(0)->text().isEmpty()) {
+        // Opens the editor; a second Lecture must not toggle it shut.
+        if (Height() != kEditorHeight)
+            EditProg_Click();
+        return;
+    }
+    TrackIndex = 0;
+    OpenTrack(List4->item(0)->text() + List3->item(0)->text());
+    List3->setCurrentRow(0);
+}
+
+void Form1::Pause() {
+    const int state = ActiveMovie1->CurrentState();
+    if (state == 2) {
+        if (Fade->isChecked()) {
+            PauseFaded = true;
+            FadeOut();
+            VolumeLevel = SliderVolume(VScroll1->value());
+        }
+        ActiveMovie1->Pause();
+        Timer2_Timer();
+        Timer2->start();
+    } else if (state == 1) {
+        FlatBar1_Click(0);
+    }
+}
+
+// PlayMode 44 while the file closes: the stopped report that the close
+// raises is a user's stop and starts no other track.
+void Form1::Stop() {
+    RandomPool.clear();
+    const int saved = PlayMode;
+    PlayMode = 44;
+    if (Fade->isChecked())
+        FadeOut();
+    ActiveMovie1->setFileName("");
+    PlayMode = saved;
+    VolumeLevel = SliderVolume(VScroll1->value());
+    ActiveMovie1->setVisible(false);
+}
+
+void Form1::DebutDeLaPiste() {
+    const int state = ActiveMovie1->CurrentState();
+    if (state == 1 || state == 2) {
+        if (!ActiveMovie1->FileName().isEmpty())
+            ActiveMovie1->setCurrentPosition(0);
+        return;
+    }
+    // Stopped: only the selection moves back, never before the first file.
+    TrackIndex = TrackIndex - 1;
+    if (TrackIndex < 0 || TrackIndex >= File1->ListCount())
+        TrackIndex = 0;
+    File1->setListIndex(TrackIndex);
+}
+
+void Form1::AvancerDUnePiste() {
+    const int state = ActiveMovie1->CurrentState();
+    if (state == 1 || state == 2) {
+        // The stopped report that follows moves on as the mode says.
+        if (Fade->isChecked())
+            FadeOut();
+        ActiveMovie1->Stop();
+    } else if (!File1->List(TrackIndex + 1).isEmpty()) {
+        TrackIndex = TrackIndex + 1;
+        File1->setListIndex(TrackIndex);
+    }
+}
+
+// The mode buttons change neither the file nor the playing: the new mode
+// applies from the next end of track or the next Lecture.
+void Form1::LectureContinue() {
+    if (Height() == kEditorHeight)
+        EditProg_Click();
+    PlayMode = 0;
+    ActiveMovie1->setPlayCount(1);
+}
+
+void Form1::LectureAleatoire() {
+    PlayMode = Randloo->isChecked() ? 77 : 7;
+    if (Height() == kEditorHeight)
+        EditProg_Click();
+    ActiveMovie1->setPlayCount(1);
+}
+
+void Form1::LectureDesIntroductions() {
+    if (Height() == kEditorHeight)
+        EditProg_Click();
+    PlayMode = 12;
+    ActiveMovie1->setPlayCount(1);
+}
+
+void Form1::Programmation() {
+    if (PlayMode == 7)
+        Dir1_Change();
+    if (Height() == kPlainHeight)
+        EditProg_Click();
+    PlayMode = 9;
+    ActiveMovie1->setPlayCount(1);
+}
+
+void Form1::Repetition() {
+    ActiveMovie1->setPlayCount(10000);
 }
 
 // What happens when the media control reports the stopped state.
@@ -210,7 +257,7 @@ void Form1::stoppedRule() {
         break;
     default:
         ActiveMovie1->setVisible(false);
-        Label2->setText("Tunabel - Arrêt");
+        Label2->setText(kStopCaption);
         LastCaption = Label2->text();
         SetTrayTip(LastCaption);
         break;

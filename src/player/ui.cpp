@@ -3,6 +3,8 @@
 #include "player/form1.h"
 
 #include "platform/mediafactory.h"
+#include "platform/window.h"
+#include "player/constants.h"
 
 #include <QApplication>
 #include <QDir>
@@ -12,7 +14,7 @@
 namespace {
 
 constexpr int kWidth = 540;
-constexpr int kHeight = 251; // 3765 twips
+constexpr int kHeight = kPlainHeight / kTwipsPerPixel;
 
 ImageBox *hiddenImage(QWidget *parent, const QPixmap &pm) {
     auto *img = new ImageBox(parent);
@@ -92,7 +94,7 @@ void Form1::buildControls() {
     Image4->setGeometry(kWidth - 22, 5, 18, 18);
     Image4->setToolTip("Fermer");
 
-    Label2 = new ImageBox("Tunabel - Arrêt", this);
+    Label2 = new ImageBox(kStopCaption, this);
     Label2->setGeometry(26, 4, kWidth - 74, 20);
     Label2->setFrameShape(QFrame::Panel);
     Label2->setFrameShadow(QFrame::Sunken);
@@ -138,7 +140,7 @@ void Form1::buildControls() {
     Alarma->setInterval(10000);
 
     EditorPanel = new QWidget(this);
-    EditorPanel->setGeometry(0, kHeight, kWidth, 433 - kHeight);
+    EditorPanel->setGeometry(0, kHeight, kWidth, kEditorHeight / kTwipsPerPixel - kHeight);
     List2 = new QListWidget(EditorPanel);
     List2->setGeometry(4, 4, 250, 140);
     List2->setSelectionMode(QAbstractItemView::MultiSelection);
@@ -355,11 +357,11 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
 }
 
 int Form1::Height() const {
-    return height() * 15;
+    return height() * kTwipsPerPixel;
 }
 
 void Form1::setHeight(int twips) {
-    setFixedHeight(twips / 15);
+    setFixedHeight(twips / kTwipsPerPixel);
 }
 
 double Form1::Rnd() {

@@ -1,0 +1,42 @@
+#pragma once
+
+// Values the main window's files share, each written once.
+
+#include <QString>
+
+#include <cmath>
+#include <cstdlib>
+
+// The main window's heights in twips: the programme editor is shown exactly
+// while the window is the taller one.
+inline constexpr int kPlainHeight = 3765;  // 251 px
+inline constexpr int kEditorHeight = 6495; // 433 px
+
+// The media control's volume, in hundredths of a decibel, for a position of
+// the volume slider (0 at the top is full volume, 100 gives -5000).
+constexpr int SliderVolume(int sliderValue) {
+    return -(sliderValue * 50);
+}
+
+// The display's text after a user's stop, and before anything plays.
+inline const QString kStopCaption = QStringLiteral("Tunabel - Arrêt");
+
+// What the pause blink adds to the display, and takes away again.
+inline const QString kPauseSuffix = QStringLiteral(" < Pause >");
+inline bool HasPauseSuffix(const QString &caption) {
+    return caption.endsWith(kPauseSuffix);
+}
+inline QString WithoutPauseSuffix(const QString &caption) {
+    return HasPauseSuffix(caption) ? caption.chopped(kPauseSuffix.size()) : caption;
+}
+
+// Seconds as whole minutes, an apostrophe and the seconds: "3'05" with the
+// seconds on two digits, "3'5" without. A negative time reads as 0'00.
+inline QString MinutesSeconds(double seconds, bool twoDigits = true) {
+    if (!(seconds > 0))
+        seconds = 0;
+    const double minutes = std::floor(seconds / 60);
+    const long long rest = std::llabs((long long)std::floor(seconds - 60 * minutes));
+    const QString s = QString::number(rest);
+    return QString::number((long long)minutes) + "'" + (twoDigits ? ("0" + s).right(2) : s);
+}
