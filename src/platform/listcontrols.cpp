@@ -246,10 +246,9 @@ void DriveListBox::setColors(const QColor &back, const QColor &text) {
     if (text.isValid())
         m_text = text;
     applyColors(this, back, text);
-    // A combo box paints its face with its style's button colours, not the
-    // list's: a style sheet gives it the list colours, popup included.
-    // A plain border makes the sheet paint the face itself, in that exact
-    // colour, instead of the style's gradient over it.
+    // A combo box paints its face with the style's button gradient, not the
+    // list colours: a style sheet with a plain border paints it in exactly
+    // those colours, popup included.
     QString rules = "border: 1px solid palette(mid); padding: 1px 4px;";
     if (m_back.isValid())
         rules += "background-color: " + m_back.name() + ";";
