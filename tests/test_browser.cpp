@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
+#include <QStyledItemDelegate>
 #include <QTest>
 
 #include <fcntl.h>
@@ -214,6 +215,15 @@ TEST_F(BrowserTest, NamesThatAreNotUtf8AreListedPlayedAndKept) {
     const int last = form->Dir1->count() - 1;
     EXPECT_EQ(form->Dir1->item(last - 1)->text().trimmed(), "café");
     EXPECT_EQ(form->Dir1->item(last)->text().trimmed(), "déjà");
+
+    // The programme editor's copy keeps the name and shows it readably.
+    form->EditProg_Click();
+    ASSERT_EQ(form->List2->count(), 2);
+    EXPECT_EQ(form->List2->item(1)->text(), fileList()[1]);
+    const auto *shown = qobject_cast<QStyledItemDelegate *>(form->List2->itemDelegate());
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->displayText(form->List2->item(1)->text(), QLocale()), "été.mp3");
+    form->EditProg_Click();
 
     // A click hands the name's own bytes to the media control.
     pick(1);

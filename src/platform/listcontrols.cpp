@@ -325,6 +325,12 @@ void DirListBox::setColors(const QColor &back, const QColor &text) {
 
 // ---- files
 
+QString FileNameDelegate::displayText(const QVariant &value, const QLocale &locale) const {
+    if (value.userType() == QMetaType::QString)
+        return DisplayFileName(value.toString());
+    return QStyledItemDelegate::displayText(value, locale);
+}
+
 QVariant FileListModel::data(const QModelIndex &index, int role) const {
     if (role == Qt::DisplayRole && index.isValid() && index.row() < m_names.size())
         return DisplayFileName(m_names[index.row()]);

@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QSet>
 #include <QStringList>
+#include <QStyledItemDelegate>
 
 // The playable types of the file list, matched without regard to case.
 inline constexpr const char *kFilePattern = "*.mp3;*.wav;*.au;*.aiff;*.mp2;*.aif;*.aifc;*.mid;*.mpg;*.mpeg";
@@ -123,6 +124,15 @@ private:
     FileListModel *m_model;
     QString m_path;
     QSet<int> m_pressed; // keys pressed here and not yet released
+};
+
+// Shows list entries that hold file names readably; the entries keep the
+// names as carried (platform/filename.h).
+class FileNameDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QString displayText(const QVariant &value, const QLocale &locale) const override;
 };
 
 // Mouse button and modifier codes of the handlers: 1 left, 2 right, 4 middle;

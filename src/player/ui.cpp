@@ -150,6 +150,9 @@ void Form1::buildControls() {
     List3->setUniformItemSizes(true);
     List4 = new QListWidget(EditorPanel);
     List4->hide();
+    // The programme's lists hold file names as carried; they show them readably.
+    for (QListWidget *list : {List2, List3})
+        list->setItemDelegate(new FileNameDelegate(list));
 }
 
 void Form1::buildBars() {
