@@ -223,8 +223,16 @@ TEST(DriveTest, TheDriveOfAFolderIsTheVolumeHoldingIt) {
     QTemporaryDir dir;
     DriveListBox drives;
     QSignalSpy changes(&drives, &DriveListBox::Change);
+    QStringList shown;
+    for (int i = 0; i < drives.count(); ++i) {
+        drives.setCurrentIndex(i);
+        shown << drives.Drive();
+    }
+    const QString mount = mountPointOf(dir.path());
+    ASSERT_FALSE(mount.isEmpty());
     EXPECT_TRUE(drives.setDrive(dir.path()));
-    EXPECT_EQ(drives.Drive(), mountPointOf(dir.path()));
+    // A system volume (a tmpfs /tmp) is no drive: the root holds the folder then.
+    EXPECT_EQ(drives.Drive(), shown.contains(mount) ? mount : QString("/"));
     EXPECT_TRUE(drives.setDrive("/proc/self"));
     EXPECT_EQ(drives.Drive(), "/"); // volumes of the system are not drives
 
