@@ -187,6 +187,9 @@ TEST_F(LifecycleTest, ReduceToTrayHidesOnlyWhereATrayIconCanBringTheWindowBack) 
             // Without a tray the window goes to the task bar, never out of reach.
             EXPECT_TRUE(f->isVisible());
             EXPECT_TRUE(f->isMinimized());
+            // Brought up again from there as from the tray.
+            emit TrayEvents::instance()->mouseMessage(f, WM_LBUTTONDOWN);
+            EXPECT_FALSE(f->isMinimized());
         }
         form.reset();
     }
