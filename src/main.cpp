@@ -11,31 +11,12 @@
 
 #include <cstdio>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
-
-namespace {
-
-// The folder relative paths are read against: the shell's $PWD when it is
-// the same folder (it keeps the user's symbolic links), else getcwd.
-std::string currentFolder() {
-    char buf[4096];
-    const std::string real = getcwd(buf, sizeof buf) ? buf : "";
-    const char *pwd = getenv("PWD");
-    struct stat a, b;
-    if (pwd && pwd[0] == '/' && stat(pwd, &a) == 0 && stat(".", &b) == 0 && a.st_dev == b.st_dev &&
-        a.st_ino == b.st_ino)
-        return pwd;
-    return real;
-}
-
-} // namespace
 
 int main(int argc, char **argv) {
     // A second start hands its files over and exits before the media engine
-    // or any window starts.
-    const std::string cwd = currentFolder();
+    // or any window starts. Started by the command, the lock is ours already.
+    const std::string cwd = handover::CurrentFolder();
     std::vector<std::string> requests;
     for (int i = 1; i < argc; ++i) {
         const std::string r = handover::WrapArgument(argv[i], cwd);
@@ -44,8 +25,9 @@ int main(int argc, char **argv) {
         else
             requests.push_back(r);
     }
-    int lockFd = -1;
-    const handover::Claim claim = handover::ClaimOrForward(requests, &lockFd);
+    int lockFd = handover::InheritedLock();
+    const handover::Claim claim =
+        lockFd >= 0 ? handover::Claim::Primary : handover::ClaimOrForward(requests, &lockFd);
     if (claim == handover::Claim::Forwarded)
         return 0;
     if (claim == handover::Claim::Failed) {

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDir>
+#include <QFileInfo>
 
 #include <sys/stat.h>
 
@@ -199,8 +200,14 @@ void Form1::runHandOvers() {
 
 void Form1::Associate_Click() {
     QApplication::setOverrideCursor(Qt::BusyCursor);
-    const QString error = RegisterFileTypes(QCoreApplication::applicationFilePath(),
-                                            DesktopTemplate(QCoreApplication::applicationDirPath()));
+    // The desktop runs the command beside the player: it hands files over.
+    const QString folder = QCoreApplication::applicationDirPath();
+    const QFileInfo command(folder + "/tunabel");
+    const QString program = command.isFile() && command.isExecutable() &&
+                                    command.filePath() != QCoreApplication::applicationFilePath()
+                                ? command.filePath()
+                                : QCoreApplication::applicationFilePath();
+    const QString error = RegisterFileTypes(program, DesktopTemplate(folder));
     QApplication::restoreOverrideCursor();
     if (!error.isEmpty())
         Message("Les fichiers n'ont pas pu être associés : " + error, QMessageBox::Warning);
