@@ -28,6 +28,7 @@
 #include <cstring>
 #include <filesystem>
 #include <spawn.h>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -96,6 +97,12 @@ int reap(pid_t pid) {
 // ---- first start with a file: the child side, as src/main.cpp starts
 
 int childMain(int argc, char **argv, const char *file) {
+    const bool verbose = std::getenv("BENCH_VERBOSE");
+    const long long t0 = bench::nowNs();
+    auto mark = [&](const char *what) {
+        if (verbose)
+            std::fprintf(stderr, "  %-12s %.1fms\n", what, double(bench::nowNs() - t0) / 1e6);
+    };
     std::vector<std::string> requests;
     if (file[0])
         requests.push_back(handover::WrapArgument(file, "/"));
@@ -103,13 +110,20 @@ int childMain(int argc, char **argv, const char *file) {
     if (handover::ClaimOrForward(requests, &lock) != handover::Claim::Primary)
         return 3;
     StartMediaEngine();
+    if (verbose)
+        std::thread([&] {
+            gstengine::waitReady();
+            mark("engine");
+        }).detach();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tunabel");
     handover::Server server;
     server.listen(lock);
     Form3::MakeMainWindow = [] { return new Form1(silentControl()); };
+    mark("app");
     App::form3 = new Form3;
     App::form3->Form_Load();
+    mark("loaded");
     Form1 *f = App::form1;
     if (!f)
         return 1;
@@ -128,11 +142,14 @@ int childMain(int argc, char **argv, const char *file) {
         });
         poll->start(0);
     } else {
+        QObject::connect(f->ActiveMovie1, &MediaControl::OpenComplete, [&] { mark("opened"); });
         QObject::connect(f->ActiveMovie1, &MediaControl::StateChange, [done](int, int s) {
             if (s == 2)
                 done("running");
         });
+        mark("handover");
         f->HandOver({QString::fromStdString(requests[0])});
+        mark("handed");
     }
     QTimer::singleShot(20000, [] { _exit(4); });
     return app.exec();
