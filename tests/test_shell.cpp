@@ -79,6 +79,14 @@ TEST_F(ShellTest, PlayListBecomesTheProgrammeAndPlays) {
     EXPECT_EQ(form->List3->item(1)->text(), "deux.wav");
     EXPECT_EQ(form->List4->item(1)->text(), b + "/");
     EXPECT_EQ(media->opened.last(), a + "/un.mp3");
+
+    // Names without their folder block: nothing to play, and no crash.
+    writeList(lists + "/noms.tnl", "un.mp3\r\ndeux.wav\r\n");
+    media->completeOpen(10);
+    execute(wrap(lists + "/noms.tnl"));
+    EXPECT_EQ(form->List3->count(), 0);
+    EXPECT_EQ(form->List4->count(), 0);
+    EXPECT_EQ(media->FileName(), "");
 }
 
 TEST_F(ShellTest, PlayListThatCannotBeReadChangesNothing) {

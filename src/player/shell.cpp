@@ -56,6 +56,10 @@ void Form1::Form_LinkExecute(QString &CmdStr, int &Cancel) {
             Message(error, QMessageBox::Warning);
             return;
         }
+        // A name without its folder cannot be played: keep the pairs.
+        const qsizetype pairs = std::min(names.size(), folders.size());
+        names.resize(pairs);
+        folders.resize(pairs);
         FlatBar1_Click(2);
         Drive1->setDrive(path);
         List3->clear();
