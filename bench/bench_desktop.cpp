@@ -28,8 +28,8 @@
 #include <cstring>
 #include <filesystem>
 #include <spawn.h>
-#include <thread>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char **environ;
