@@ -37,7 +37,9 @@ int connectTo(const std::string &path) {
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
     if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        const int error = errno;
         close(fd);
+        errno = error;
         return -1;
     }
     return fd;
@@ -214,6 +216,8 @@ Claim ClaimOrForward(const std::vector<std::string> &requests, int *lockFd) {
     if (folder.empty())
         return Claim::NoChannel;
     const std::string socketPath = folder + "/tunabel.socket";
+    if (socketPath.size() >= sizeof(sockaddr_un::sun_path))
+        return Claim::NoChannel;
     auto forward = [&](int fd) {
         const bool ok = SendBatch(fd, requests, kReceiptWaitMs);
         close(fd);
@@ -243,6 +247,11 @@ Claim ClaimOrForward(const std::vector<std::string> &requests, int *lockFd) {
     if (const int fd = connectTo(socketPath); fd >= 0) {
         close(lock);
         return forward(fd);
+    }
+    // Only a socket nobody listens on (or none at all) may be taken over.
+    if (errno != ECONNREFUSED && errno != ENOENT) {
+        close(lock);
+        return Claim::Failed;
     }
     *lockFd = lock;
     return Claim::Primary;
