@@ -140,6 +140,16 @@ TEST_F(ShellTest, WindowIsGivenBackWhenNothingOpens) {
     EXPECT_EQ(form->Dir1->Path(), empty);
     EXPECT_TRUE(media->opened.isEmpty());
     EXPECT_TRUE(form->isWindowEnabled());
+
+    // A pick still opening, then an empty play-list: its Stop cancels the
+    // open that was to give the window back.
+    enter(dir);
+    pick(0);
+    ASSERT_FALSE(form->isWindowEnabled());
+    writeList(empty + "/vide.tnl", "");
+    execute(wrap(empty + "/vide.tnl"));
+    EXPECT_EQ(media->FileName(), "");
+    EXPECT_TRUE(form->isWindowEnabled());
 }
 
 TEST_F(ShellTest, SeveralFilesBecomeTheProgrammeInOrder) {

@@ -71,6 +71,9 @@ void Form1::Form_LinkExecute(QString &CmdStr, int &Cancel) {
         FlatBar1_Click(10);
         FlatBar1->PressButton(10);
         FlatBar1_Click(0);
+        // The Stop cancelled any open that was to give the window back.
+        if (ActiveMovie1->FileName().isEmpty())
+            setWindowEnabled(true);
         return;
     }
 
@@ -149,6 +152,8 @@ void Form1::programmeFromFiles(const QStringList &requests) {
     FlatBar1_Click(10);
     FlatBar1->PressButton(10);
     FlatBar1_Click(0);
+    if (ActiveMovie1->FileName().isEmpty())
+        setWindowEnabled(true);
 }
 
 void Form1::BringBack() {
