@@ -171,6 +171,12 @@ TEST_F(ShellTest, SeveralFilesBecomeTheProgrammeInOrder) {
 TEST_F(ShellTest, HandOverWaitsForAnOpenBoxThenActs) {
     const QString dir = makeFolder("d", {"a.mp3"});
     start(dir, 0);
+    // A start without files only brings the window back.
+    form->ReduceToTray();
+    form->HandOver({});
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(media->log.isEmpty());
+
     form->ReduceToTray();
     QDialog box;
     box.setModal(true);
