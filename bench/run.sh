@@ -4,7 +4,7 @@
 # failed; the exit status is non-zero only when a benchmark crashed.
 #   BENCH_RUNS      measured runs per figure (default 10, plus one warm-up)
 #   BENCH_CPU_RUNS  runs of the one-minute CPU figure (default 3)
-#   BENCH_ONLY      names of the benchmarks to run, e.g. "open gap" (default all)
+#   BENCH_ONLY      names of the benchmarks to run, e.g. "open gap desktop" (default all)
 set -uo pipefail
 
 build=${1:-build/release}
@@ -12,7 +12,7 @@ bin="$build/bench"
 runs=${BENCH_RUNS:-10}
 cpu_runs=${BENCH_CPU_RUNS:-3}
 
-for b in bench_startup bench_listing bench_play; do
+for b in bench_startup bench_listing bench_play bench_desktop; do
   if [ ! -x "$bin/$b" ]; then
     echo "run.sh: $bin/$b is missing; build first (make bench)" >&2
     exit 2
@@ -98,4 +98,5 @@ run click "$bin/bench_play" click "$media" "$runs"
 run gap "$bin/bench_play" gap "$media" "$runs"
 run fade "$bin/bench_play" fade "$media" "$runs"
 run cpu "$bin/bench_play" cpu "$media" "$cpu_runs"
+run desktop "$bin/bench_desktop" "$build/tunabel" "$tmp/desktop" "$runs"
 exit $status

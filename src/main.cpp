@@ -1,12 +1,41 @@
+#include "platform/filename.h"
 #include "platform/fonts.h"
+#include "platform/handover.h"
 #include "platform/language.h"
 #include "platform/mediafactory.h"
 #include "player/form1.h"
 #include "windows/form3.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QPointer>
+
+#include <cstdio>
+#include <string>
+#include <vector>
 
 int main(int argc, char **argv) {
+    // A second start hands its files over and exits before the media engine
+    // or any window starts. Started by the command, the lock is ours already.
+    const std::string cwd = handover::CurrentFolder();
+    std::vector<std::string> requests;
+    for (int i = 1; i < argc; ++i) {
+        const std::string r = handover::WrapArgument(argv[i], cwd);
+        if (r.empty())
+            std::fprintf(stderr, "tunabel : argument ignoré : %s\n", argv[i]);
+        else
+            requests.push_back(r);
+    }
+    int lockFd = handover::InheritedLock();
+    const handover::Claim claim =
+        lockFd >= 0 ? handover::Claim::Primary : handover::ClaimOrForward(requests, &lockFd);
+    if (claim == handover::Claim::Forwarded)
+        return 0;
+    if (claim == handover::Claim::Failed) {
+        std::fprintf(stderr, "tunabel : le lecteur déjà ouvert ne répond pas.\n");
+        return 1;
+    }
+
     // The engine starts in the background; the windows never wait for it.
     StartMediaEngine();
     QApplication app(argc, argv);
@@ -15,10 +44,38 @@ int main(int argc, char **argv) {
     QApplication::setApplicationVersion("3.0.0");
     QApplication::setQuitOnLastWindowClosed(false);
     LoadQtFrench();
+
+    handover::Server server;
+    if (claim == handover::Claim::Primary && !server.listen(lockFd))
+        std::fprintf(stderr, "tunabel : pas de réception des fichiers : %s\n",
+                     qPrintable(server.errorString()));
+    QList<QStringList> early; // arrived while the main window loads
+    QObject::connect(&server, &handover::Server::batch, &app, [&early](const QStringList &batch) {
+        if (App::form1)
+            App::form1->HandOver(batch);
+        else
+            early.append(batch);
+    });
+
     App::form3 = new Form3;
     App::form3->Form_Load();
     if (!App::form1)
         return 1;
+    QPointer<Form1> form = App::form1;
     QObject::connect(App::form1, &QObject::destroyed, &app, &QApplication::quit);
-    return app.exec();
+    form->StartMpris(QDBusConnection::sessionBus());
+
+    QStringList own;
+    for (const std::string &r : requests)
+        own << DecodeFileName(QByteArray::fromStdString(r));
+    if (!own.isEmpty())
+        form->HandOver(own);
+    for (const QStringList &batch : early)
+        if (form)
+            form->HandOver(batch);
+
+    const int status = app.exec();
+    // The media pipeline is taken down with the window, before the end.
+    delete form;
+    return status;
 }

@@ -35,7 +35,11 @@ void ImageBox::mousePressEvent(QMouseEvent *e) {
 }
 
 void ImageBox::mouseMoveEvent(QMouseEvent *e) {
-    emit MouseMove(ButtonCode(e->button()), ShiftCode(e->modifiers()), float(e->position().x() * 15),
+    // A move reports every button held, as one mask.
+    const Qt::MouseButtons held = e->buttons();
+    const int buttons = (held & Qt::LeftButton ? 1 : 0) | (held & Qt::RightButton ? 2 : 0) |
+                        (held & Qt::MiddleButton ? 4 : 0);
+    emit MouseMove(buttons, ShiftCode(e->modifiers()), float(e->position().x() * 15),
                    float(e->position().y() * 15));
 }
 

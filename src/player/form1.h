@@ -19,6 +19,8 @@
 #include <random>
 
 class Form3;
+class MprisService;
+class QDBusConnection;
 
 // The main window. Its controls, state and handlers are public: the other
 // windows work on them directly. Members are grouped by the source file
@@ -199,7 +201,34 @@ public:
     void SetTrayTip(const QString &text);
     void SetTrayPicture(const QPixmap &picture);
 
+    // ---- shell.cpp (requests from the desktop, file-type registration)
+    // A request names one file wrapped in one character on each side: a
+    // play-list (".tnl") becomes the programme, any other file is selected
+    // in its folder and played.
+    void Form_LinkExecute(QString &CmdStr, int &Cancel);
+    void Associate_Click();
+    // One batch of requests from another start or the desktop, acted on when
+    // no modal box is open; an empty batch only brings the window back.
+    // Several files become the programme, in the order given.
+    void HandOver(const QStringList &requests);
+    int PendingHandOvers() const { return int(m_handOvers.size()); }
+    // Shows the window in front, on top only with "&Toujours Visible".
+    void BringBack();
+    // The desktop's media control interface on `bus`; false without a bus.
+    bool StartMpris(const QDBusConnection &bus);
+    MprisService *Mpris = nullptr;
+
+    // ---- chrome.cpp (the frameless window, its drag and keys; tray.cpp)
+    void Label2_MouseDown(int Button, int Shift, float X, float Y);
+    void Label2_MouseMove(int Button, int Shift, float X, float Y);
+    void Label2_MouseUp(int Button, int Shift, float X, float Y);
+    void Form_MouseDown(int Button, int Shift, float X, float Y);
+    void Form_KeyPress(int &KeyAscii);
+    // A click on the tray icon, by its mouse message.
+    void TrayIcon_MouseDown(int Message);
+
 protected:
+    void mousePressEvent(QMouseEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -214,6 +243,14 @@ private:
     void openProgramme();
     bool m_unloaded = false;
     bool m_windowEnabled = true;
+
+    // shell.cpp, chrome.cpp
+    void setupChrome();
+    void runHandOvers();
+    void programmeFromFiles(const QStringList &paths);
+    QList<QStringList> m_handOvers;
+    bool m_handingOver = false;
+    QTimer *m_handOverWait = nullptr;
 };
 
 // The windows of the program, as the other windows reach them.

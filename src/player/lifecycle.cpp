@@ -139,5 +139,9 @@ void Form1::Réduire_Click() {
 
 void Form1::Quit_Click() {
     close();
+    // The other windows go through their own unload before the end.
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w != this && (w->windowType() == Qt::Window || w->windowType() == Qt::Dialog))
+            w->close();
     QApplication::quit();
 }

@@ -13,18 +13,20 @@ void Form1::SetTrayPicture(const QPixmap &picture) {
     Shell_NotifyIcon(NIM_MODIFY, TrayData);
 }
 
-// Tray clicks arrive as mouse moves whose X is the message number in twips.
+// The icon's events written as a mouse move whose X is the message number
+// in twips; only the two clicks count.
 void Form1::Form_MouseMove(int Button, int Shift, float X, float Y) {
     if (Button + Shift + Y != 0)
         return;
     const int x = int(X);
-    if (x == WM_LBUTTONDOWN * 15) {
-        if (isMinimized())
-            showNormal();
-        SetTopMost(this, true);
-        if (!OnTop->isChecked())
-            SetTopMost(this, false);
-    } else if (x == WM_RBUTTONDOWN * 15) {
+    if (x == WM_LBUTTONDOWN * 15 || x == WM_RBUTTONDOWN * 15)
+        TrayIcon_MouseDown(x / 15);
+}
+
+void Form1::TrayIcon_MouseDown(int Message) {
+    if (Message == WM_LBUTTONDOWN) {
+        BringBack();
+    } else if (Message == WM_RBUTTONDOWN) {
         if (ActiveMovie1->CurrentState() == 2) {
             TrayData.setTip(Label2->text() + " - Pause");
             FlatBar1_Click(1);

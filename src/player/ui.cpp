@@ -56,6 +56,7 @@ Form1::Form1(MediaControl *media, QWidget *parent) : QWidget(parent), Random(std
     buildBars();
     buildMenus();
     connectHandlers();
+    setupChrome();
     MsgBox = [this](const QString &text, QMessageBox::Icon icon, const QString &title,
                     QMessageBox::StandardButtons buttons) {
         QMessageBox box(icon, title.isEmpty() ? QString(kApp) : title, text, buttons, this);
@@ -322,10 +323,6 @@ void Form1::connectHandlers() {
     connect(Image4, &ImageBox::MouseDown, this, [this] { Image4->setPicture(Image5->Picture()); });
     connect(Image4, &ImageBox::MouseUp, this, [this] { Image4->setPicture(Image6->Picture()); });
     connect(Image4, &ImageBox::Click, this, [this] { close(); });
-    connect(TrayEvents::instance(), &TrayEvents::mouseMessage, this, [this](QWidget *window, int message) {
-        if (window == this)
-            Form_MouseMove(0, 0, float(message * 15), 0);
-    });
 }
 
 void Form1::setWindowEnabled(bool on) {

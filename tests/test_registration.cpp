@@ -1,0 +1,140 @@
+// Registration of the file types for the user, and the temporary folder.
+#include "support/playerfixture.h"
+
+#include "platform/registration.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace {
+
+QString read(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+QString lineOf(const QString &text, const QString &key) {
+    for (const QString &line : text.split('\n'))
+        if (line.startsWith(key + "="))
+            return line.mid(key.size() + 1);
+    return "<none>";
+}
+
+} // namespace
+
+TEST(Registration, ProgramPathIsQuotedForEachKey) {
+    const QString tpl = "[Desktop Entry]\n# a comment # kept\nTryExec=#\nExec=# %F\nName=Tunabel\n";
+    const QString filled = FillDesktopTemplate(tpl, "/opt/mes 100% programmes/tunabel");
+    EXPECT_EQ(lineOf(filled, "Exec"), "\"/opt/mes 100%% programmes/tunabel\" %F");
+    EXPECT_EQ(lineOf(filled, "TryExec"), "/opt/mes 100% programmes/tunabel");
+    EXPECT_TRUE(filled.contains("\n# a comment # kept\n"));
+    // A plain path is not quoted; quotes, dollars and backslashes are escaped
+    // inside the quotes, then backslashes once more for the string value.
+    EXPECT_EQ(DesktopExecArgument("/usr/bin/tunabel"), "/usr/bin/tunabel");
+    EXPECT_EQ(DesktopExecArgument("/a\"b$c\\d/t"), "\"/a\\\\\"b\\\\$c\\\\\\\\d/t\"");
+    EXPECT_EQ(DesktopStringValue("/a\\b"), "/a\\\\b");
+}
+
+TEST(Registration, DefaultApplicationsKeepEveryOtherEntry) {
+    const QByteArray before = "[Added Associations]\n"
+                              "audio/mpeg=autre.desktop;\n"
+                              "\n"
+                              "[Default Applications]\n"
+                              "# mine\n"
+                              "text/plain=editeur.desktop;\n"
+                              "audio/mpeg=autre.desktop;\n"
+                              "\n"
+                              "[Removed Associations]\n"
+                              "image/png=x.desktop;\n";
+    const QByteArray after =
+        MergeDefaultApplications(before, {"audio/mpeg", "audio/midi"}, "tunabel.desktop");
+    EXPECT_EQ(after, "[Added Associations]\n"
+                     "audio/mpeg=autre.desktop;\n"
+                     "\n"
+                     "[Default Applications]\n"
+                     "# mine\n"
+                     "text/plain=editeur.desktop;\n"
+                     "audio/mpeg=tunabel.desktop;\n"
+                     "audio/midi=tunabel.desktop;\n"
+                     "\n"
+                     "[Removed Associations]\n"
+                     "image/png=x.desktop;\n");
+    EXPECT_EQ(MergeDefaultApplications("", {"audio/midi"}, "tunabel.desktop"),
+              "[Default Applications]\naudio/midi=tunabel.desktop;\n");
+    // Done twice, nothing doubles.
+    EXPECT_EQ(MergeDefaultApplications(after, {"audio/mpeg", "audio/midi"}, "tunabel.desktop"), after);
+}
+
+TEST(Registration, WritesEverythingForTheUser) {
+    QTemporaryDir tmp;
+    const QString data = tmp.path() + "/data", config = tmp.path() + "/config";
+    qputenv("XDG_DATA_HOME", data.toUtf8());
+    qputenv("XDG_CONFIG_HOME", config.toUtf8());
+    QDir().mkpath(config);
+    {
+        QFile f(config + "/mimeapps.list");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Default Applications]\ntext/plain=editeur.desktop;\n");
+    }
+    const QString program = tmp.path() + "/mes 100% programmes/tunabel";
+    EXPECT_EQ(RegisterFileTypes(program, DesktopTemplate("/nowhere")), "");
+
+    const QString entry = data + "/applications/tunabel.desktop";
+    const QString text = read(entry);
+    EXPECT_EQ(lineOf(text, "Exec"), "\"" + tmp.path() + "/mes 100%% programmes/tunabel\" %F");
+    EXPECT_TRUE(lineOf(text, "MimeType").contains("application/x-tunabel-playlist;"));
+    EXPECT_TRUE(read(data + "/mime/packages/tunabel.xml").contains("<glob pattern=\"*.tnl\"/>"));
+    EXPECT_TRUE(QFile::exists(data + "/icons/hicolor/scalable/apps/tunabel.svg"));
+    const QString list = read(config + "/mimeapps.list");
+    EXPECT_TRUE(list.contains("text/plain=editeur.desktop;\n"));
+    for (const QString &type : SupportedMimeTypes())
+        EXPECT_TRUE(list.contains(type + "=tunabel.desktop;\n")) << type.toStdString();
+
+    const QString validate = QStandardPaths::findExecutable("desktop-file-validate");
+    if (!validate.isEmpty()) {
+        QProcess p;
+        p.start(validate, {entry});
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitCode(), 0);
+        EXPECT_EQ(p.readAll(), "");
+    }
+    // Nothing was put in the shared temporary folder.
+    EXPECT_FALSE(QFile::exists(TempPath() + "Tunabel.reg"));
+
+    // A path that cannot be written in a desktop entry is refused.
+    EXPECT_NE(RegisterFileTypes("/a\nb/tunabel", DesktopTemplate("/nowhere")), "");
+    qputenv("XDG_DATA_HOME", (QDir::homePath() + "/data").toUtf8());
+    qputenv("XDG_CONFIG_HOME", (QDir::homePath() + "/config").toUtf8());
+}
+
+TEST(Registration, TempPathEndsWithASeparatorAndKeepsItsCase) {
+    const QByteArray saved = qgetenv("TMPDIR");
+    QTemporaryDir tmp;
+    const QString mixed = tmp.path() + "/Dossier Temp";
+    QDir().mkpath(mixed);
+    qputenv("TMPDIR", mixed.toUtf8());
+    EXPECT_EQ(TempPath(), mixed + "/");
+    qputenv("TMPDIR", saved);
+}
+
+using AssociateTest = PlayerTest;
+
+TEST_F(AssociateTest, MenuCommandRegistersOrSaysWhy) {
+    load();
+    form->Associate->trigger();
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_TRUE(
+        read(data + "/applications/tunabel.desktop").contains(QCoreApplication::applicationFilePath()));
+    // Folders that cannot be written: a message, no crash.
+    QTemporaryDir tmp;
+    QFile blocker(tmp.path() + "/file");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    qputenv("XDG_DATA_HOME", (tmp.path() + "/file/sub").toUtf8());
+    form->Associate->trigger();
+    EXPECT_EQ(messages.size(), 1);
+    qputenv("XDG_DATA_HOME", (QDir::homePath() + "/data").toUtf8());
+}

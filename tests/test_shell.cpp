@@ -1,0 +1,194 @@
+// Files and play-lists handed over by the desktop or another start.
+#include "support/playerfixture.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+QString wrap(const QString &path) {
+    return "[" + path + "]";
+}
+
+void writeList(const QString &path, const QByteArray &bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+} // namespace
+
+class ShellTest : public PlayerTest {
+protected:
+    void execute(const QString &request) {
+        QString s = request;
+        int cancel = 0;
+        form->Form_LinkExecute(s, cancel);
+    }
+};
+
+TEST_F(ShellTest, SoundFileIsSelectedInItsFolderAndPlayed) {
+    const QString other = makeNumberedFolder("other", 2);
+    const QString music = makeFolder("Musique", {"avant.mp3", "titre.mp3", "zut.mp3"});
+    start(other);
+    pick(0);
+    media->completeOpen(60);
+    media->log.clear();
+    execute(wrap(music + "/titre.mp3"));
+    EXPECT_EQ(media->log, QStringList({"close", "open " + music + "/titre.mp3"}));
+    EXPECT_EQ(form->Dir1->Path(), music);
+    EXPECT_EQ(form->File1->FileName(), "titre.mp3");
+    EXPECT_EQ(form->TrackIndex, 1);
+    EXPECT_FALSE(form->isWindowEnabled()); // until the open completes
+    media->completeOpen(30);
+    EXPECT_TRUE(form->isWindowEnabled());
+    EXPECT_EQ(media->CurrentState(), 2);
+}
+
+TEST_F(ShellTest, ExactNameBeforeTheNameWithoutExtension) {
+    const QString dir = makeFolder("d", {"liste.mp3", "song.mp3", "song.wav"});
+    writeList(dir + "/liste.TNL", "x.mp3\r\n\r\n/x/\r\n\r\n");
+    start(dir, 0);
+    execute(wrap(dir + "/song.wav"));
+    EXPECT_EQ(media->opened.last(), dir + "/song.wav");
+    media->completeOpen(10);
+    // Upper-case TNL is a sound file: the name match finds liste.mp3.
+    execute(wrap(dir + "/liste.TNL"));
+    EXPECT_EQ(media->opened.last(), dir + "/liste.mp3");
+    EXPECT_EQ(form->PlayMode, 0);
+    EXPECT_EQ(form->List3->count(), 0);
+}
+
+TEST_F(ShellTest, PlayListBecomesTheProgrammeAndPlays) {
+    const QString a = makeFolder("a", {"un.mp3"});
+    const QString b = makeFolder("b", {"deux.wav"});
+    const QString lists = makeFolder("lists", {});
+    writeList(lists + "/liste.tnl", ("un.mp3\r\ndeux.wav\r\n\r\n" + a + "/\r\n" + b + "/\r\n\r\n").toUtf8());
+    start(makeNumberedFolder("m", 2), 7);
+    form->List3->addItems({"old.mp3"});
+    form->List4->addItems({"/old/"});
+    execute(wrap(lists + "/liste.tnl"));
+    EXPECT_EQ(form->PlayMode, 9);
+    EXPECT_EQ(form->FlatBar1->pressedButton(), 10);
+    ASSERT_EQ(form->List3->count(), 2);
+    EXPECT_EQ(form->List3->item(1)->text(), "deux.wav");
+    EXPECT_EQ(form->List4->item(1)->text(), b + "/");
+    EXPECT_EQ(media->opened.last(), a + "/un.mp3");
+
+    // Names without their folder block: nothing to play, and no crash.
+    writeList(lists + "/noms.tnl", "un.mp3\r\ndeux.wav\r\n");
+    media->completeOpen(10);
+    execute(wrap(lists + "/noms.tnl"));
+    EXPECT_EQ(form->List3->count(), 0);
+    EXPECT_EQ(form->List4->count(), 0);
+    EXPECT_EQ(media->FileName(), "");
+}
+
+TEST_F(ShellTest, PlayListThatCannotBeReadChangesNothing) {
+    const QString dir = makeFolder("d", {"a.mp3"});
+    ASSERT_EQ(mkfifo(QFile::encodeName(dir + "/pipe.tnl").constData(), 0600), 0);
+    QDir().mkpath(dir + "/folder.tnl");
+    start(dir, 0);
+    form->List3->addItems({"keep.mp3"});
+    form->List4->addItems({"/k/"});
+    const int height = form->Height();
+    for (const QString name : {"pipe.tnl", "folder.tnl"}) {
+        SCOPED_TRACE(name.toStdString());
+        messages.clear();
+        execute(wrap(dir + "/" + name)); // a pipe must not hang the player
+        EXPECT_EQ(messages.size(), 1);
+        EXPECT_EQ(form->PlayMode, 0);
+        EXPECT_EQ(form->Height(), height);
+        ASSERT_EQ(form->List3->count(), 1);
+        EXPECT_EQ(form->List3->item(0)->text(), "keep.mp3");
+        EXPECT_TRUE(media->opened.isEmpty());
+    }
+}
+
+TEST_F(ShellTest, BadRequestsAreIgnoredWithAMessage) {
+    const QString dir = makeFolder("d", {"a.mp3"});
+    start(dir, 0);
+    pick(0);
+    media->completeOpen(60);
+    const QStringList log = media->log;
+    for (const QString &request : {QString(), QString("["), wrap(""), wrap(dir + "/absent.mp3"),
+                                   wrap("relative.mp3"), QString("[") + QChar(0xF7FF) + "]"}) {
+        messages.clear();
+        execute(request);
+        EXPECT_EQ(messages.size(), 1) << request.toStdString();
+    }
+    EXPECT_EQ(media->log, log); // still playing
+    EXPECT_TRUE(form->isWindowEnabled());
+}
+
+TEST_F(ShellTest, WindowIsGivenBackWhenNothingOpens) {
+    const QString dir = makeFolder("d", {"a.mp3"});
+    const QString empty = makeFolder("vide", {"notes.txt"});
+    start(dir, 9); // programme mode, empty programme
+    execute(wrap(dir + "/a.mp3"));
+    EXPECT_TRUE(media->opened.isEmpty());
+    EXPECT_TRUE(form->isWindowEnabled());
+    EXPECT_EQ(form->Height(), 6495); // Lecture opened the editor instead
+
+    form->PlayMode = 0;
+    execute(wrap(empty + "/notes.txt"));
+    EXPECT_EQ(form->Dir1->Path(), empty);
+    EXPECT_TRUE(media->opened.isEmpty());
+    EXPECT_TRUE(form->isWindowEnabled());
+
+    // A pick still opening, then an empty play-list: its Stop cancels the
+    // open that was to give the window back.
+    enter(dir);
+    pick(0);
+    ASSERT_FALSE(form->isWindowEnabled());
+    writeList(empty + "/vide.tnl", "");
+    execute(wrap(empty + "/vide.tnl"));
+    EXPECT_EQ(media->FileName(), "");
+    EXPECT_TRUE(form->isWindowEnabled());
+}
+
+TEST_F(ShellTest, SeveralFilesBecomeTheProgrammeInOrder) {
+    const QString a = makeFolder("a", {"z.mp3", "b.mp3"});
+    start(makeNumberedFolder("m", 2), 0);
+    form->HandOver({wrap(a + "/z.mp3"), wrap(a + "/missing.mp3"), wrap(a + "/b.mp3")});
+    EXPECT_EQ(messages.size(), 1); // the missing one is named, the others play
+    EXPECT_EQ(form->PlayMode, 9);
+    ASSERT_EQ(form->List3->count(), 2);
+    EXPECT_EQ(form->List3->item(0)->text(), "z.mp3");
+    EXPECT_EQ(form->List3->item(1)->text(), "b.mp3");
+    EXPECT_EQ(form->List4->item(1)->text(), a + "/");
+    EXPECT_EQ(media->opened.last(), a + "/z.mp3");
+    media->completeOpen(1);
+    media->reachEnd();
+    EXPECT_EQ(media->opened.last(), a + "/b.mp3");
+}
+
+TEST_F(ShellTest, HandOverWaitsForAnOpenBoxThenActs) {
+    const QString dir = makeFolder("d", {"a.mp3"});
+    start(dir, 0);
+    // A start without files only brings the window back.
+    form->ReduceToTray();
+    form->HandOver({});
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(media->log.isEmpty());
+
+    form->ReduceToTray();
+    QDialog box;
+    box.setModal(true);
+    box.show();
+    ASSERT_EQ(QApplication::activeModalWidget(), &box);
+    form->HandOver({wrap(dir + "/a.mp3")});
+    EXPECT_TRUE(form->isVisible()); // raised so the box is seen
+    QTest::qWait(250);
+    EXPECT_TRUE(media->opened.isEmpty());
+    EXPECT_EQ(form->PendingHandOvers(), 1);
+    box.accept();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !media->opened.isEmpty(); }, 30000));
+    EXPECT_EQ(media->opened, QStringList({dir + "/a.mp3"}));
+    EXPECT_EQ(form->PendingHandOvers(), 0);
+}
