@@ -2,6 +2,7 @@
 // the end of the program.
 #include "support/playerfixture.h"
 
+#include "platform/tray.h"
 #include "platform/window.h"
 
 #include <QApplication>
@@ -9,6 +10,8 @@
 #include <QPointer>
 #include <QTest>
 #include <QWindow>
+
+#include <memory>
 
 namespace {
 
@@ -36,6 +39,9 @@ TEST_F(ChromeTest, TheWindowHasNoFrame) {
 }
 
 TEST_F(ChromeTest, TrayKeyHidesWithoutReachingTheFileList) {
+    // With a tray the window hides; without one it would only minimise.
+    const std::shared_ptr<void> restore(nullptr, [](void *) { SetTrayAvailability({}); });
+    SetTrayAvailability([] { return true; });
     Form1 *f = playing();
     f->activateWindow();
     f->File1->setFocus();
