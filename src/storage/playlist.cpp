@@ -1,0 +1,413 @@
+#include "storage/playlist.h"
+
+#include "platform/filename.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+QString g_folder;
+
+constexpr int kNameMax = 255; // bytes in one file name
+
+QString quoted(const QString &name) {
+    return QStringLiteral("« ") + DisplayFileName(name) + QStringLiteral(" »");
+}
+
+// The list's name in messages: the file name less its suffix.
+QString listName(const QString &path) {
+    QString name = path.mid(path.lastIndexOf('/') + 1);
+    if (name.endsWith(QLatin1String(kPlaylistSuffix)))
+        name.chop(4);
+    return name;
+}
+
+QString reason(int err) {
+    switch (err) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("accès refusé");
+    case EROFS:
+        return QStringLiteral("le support est en lecture seule");
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("le disque est plein");
+    case EFBIG:
+        return QStringLiteral("le fichier dépasse la taille permise");
+    case ENAMETOOLONG:
+        return QStringLiteral("le nom est trop long");
+    case ENOENT:
+        return QStringLiteral("le fichier ou son dossier n'existe pas");
+    case EISDIR:
+        return QStringLiteral("c'est un dossier");
+    case ENOTDIR:
+        return QStringLiteral("le chemin ne mène pas à un dossier");
+    case EIO:
+        return QStringLiteral("erreur de lecture ou d'écriture sur le disque");
+    default:
+        return QStringLiteral("erreur du système n° %1").arg(err);
+    }
+}
+
+void setError(QString *error, const QString &text) {
+    if (error)
+        *error = text;
+}
+
+bool writeAll(int fd, const char *data, qsizetype size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+// Windows-1252, the code page of older lists. The five unassigned bytes keep
+// their C1 code points, so nothing is lost.
+QString decode1252(const char *p, qsizetype size) {
+    static constexpr char16_t high[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                          0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                          0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                          0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    QString out(size, Qt::Uninitialized);
+    QChar *d = out.data();
+    for (qsizetype i = 0; i < size; ++i) {
+        const auto b = static_cast<unsigned char>(p[i]);
+        d[i] = QChar(b >= 0x80 && b < 0xA0 ? high[b - 0x80] : char16_t(b));
+    }
+    return out;
+}
+
+} // namespace
+
+QString PlaylistFolder() {
+    if (!g_folder.isEmpty())
+        return g_folder;
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
+void SetPlaylistFolder(const QString &folder) {
+    g_folder = folder;
+}
+
+bool MakePlaylistFolder(QString *error) {
+    const QString folder = PlaylistFolder();
+    if (QDir(folder).exists() || QDir().mkpath(folder))
+        return true;
+    setError(error, QStringLiteral("Le dossier des listes %1 n'a pas pu être créé.").arg(quoted(folder)));
+    return false;
+}
+
+QString PlaylistPath(const QString &name) {
+    return PlaylistFolder() + '/' + name + QLatin1String(kPlaylistSuffix);
+}
+
+QString CheckPlaylistName(const QString &name) {
+    const QString head = QStringLiteral("Le nom %1 ne convient pas pour une liste : ").arg(quoted(name));
+    if (name.isEmpty())
+        return head + QStringLiteral("il est vide.");
+    if (name.contains('/'))
+        return head + QStringLiteral("il ne peut pas contenir de « / ».");
+    if (name.contains(QChar(0)))
+        return head + QStringLiteral("il ne peut pas contenir de caractère nul.");
+    if (name == QLatin1String(".") || name == QLatin1String(".."))
+        return head + QStringLiteral("« . » et « .. » sont réservés.");
+    if (EncodeFileName(name + QLatin1String(kPlaylistSuffix)).size() > kNameMax)
+        return head + QStringLiteral("il est trop long pour un nom de fichier.");
+    return QString();
+}
+
+void ParsePlaylist(QStringView text, QStringList &names, QStringList &folders, bool *separator) {
+    names.clear();
+    folders.clear();
+    bool inFolders = false;
+    qsizetype index = 0;
+    const QChar *p = text.data();
+    const qsizetype size = text.size();
+    qsizetype start = 0;
+    while (start < size) {
+        qsizetype end = start;
+        while (end < size && p[end] != u'\r' && p[end] != u'\n')
+            ++end;
+        if (end == start) {
+            inFolders = true;
+            index = 0;
+        } else {
+            QString line(p + start, end - start);
+            if (!inFolders) {
+                names.append(std::move(line));
+            } else {
+                if (index < folders.size())
+                    folders[index] = std::move(line);
+                else
+                    folders.append(std::move(line));
+                ++index;
+            }
+        }
+        if (end < size && p[end] == u'\r' && end + 1 < size && p[end + 1] == u'\n')
+            ++end;
+        start = end + 1;
+    }
+    if (separator)
+        *separator = inFolders;
+}
+
+QString DecodePlaylist(const QByteArray &bytes) {
+    const char *p = bytes.constData();
+    qsizetype size = bytes.size();
+    if (size >= 3 && p[0] == '\xEF' && p[1] == '\xBB' && p[2] == '\xBF') {
+        p += 3;
+        size -= 3;
+    }
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8.decode(QByteArrayView(p, size));
+    if (!utf8.hasError())
+        return text;
+    return decode1252(p, size);
+}
+
+bool ReadPlaylist(const QString &path, QStringList &names, QStringList &folders, QString *error,
+                  bool *separator) {
+    const QString head = QStringLiteral("La liste %1 n'a pas pu être ouverte : ").arg(quoted(listName(path)));
+    // Non-blocking, so that a named pipe cannot hold the program up.
+    const int fd = ::open(EncodeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        const int err = errno;
+        setError(error,
+                 head + (err == ENOENT ? QStringLiteral("le fichier n'existe pas.") : reason(err) + '.'));
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        setError(error, head + QStringLiteral("ce n'est pas un fichier ordinaire."));
+        return false;
+    }
+    const QString tooBig = head + QStringLiteral("le fichier dépasse %1 Mio.").arg(kPlaylistMaxBytes >> 20);
+    if (st.st_size > kPlaylistMaxBytes) {
+        ::close(fd);
+        setError(error, tooBig);
+        return false;
+    }
+    QByteArray bytes;
+    bytes.resize(qsizetype(st.st_size) + 1);
+    qsizetype got = 0;
+    for (;;) {
+        if (got == bytes.size()) {
+            if (got > kPlaylistMaxBytes) {
+                ::close(fd);
+                setError(error, tooBig);
+                return false;
+            }
+            bytes.resize(std::min<qsizetype>(got * 2 + 4096, kPlaylistMaxBytes + 1));
+        }
+        const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            const int err = errno;
+            ::close(fd);
+            setError(error, head + reason(err) + '.');
+            return false;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    ::close(fd);
+    if (got > kPlaylistMaxBytes) {
+        setError(error, tooBig);
+        return false;
+    }
+    bytes.truncate(got);
+    QStringList readNames, readFolders;
+    bool met = false;
+    ParsePlaylist(DecodePlaylist(bytes), readNames, readFolders, &met);
+    names = std::move(readNames);
+    folders = std::move(readFolders);
+    if (separator)
+        *separator = met;
+    return true;
+}
+
+bool PlaylistBytes(const QStringList &names, const QStringList &folders, QByteArray &out, QString *error) {
+    out.clear();
+    qsizetype total = 4;
+    for (const QStringList *list : {&names, &folders})
+        for (const QString &entry : *list)
+            total += entry.size() + 2;
+    out.reserve(total + total / 4);
+    for (const QStringList *list : {&names, &folders}) {
+        for (const QString &entry : *list) {
+            if (entry.isEmpty()) {
+                setError(error, QStringLiteral("La liste contient un élément vide, qui ne peut pas être "
+                                               "enregistré."));
+                return false;
+            }
+            if (entry.contains(u'\n') || entry.contains(u'\r')) {
+                QString shown = entry;
+                shown.replace(u'\r', u' ').replace(u'\n', u' ');
+                setError(error, QStringLiteral("L'élément %1 contient un saut de ligne : il ne peut pas être "
+                                               "enregistré dans une liste.")
+                                    .arg(quoted(shown)));
+                return false;
+            }
+            out.append(entry.toUtf8());
+            out.append("\r\n", 2);
+        }
+        out.append("\r\n", 2);
+    }
+    return true;
+}
+
+bool WritePlaylist(const QString &path, const QStringList &names, const QStringList &folders,
+                   QString *error) {
+    const QString head =
+        QStringLiteral("La liste %1 n'a pas pu être enregistrée : ").arg(quoted(listName(path)));
+    QByteArray bytes;
+    QString why;
+    if (!PlaylistBytes(names, folders, bytes, &why)) {
+        setError(error, head + why);
+        return false;
+    }
+    const QByteArray target = EncodeFileName(path);
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray dir = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
+    if (target.size() - slash - 1 > kNameMax) {
+        setError(error, head + reason(ENAMETOOLONG) + '.');
+        return false;
+    }
+    // A name of our own in the same folder, so the final rename is atomic.
+    QByteArray temp = dir + "/.tnl-save-XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        setError(error, head + reason(errno) + '.');
+        return false;
+    }
+    // The mode a new file would get, or the one of the file it replaces.
+    struct stat st {};
+    mode_t mode;
+    if (::stat(target.constData(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    int err = 0;
+    if (!writeAll(fd, bytes.constData(), bytes.size()) || ::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
+        err = errno;
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    if (err == 0 && ::rename(temp.constData(), target.constData()) != 0)
+        err = errno;
+    if (err != 0) {
+        ::unlink(temp.constData());
+        setError(error, head + reason(err) + '.');
+        return false;
+    }
+    return true;
+}
+
+QStringList ListPlaylists(const QString &folder) {
+    QStringList names;
+    DIR *dir = ::opendir(EncodeFileName(folder.isEmpty() ? QStringLiteral("/") : folder).constData());
+    if (!dir)
+        return names;
+    const int dirFd = ::dirfd(dir);
+    constexpr size_t suffixLen = 4;
+    while (const dirent *e = ::readdir(dir)) {
+        const char *name = e->d_name;
+        const size_t len = strlen(name);
+        if (len <= suffixLen || memcmp(name + len - suffixLen, kPlaylistSuffix, suffixLen) != 0)
+            continue;
+        bool regular = e->d_type == DT_REG;
+        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+            struct stat st {};
+            regular = ::fstatat(dirFd, name, &st, 0) == 0 && S_ISREG(st.st_mode);
+        }
+        if (regular)
+            names.append(DecodeFileName(QByteArray(name, qsizetype(len - suffixLen))));
+    }
+    ::closedir(dir);
+    // Case-folded keys computed once.
+    std::vector<std::pair<QString, qsizetype>> keys;
+    keys.reserve(size_t(names.size()));
+    for (qsizetype i = 0; i < names.size(); ++i)
+        keys.emplace_back(names[i].toCaseFolded(), i);
+    std::sort(keys.begin(), keys.end(), [&](const auto &a, const auto &b) {
+        if (a.first != b.first)
+            return a.first < b.first;
+        return names[a.second] < names[b.second];
+    });
+    QStringList sorted;
+    sorted.reserve(names.size());
+    for (const auto &k : keys)
+        sorted.append(names[k.second]);
+    return sorted;
+}
+
+bool RenamePlaylist(const QString &oldName, const QString &newName, QString *error) {
+    const QString head = QStringLiteral("La liste %1 n'a pas pu être renommée : ").arg(quoted(oldName));
+    const QString bad = CheckPlaylistName(newName);
+    if (!bad.isEmpty()) {
+        setError(error, bad);
+        return false;
+    }
+    if (newName == oldName)
+        return true;
+    const QByteArray from = EncodeFileName(PlaylistPath(oldName));
+    const QByteArray to = EncodeFileName(PlaylistPath(newName));
+    struct stat st {};
+    if (::stat(from.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        setError(error, head + QStringLiteral("elle n'existe plus."));
+        return false;
+    }
+    // Never replaces a file that is there: an existing list would be lost.
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    int err = errno;
+    if (err == EINVAL || err == ENOSYS) {
+        // A file system without the no-replace rename: a hard link fails on
+        // an existing name just the same.
+        if (::link(from.constData(), to.constData()) == 0) {
+            ::unlink(from.constData());
+            return true;
+        }
+        err = errno;
+    }
+    if (err == EEXIST)
+        setError(error, head + QStringLiteral("une liste nommée %1 existe déjà.").arg(quoted(newName)));
+    else if (err == ENOENT)
+        setError(error, head + QStringLiteral("elle n'existe plus."));
+    else
+        setError(error, head + reason(err) + '.');
+    return false;
+}
+
+bool DeletePlaylist(const QString &name, QString *error) {
+    if (::unlink(EncodeFileName(PlaylistPath(name)).constData()) == 0)
+        return true;
+    const int err = errno;
+    const QString head = QStringLiteral("La liste %1 n'a pas pu être effacée : ").arg(quoted(name));
+    setError(error, head + (err == ENOENT ? QStringLiteral("elle n'existe plus.") : reason(err) + '.'));
+    return false;
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Play-list files: the programme's file names, an empty line, the folder of
+// each entry (ending with "/"), an empty line. Written as UTF-8 without a
+// byte-order mark, every line ending with CR LF. Names that hold escaped
+// bytes (platform/filename.h) are written as the characters they are, so
+// they read back identically.
+//
+// Every function that can fail returns false and puts a French sentence,
+// naming the list and the reason, into *error.
+
+inline constexpr const char *kPlaylistSuffix = ".tnl";
+// Larger files are refused rather than read.
+inline constexpr qint64 kPlaylistMaxBytes = qint64(64) << 20;
+
+// The per-user folder of the saved play-lists, without a trailing "/". It
+// may not exist yet: it is made by the first save (MakePlaylistFolder).
+QString PlaylistFolder();
+// Points the play-list folder elsewhere ("" gives the default back); tests
+// use a temporary one.
+void SetPlaylistFolder(const QString &folder);
+bool MakePlaylistFolder(QString *error);
+// The file of the list called `name` in the play-list folder.
+QString PlaylistPath(const QString &name);
+// "" when `name` can name a list file in the play-list folder; otherwise
+// why not: a "/" or a NUL, "." or "..", or too long for a file name.
+QString CheckPlaylistName(const QString &name);
+
+// The one reading rule. Lines end at CR LF, LF or CR; the empty line
+// switches to the folder block and starts it again from its first entry.
+// `names` and `folders` are replaced. `separator` tells whether an empty
+// line was met.
+void ParsePlaylist(QStringView text, QStringList &names, QStringList &folders, bool *separator = nullptr);
+// The text of a play-list file: UTF-8 (a leading byte-order mark skipped),
+// or Windows-1252 when the bytes are not valid UTF-8.
+QString DecodePlaylist(const QByteArray &bytes);
+// Reads the file at `path` by the rule above. On failure (missing,
+// unreadable, not a regular file, over kPlaylistMaxBytes) the lists are
+// left as they were.
+bool ReadPlaylist(const QString &path, QStringList &names, QStringList &folders, QString *error,
+                  bool *separator = nullptr);
+
+// The bytes of a play-list; false when an entry cannot be stored one per
+// line (empty, or holding a line break).
+bool PlaylistBytes(const QStringList &names, const QStringList &folders, QByteArray &out, QString *error);
+// Writes the file atomically: either the whole new file is in place, or the
+// earlier file is left as it was.
+bool WritePlaylist(const QString &path, const QStringList &names, const QStringList &folders, QString *error);
+
+// The names of the lists in `folder` (file names ending with ".tnl" less
+// that suffix), regular files only, sorted without regard to case. A
+// missing or unreadable folder gives an empty list.
+QStringList ListPlaylists(const QString &folder);
+// Renames a list of the play-list folder; refuses a new name that is not
+// valid or already taken (nothing is ever overwritten).
+bool RenamePlaylist(const QString &oldName, const QString &newName, QString *error);
+bool DeletePlaylist(const QString &name, QString *error);

@@ -1,0 +1,349 @@
+// Play-list files: the reading rule, the writer, names, listing, rename and
+// delete.
+#include "platform/filename.h"
+#include "storage/playlist.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <random>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Readable failures.
+inline void PrintTo(const QString &s, std::ostream *os) {
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace {
+
+QByteArray readBytes(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+struct Parsed {
+    QStringList names, folders;
+    bool separator = false;
+};
+
+Parsed parse(const QByteArray &bytes) {
+    Parsed p;
+    ParsePlaylist(DecodePlaylist(bytes), p.names, p.folders, &p.separator);
+    return p;
+}
+
+class PlaylistFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(tmp.isValid());
+        dir = tmp.path() + "/lists";
+        ASSERT_TRUE(QDir().mkpath(dir));
+        SetPlaylistFolder(dir);
+    }
+    void TearDown() override { SetPlaylistFolder(QString()); }
+    // Files of the folder other than the lists themselves (left-over temporaries).
+    QStringList strays() const {
+        QStringList out;
+        for (const QString &f : QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System))
+            if (!f.endsWith(".tnl"))
+                out << f;
+        return out;
+    }
+    QTemporaryDir tmp;
+    QString dir;
+};
+
+} // namespace
+
+TEST(PlaylistReading, EdgeCasesOfTheRule) {
+    // A saved programme: names, separator, folders, separator.
+    Parsed p = parse("a.mp3\r\nb.mp3\r\n\r\n/x/\r\n/y/\r\n\r\n");
+    EXPECT_EQ(p.names, QStringList({"a.mp3", "b.mp3"}));
+    EXPECT_EQ(p.folders, QStringList({"/x/", "/y/"}));
+    EXPECT_TRUE(p.separator);
+
+    // No separator: everything is a name.
+    p = parse("a\r\nb\r\nc");
+    EXPECT_EQ(p.names, QStringList({"a", "b", "c"}));
+    EXPECT_TRUE(p.folders.isEmpty());
+    EXPECT_FALSE(p.separator);
+
+    // A second separator starts the folders again from the first entry.
+    p = parse("a\r\nb\r\nc\r\n\r\nf1\r\nf2\r\nf3\r\n\r\ng1\r\n\r\nh1\r\nh2\r\nh3\r\nh4\r\n");
+    EXPECT_EQ(p.names, QStringList({"a", "b", "c"}));
+    EXPECT_EQ(p.folders, QStringList({"h1", "h2", "h3", "h4"}));
+
+    // A leading empty line switches to folders at once.
+    p = parse("\r\nf1\r\nf2\r\n");
+    EXPECT_TRUE(p.names.isEmpty());
+    EXPECT_EQ(p.folders, QStringList({"f1", "f2"}));
+    EXPECT_TRUE(p.separator);
+
+    // Nothing at all.
+    p = parse("");
+    EXPECT_TRUE(p.names.isEmpty() && p.folders.isEmpty());
+    EXPECT_FALSE(p.separator);
+
+    // Results are replaced, not appended to.
+    QStringList names{"old"}, folders{"old/"};
+    ParsePlaylist(u"n", names, folders);
+    EXPECT_EQ(names, QStringList({"n"}));
+    EXPECT_TRUE(folders.isEmpty());
+}
+
+TEST(PlaylistReading, LineEndsAndEncodings) {
+    const QStringList names{"a", "b"}, folders{"/x/", "/y/"};
+    // CR LF, LF, CR alone and a mixture read the same; so does a missing last line end.
+    for (const QByteArray &bytes :
+         {QByteArray("a\r\nb\r\n\r\n/x/\r\n/y/\r\n\r\n"), QByteArray("a\nb\n\n/x/\n/y/\n\n"),
+          QByteArray("a\rb\r\r/x/\r/y/\r\r"), QByteArray("a\rb\n\r\n/x/\r\n/y/")}) {
+        const Parsed p = parse(bytes);
+        EXPECT_EQ(p.names, names) << bytes.toStdString();
+        EXPECT_EQ(p.folders, folders) << bytes.toStdString();
+    }
+    // CR CR LF is one line end then an empty line.
+    EXPECT_EQ(parse("a\r\r\nb").folders, QStringList({"b"}));
+
+    // A byte-order mark is skipped, not read as part of the first name.
+    EXPECT_EQ(parse("\xEF\xBB\xBF"
+                    "été.mp3\r\n")
+                  .names,
+              QStringList({"été.mp3"}));
+    // A file that is not UTF-8 is Windows-1252: é, the euro sign, curly quotes.
+    EXPECT_EQ(parse("\xE9t\xE9 \x80 \x93\x94.mp3\r\n\r\nC:\\\r\n").names, QStringList({"été € “”.mp3"}));
+    // One stray byte anywhere sends the whole file to Windows-1252.
+    EXPECT_EQ(parse("\xC3\xA9\r\n\xFF\r\n").names, QStringList({"Ã©", "ÿ"}));
+    // The five bytes that Windows-1252 leaves unassigned are not lost.
+    EXPECT_EQ(parse("\x81\x8D\x8F\x90\x9D").names.value(0),
+              QString::fromUtf16(u"\u0081\u008D\u008F\u0090\u009D"));
+
+    // Binary rubbish gives some result and nothing worse.
+    std::mt19937 rng(7);
+    QByteArray junk(200000, '\0');
+    for (char &c : junk)
+        c = char(rng() & 0xFF);
+    const Parsed j = parse(junk);
+    EXPECT_FALSE(j.names.isEmpty());
+}
+
+TEST_F(PlaylistFiles, SavedProgrammeHasTheLayoutAndReadsBack) {
+    const QString path = PlaylistPath("deux");
+    ASSERT_TRUE(WritePlaylist(path, {"été.mp3", "b c.wav"}, {"/musique/", "/"}, nullptr));
+    EXPECT_EQ(readBytes(path), QByteArray("\xC3\xA9t\xC3\xA9.mp3\r\nb c.wav\r\n\r\n/musique/\r\n/\r\n\r\n"));
+
+    // Random programmes of awkward names: accents, other scripts, quotes,
+    // spaces, escaped bytes of undecodable names, one very long name.
+    std::mt19937 rng(2024);
+    const QStringList pieces{"a",  " ", "\"", "'",    "é",  "ß", "中文", "Ελλάδα", "עברית", "🎵",
+                             "\t", ";", "\\", "C:\\", "..", "%", "€",    "  ",     "x y"};
+    for (int round = 0; round < 20; ++round) {
+        QStringList names, folders;
+        const int n = 1 + int(rng() % 40);
+        for (int i = 0; i < n; ++i) {
+            QString name, folder = "/";
+            for (int k = int(rng() % 8); k >= 0; --k)
+                name += pieces[int(rng() % pieces.size())];
+            for (int k = int(rng() % 4); k > 0; --k)
+                folder += pieces[int(rng() % pieces.size())] + "/";
+            if (rng() % 5 == 0)
+                name = DecodeFileName(QByteArray("caf\xE9-") + name.toUtf8()); // not UTF-8 on disk
+            names << name;
+            folders << folder;
+        }
+        if (round == 0)
+            names[0] = QString(1 << 20, QChar(u'é')) + ".mp3"; // a 2 MB line
+        const QString file = PlaylistPath(QString("r%1").arg(round));
+        QString error;
+        ASSERT_TRUE(WritePlaylist(file, names, folders, &error)) << error.toStdString();
+        QStringList gotNames, gotFolders;
+        bool separator = false;
+        ASSERT_TRUE(ReadPlaylist(file, gotNames, gotFolders, &error, &separator));
+        EXPECT_EQ(gotNames, names);
+        EXPECT_EQ(gotFolders, folders);
+        EXPECT_TRUE(separator);
+        EXPECT_FALSE(readBytes(file).startsWith("\xEF\xBB\xBF"));
+    }
+    EXPECT_TRUE(strays().isEmpty());
+}
+
+TEST_F(PlaylistFiles, EntriesThatCannotBeOneLineAreRefused) {
+    const QString path = PlaylistPath("liste");
+    writeBytes(path, "ancienne\r\n\r\n/a/\r\n\r\n");
+    const QByteArray before = readBytes(path);
+    QString error;
+    EXPECT_FALSE(WritePlaylist(path, {"un", "deux\ntrois.mp3"}, {"/a/", "/b/"}, &error));
+    EXPECT_TRUE(error.contains("deux trois.mp3")) << error.toStdString();
+    EXPECT_TRUE(error.contains("liste"));
+    EXPECT_FALSE(WritePlaylist(path, {"un"}, {"/a\r/"}, &error));
+    // An empty entry would read back as a separator.
+    EXPECT_FALSE(WritePlaylist(path, {"un", ""}, {"/a/", "/b/"}, &error));
+    EXPECT_EQ(readBytes(path), before);
+    EXPECT_TRUE(strays().isEmpty());
+}
+
+TEST_F(PlaylistFiles, FailedSaveLeavesTheEarlierFileByteForByte) {
+    const QString path = PlaylistPath("gardée");
+    const QByteArray before("x.mp3\r\n\r\n/old/\r\n\r\n");
+    writeBytes(path, before);
+    QStringList big;
+    for (int i = 0; i < 5000; ++i)
+        big << QString("piste numéro %1.mp3").arg(i);
+    const QStringList folders(big.size(), "/music/");
+    QString error;
+
+    // The disk fills up half-way (a file size limit stands in for it).
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = WritePlaylist(path, big, folders, &error);
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(error.contains("gardée")) << error.toStdString();
+    EXPECT_EQ(readBytes(path), before);
+
+    // The target is a folder.
+    ASSERT_TRUE(QDir().mkpath(PlaylistPath("dossier")));
+    EXPECT_FALSE(WritePlaylist(PlaylistPath("dossier"), {"a"}, {"/"}, &error));
+    EXPECT_TRUE(QFileInfo(PlaylistPath("dossier")).isDir());
+
+    // A folder that does not exist.
+    EXPECT_FALSE(WritePlaylist(dir + "/absent/x.tnl", {"a"}, {"/"}, &error));
+
+    // A read-only folder (root writes anywhere: nothing to check then).
+    if (geteuid() != 0) {
+        ASSERT_EQ(chmod(QFile::encodeName(dir).constData(), 0555), 0);
+        EXPECT_FALSE(WritePlaylist(path, {"a"}, {"/"}, &error));
+        EXPECT_TRUE(error.contains("accès refusé")) << error.toStdString();
+        chmod(QFile::encodeName(dir).constData(), 0755);
+        EXPECT_EQ(readBytes(path), before);
+    }
+    EXPECT_TRUE(strays().isEmpty()) << strays().join(",").toStdString();
+
+    // And a good save replaces it whole, keeping its permissions.
+    ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0640), 0);
+    ASSERT_TRUE(WritePlaylist(path, {"neuf.mp3"}, {"/new/"}, &error));
+    EXPECT_EQ(readBytes(path), QByteArray("neuf.mp3\r\n\r\n/new/\r\n\r\n"));
+    struct stat st {};
+    ASSERT_EQ(stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(PlaylistFiles, FilesThatCannotBeReadLeaveTheListsAlone) {
+    QStringList names{"garde"}, folders{"/garde/"};
+    QString error;
+    auto unchanged = [&] { return names == QStringList({"garde"}) && folders == QStringList({"/garde/"}); };
+
+    EXPECT_FALSE(ReadPlaylist(PlaylistPath("absente"), names, folders, &error));
+    EXPECT_TRUE(error.contains("absente") && error.contains("n'existe pas")) << error.toStdString();
+    EXPECT_TRUE(unchanged());
+
+    // A folder named like a list.
+    ASSERT_TRUE(QDir().mkpath(PlaylistPath("dossier")));
+    EXPECT_FALSE(ReadPlaylist(PlaylistPath("dossier"), names, folders, &error));
+    EXPECT_TRUE(unchanged());
+
+    // A named pipe with no writer must not hang the reader.
+    const QString fifo = PlaylistPath("tube");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_FALSE(ReadPlaylist(fifo, names, folders, &error));
+    EXPECT_TRUE(error.contains("fichier ordinaire")) << error.toStdString();
+    EXPECT_TRUE(unchanged());
+
+    // Over the size cap (a sparse file: no real disk space).
+    const QString huge = PlaylistPath("énorme");
+    {
+        QFile f(huge);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(kPlaylistMaxBytes + 1));
+    }
+    EXPECT_FALSE(ReadPlaylist(huge, names, folders, &error));
+    EXPECT_TRUE(unchanged());
+    // Exactly at the cap is read.
+    ASSERT_TRUE(QFile(huge).resize(kPlaylistMaxBytes));
+    EXPECT_TRUE(ReadPlaylist(huge, names, folders, &error));
+
+    // An empty file reads as an empty programme.
+    writeBytes(PlaylistPath("vide"), {});
+    EXPECT_TRUE(ReadPlaylist(PlaylistPath("vide"), names, folders, &error));
+    EXPECT_TRUE(names.isEmpty() && folders.isEmpty());
+}
+
+TEST_F(PlaylistFiles, UnsafeNamesAreRefused) {
+    EXPECT_EQ(CheckPlaylistName("Ma liste « été » 'n' \"ok\""), QString());
+    EXPECT_EQ(CheckPlaylistName(QString(251, 'a')), QString()); // 255 bytes with ".tnl"
+    for (const QString &bad : {QString("a/b"), QString("../x"), QString("."), QString(".."),
+                               QString("a") + QChar(0) + "b", QString(252, 'a'), QString(126, QChar(u'é'))})
+        EXPECT_NE(CheckPlaylistName(bad), QString()) << bad.toStdString();
+
+    // A rename never leaves the folder nor takes a bad name.
+    writeBytes(PlaylistPath("a"), "a\r\n\r\n/\r\n\r\n");
+    QString error;
+    EXPECT_FALSE(RenamePlaylist("a", "../dehors", &error));
+    EXPECT_FALSE(RenamePlaylist("a", "..", &error));
+    EXPECT_FALSE(QFile::exists(tmp.path() + "/dehors.tnl"));
+    EXPECT_TRUE(QFile::exists(PlaylistPath("a")));
+}
+
+TEST_F(PlaylistFiles, RenameAndDeleteNeverLoseAnotherList) {
+    writeBytes(PlaylistPath("un"), "1\r\n");
+    writeBytes(PlaylistPath("deux"), "2\r\n");
+    QString error;
+
+    EXPECT_FALSE(RenamePlaylist("un", "deux", &error));
+    EXPECT_TRUE(error.contains("existe déjà")) << error.toStdString();
+    EXPECT_EQ(readBytes(PlaylistPath("un")), "1\r\n");
+    EXPECT_EQ(readBytes(PlaylistPath("deux")), "2\r\n");
+
+    ASSERT_TRUE(RenamePlaylist("un", "trois été", &error));
+    EXPECT_FALSE(QFile::exists(PlaylistPath("un")));
+    EXPECT_EQ(readBytes(PlaylistPath("trois été")), "1\r\n");
+    EXPECT_TRUE(RenamePlaylist("deux", "deux", &error)); // same name: nothing to do
+    EXPECT_EQ(readBytes(PlaylistPath("deux")), "2\r\n");
+
+    EXPECT_FALSE(RenamePlaylist("un", "quatre", &error));
+    EXPECT_TRUE(error.contains("n'existe plus")) << error.toStdString();
+    EXPECT_FALSE(QFile::exists(PlaylistPath("quatre")));
+
+    ASSERT_TRUE(DeletePlaylist("deux", &error));
+    EXPECT_FALSE(QFile::exists(PlaylistPath("deux")));
+    EXPECT_FALSE(DeletePlaylist("deux", &error));
+    EXPECT_TRUE(error.contains("n'existe plus")) << error.toStdString();
+    EXPECT_TRUE(QFile::exists(PlaylistPath("trois été")));
+}
+
+TEST_F(PlaylistFiles, ListingShowsRegularListFilesSorted) {
+    for (const char *name : {"b.tnl", "A.tnl", "été.tnl", "c.TNL", "notes.txt", ".tnl", "Z.tnl"})
+        writeBytes(dir + "/" + QString::fromUtf8(name), "x\r\n");
+    ASSERT_TRUE(QDir().mkpath(dir + "/dossier.tnl"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(dir + "/tube.tnl").constData(), 0600), 0);
+    // A file name that is not UTF-8 is listed under its escaped name.
+    const QByteArray raw = QFile::encodeName(dir) + "/caf\xE9.tnl";
+    FILE *f = fopen(raw.constData(), "w");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+    ASSERT_EQ(symlink("b.tnl", QFile::encodeName(dir + "/lien.tnl").constData()), 0);
+
+    const QString cafe = DecodeFileName("caf\xE9");
+    EXPECT_EQ(ListPlaylists(dir), QStringList({"A", "b", cafe, "lien", "Z", "été"}));
+    EXPECT_TRUE(ListPlaylists(dir + "/absent").isEmpty());
+
+    // The escaped name opens the very file.
+    QStringList names, folders;
+    QString error;
+    EXPECT_TRUE(ReadPlaylist(PlaylistPath(cafe), names, folders, &error)) << error.toStdString();
+    unlink(raw.constData()); // the temporary folder's clean-up cannot name it
+}
