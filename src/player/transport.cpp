@@ -69,14 +69,15 @@ void Form1::FlatBar1_Click(int Id) {
             } else if (PlayMode == 7) {
                 NoRepet();
             } else if (PlayMode == 9) {
-                if (List3->count() == 0 || List3->item(0)->text().isEmpty()) {
+                const QString first = ProgrammePath(0);
+                if (first.isEmpty()) {
                     // Opens the editor; a second Lecture must not toggle it shut.
                     if (Height() != kEditorHeight)
                         EditProg_Click();
                     return;
                 }
                 TrackIndex = 0;
-                OpenTrack(List4->item(0)->text() + List3->item(0)->text());
+                OpenTrack(first);
                 List3->setCurrentRow(0);
             } else if (PlayMode == 77) {
                 const int count = File1->ListCount();

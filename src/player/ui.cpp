@@ -293,7 +293,7 @@ void Form1::connectHandlers() {
     onClick(Strobe, [this] { Strobe_Click(); });
     onClick(Refresh, [this] { Refresh_Click(); });
     onClick(EditProg, [this] { EditProg_Click(); });
-    connect(Prog, &QMenu::aboutToShow, this, [this] { LireProg->setEnabled(List3->count() > 0); });
+    connectProgramme();
     for (int i = 1; i < Menu.size(); ++i)
         onClick(Menu[i], [this, i] { Menu_Click(i); });
     onClick(Réduire, [this] { Réduire_Click(); });
