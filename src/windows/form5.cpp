@@ -26,9 +26,13 @@ int chosenRow(const QListWidget *list) {
 
 void PlaylistFileList::setPath(const QString &path) {
     m_path = path;
-    m_files = ListPlaylists(path);
-    for (QString &f : m_files)
-        f += QLatin1String(kPlaylistSuffix);
+    m_names = ListPlaylists(path);
+}
+
+QString PlaylistFileList::List(int index) const {
+    if (index < 0 || index >= m_names.size())
+        return QString();
+    return m_names[index] + QLatin1String(kPlaylistSuffix);
 }
 
 Form5 *Form5::Load(Form1 *main) {
@@ -96,21 +100,16 @@ Form5::~Form5() {
 void Form5::Form_Load() {
     File1.setPath(PlaylistFolder());
     List1->clear();
-    QStringList shown;
-    shown.reserve(File1.ListCount());
+    const QStringList &names = File1.Names();
     bool escaped = false;
-    for (int i = 0; i < File1.ListCount(); ++i) {
-        const QString name = File1.List(i).chopped(4);
+    for (const QString &name : names)
         escaped = escaped || HasEscapedBytes(name);
-        shown.append(DisplayFileName(name));
+    if (!escaped) {
+        List1->addItems(names);
+    } else {
+        for (const QString &name : names)
+            insertName(List1->count(), name);
     }
-    List1->addItems(shown);
-    if (escaped)
-        for (int i = 0; i < File1.ListCount(); ++i) {
-            const QString name = File1.List(i).chopped(4);
-            if (HasEscapedBytes(name))
-                List1->item(i)->setData(kNameRole, name);
-        }
     ClearListIndex(List1);
     m_loaded = true;
 }

@@ -16,13 +16,15 @@ public:
     QString Path() const { return m_path; }
     void setPath(const QString &path);
     QString Pattern() const { return QStringLiteral("*.tnl"); }
-    int ListCount() const { return int(m_files.size()); }
-    // Entry i, "" when there is none.
-    QString List(int index) const { return m_files.value(index); }
+    int ListCount() const { return int(m_names.size()); }
+    // Entry i (a file name), "" when there is none.
+    QString List(int index) const;
+    // The list names: the file names less their suffix.
+    const QStringList &Names() const { return m_names; }
 
 private:
     QString m_path;
-    QStringList m_files;
+    QStringList m_names;
 };
 
 // The play-list manager: a modal chooser. Hiding it chooses the current
