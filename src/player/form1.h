@@ -169,6 +169,8 @@ public:
     // be read is reported and the programme stays as it was.
     bool LoadProgramme(const QString &path);
     void connectProgramme();
+    // The window message and input boxes belong to.
+    QWidget *boxParent();
 
     // ---- options.cpp
     void Fade_Click();
