@@ -143,6 +143,8 @@ void Form5::reject() {
 }
 
 void Form5::Unload() {
+    if (!m_loaded && !isVisible())
+        return; // already unloaded
     int cancel = 0;
     Form_Unload(cancel);
     hide();
