@@ -162,7 +162,7 @@ TEST_F(PlaylistFiles, SavedProgrammeHasTheLayoutAndReadsBack) {
             folders << folder;
         }
         if (round == 0)
-            names[0] = QString(1 << 20, QChar(u'é')) + ".mp3"; // a 2 MB line
+            names[0] = QString(kPlaylistMaxLine - 4, QChar(u'é')) + ".mp3"; // the longest line
         const QString file = PlaylistPath(QString("r%1").arg(round));
         QString error;
         ASSERT_TRUE(WritePlaylist(file, names, folders, &error)) << error.toStdString();
@@ -261,9 +261,12 @@ TEST_F(PlaylistFiles, FilesThatCannotBeReadLeaveTheListsAlone) {
     }
     EXPECT_FALSE(ReadPlaylist(huge, names, folders, &error));
     EXPECT_TRUE(unchanged());
-    // Exactly at the cap is read.
-    ASSERT_TRUE(QFile(huge).resize(kPlaylistMaxBytes));
-    EXPECT_TRUE(ReadPlaylist(huge, names, folders, &error));
+    // A line no file name can be (a 1 MB line, binary rubbish) is refused,
+    // whether saved or read.
+    writeBytes(PlaylistPath("longue"), "a\r\n\r\n" + QByteArray(1 << 20, 'x') + "\r\n");
+    EXPECT_FALSE(ReadPlaylist(PlaylistPath("longue"), names, folders, &error));
+    EXPECT_TRUE(unchanged());
+    EXPECT_FALSE(WritePlaylist(PlaylistPath("longue"), {QString(kPlaylistMaxLine + 1, 'n')}, {"/"}, &error));
 
     // An empty file reads as an empty programme.
     writeBytes(PlaylistPath("vide"), {});

@@ -529,3 +529,4 @@ TEST_F(ProgrammeEndToEnd, ProgrammeOfTwoFoldersPlaysInOrderAfterASaveAndAnOpen) 
     form->FlatBar1_Click(2);
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 }
+

@@ -119,6 +119,13 @@ bool encodePlaylist(const QStringList &names, const QStringList &folders, qsizet
                                                "enregistré."));
                 return false;
             }
+            if (entry.size() > kPlaylistMaxLine) {
+                setError(error, QStringLiteral("L'élément %1… dépasse %2 caractères : il ne peut pas être "
+                                               "enregistré dans une liste.")
+                                    .arg(quoted(entry.left(40)))
+                                    .arg(kPlaylistMaxLine));
+                return false;
+            }
             if (entry.contains(u'\n') || entry.contains(u'\r')) {
                 QString shown = entry;
                 shown.replace(u'\r', u' ').replace(u'\n', u' ');
@@ -291,6 +298,14 @@ bool ReadPlaylist(const QString &path, QStringList &names, QStringList &folders,
     QStringList readNames, readFolders;
     bool met = false;
     ParsePlaylist(DecodePlaylist(bytes), readNames, readFolders, &met);
+    for (const QStringList *list : {&readNames, &readFolders})
+        for (const QString &line : *list)
+            if (line.size() > kPlaylistMaxLine) {
+                setError(error,
+                         head + QStringLiteral("une ligne dépasse %1 caractères, ce n'est pas une liste.")
+                                    .arg(kPlaylistMaxLine));
+                return false;
+            }
     names = std::move(readNames);
     folders = std::move(readFolders);
     if (separator)
