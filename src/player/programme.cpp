@@ -27,6 +27,8 @@ int chosenRow(const QListWidget *list) {
 } // namespace
 
 void Form1::connectProgramme() {
+    // Never shown, and as long as the programme: keep it cheap to fill.
+    List4->setUniformItemSizes(true);
     connect(Prog, &QMenu::aboutToShow, this, &Form1::Prog_Click);
     connect(OpenProg, &QAction::triggered, this, &Form1::OpenProg_Click);
     connect(LireProg, &QAction::triggered, this, &Form1::LireProg_Click);

@@ -106,6 +106,28 @@ QString decodeName(const char *bytes, qsizetype size) {
     return DecodeFileName(QByteArray(bytes, size));
 }
 
+// The name with its case folded, as QString::toCaseFolded gives it, but
+// with a quick path for the characters of one UTF-16 unit.
+QString foldKey(const QString &name) {
+    QString key(name.size(), Qt::Uninitialized);
+    QChar *out = key.data();
+    const QChar *in = name.constData();
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = in[i].unicode();
+        if (c < 0x80) {
+            out[i] = QChar(c >= 'A' && c <= 'Z' ? char16_t(c + 32) : c);
+        } else if (QChar::isSurrogate(c)) {
+            return name.toCaseFolded();
+        } else {
+            const char32_t f = QChar::toCaseFolded(char32_t(c));
+            if (f > 0xFFFF)
+                return name.toCaseFolded();
+            out[i] = QChar(char16_t(f));
+        }
+    }
+    return key;
+}
+
 // Checks every entry, then hands the file's bytes to `sink` in pieces of
 // about `piece` bytes; false (with the reason) when an entry cannot be one
 // line, or when the sink fails.
@@ -410,7 +432,7 @@ QStringList ListPlaylists(const QString &folder) {
     std::vector<std::pair<QString, qsizetype>> keys;
     keys.reserve(size_t(names.size()));
     for (qsizetype i = 0; i < names.size(); ++i)
-        keys.emplace_back(names[i].toCaseFolded(), i);
+        keys.emplace_back(foldKey(names[i]), i);
     std::sort(keys.begin(), keys.end(), [&](const auto &a, const auto &b) {
         if (a.first != b.first)
             return a.first < b.first;
