@@ -425,6 +425,12 @@ TEST_F(ProgrammeTest, ListsWithoutFoldersOrUnreadableAreSafe) {
     media->fail("p.mp3 introuvable");
     EXPECT_EQ(messages.size(), 2);
     EXPECT_EQ(form->PlayMode, 9);
+
+    // Folders for the first entry only: the second is still tried, by its bare name.
+    form->List4->addItem(folder + "/");
+    form->LireProg_Click();
+    finish();
+    EXPECT_EQ(media->opened.mid(1), QStringList({folder + "/p.mp3", "q.mp3"}));
 }
 
 TEST_F(ProgrammeTest, MuteCutsTheSoundWithAndWithoutFades) {
@@ -529,4 +535,3 @@ TEST_F(ProgrammeEndToEnd, ProgrammeOfTwoFoldersPlaysInOrderAfterASaveAndAnOpen) 
     form->FlatBar1_Click(2);
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 }
-

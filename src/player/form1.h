@@ -169,7 +169,7 @@ public:
     // be read is reported and the programme stays as it was.
     bool LoadProgramme(const QString &path);
     void connectProgramme();
-    // The window message and input boxes belong to.
+    // The window message and input boxes belong to (ui.cpp).
     QWidget *boxParent();
 
     // ---- options.cpp

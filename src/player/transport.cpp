@@ -238,8 +238,9 @@ void Form1::Continue() {
     CurrentFolder = path == "/" ? QString() : path;
     const int next = TrackIndex + 1;
     if (programme) {
-        if (next >= 0 && next < List3->count() && next < List4->count()) {
-            OpenTrack(List4->item(next)->text() + List3->item(next)->text());
+        const QString entry = ProgrammePath(next);
+        if (!entry.isEmpty()) {
+            OpenTrack(entry);
             List3->setCurrentRow(next);
         }
     } else if (!File1->List(next).isEmpty()) {
