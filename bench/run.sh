@@ -12,7 +12,7 @@ bin="$build/bench"
 runs=${BENCH_RUNS:-10}
 cpu_runs=${BENCH_CPU_RUNS:-3}
 
-for b in bench_startup bench_listing bench_play bench_desktop; do
+for b in bench_startup bench_listing bench_play bench_desktop bench_playlist; do
   if [ ! -x "$bin/$b" ]; then
     echo "run.sh: $bin/$b is missing; build first (make bench)" >&2
     exit 2
@@ -93,6 +93,7 @@ media="$tmp/media"
 run media "$bin/bench_play" media "$media" "$runs"
 run startup "$bin/bench_startup" "$runs"
 run listing "$bin/bench_listing" "$tmp/listing" "$runs"
+run playlist "$bin/bench_playlist" "$tmp/playlist" "$runs"
 run open "$bin/bench_play" open "$media" "$runs"
 run click "$bin/bench_play" click "$media" "$runs"
 run gap "$bin/bench_play" gap "$media" "$runs"

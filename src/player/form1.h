@@ -180,6 +180,27 @@ public:
     void EditProg_Click();
     void FlatBar6_Click(int Id);
 
+    // ---- programme.cpp: the programme editor and play-lists
+    void Prog_Click();
+    void LireProg_Click();
+    void OpenProg_Click();
+    void List2_DblClick();
+    void FlatBar2_Click(int Id); // add the selected files
+    void FlatBar3_Click(int Id); // clear the programme
+    void FlatBar4_Click(int Id); // remove the current entry
+    void FlatBar5_Click(int Id); // add every file of the folder
+    void FlatBar7_Click(int Id); // save as a play-list
+    void FlatBar8_Click(int Id); // open a play-list
+    // Programme entry i as a full path (its folder then its name); "" when
+    // there is no entry i.
+    QString ProgrammePath(int index) const;
+    // Replaces the programme by the play-list at `path`. A list that cannot
+    // be read is reported and the programme stays as it was.
+    bool LoadProgramme(const QString &path);
+    void connectProgramme();
+    // The window message and input boxes belong to (ui.cpp).
+    QWidget *boxParent();
+
     // ---- options.cpp
     void Fade_Click();
     void LectCont_Click();

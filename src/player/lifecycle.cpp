@@ -4,6 +4,7 @@
 #include "player/constants.h"
 #include "storage/settingskeys.h"
 #include "windows/form3.h"
+#include "windows/form5.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -113,6 +114,8 @@ void Form1::Form_Unload(int &Cancel) {
         App::form3->deleteLater();
         App::form3 = nullptr;
     }
+    if (App::form5)
+        App::form5->Unload();
     Timer1->stop();
     Timer2->stop();
     Alarma->stop();

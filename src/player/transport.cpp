@@ -134,14 +134,15 @@ void Form1::openFirstTrack() {
 }
 
 void Form1::openProgramme() {
-    if (List3->count() == 0 || List3->item(0)->text().isEmpty()) {
+    const QString first = ProgrammePath(0);
+    if (first.isEmpty()) {
         // Opens the editor; a second Lecture must not toggle it shut.
         if (Height() != kEditorHeight)
             EditProg_Click();
         return;
     }
     TrackIndex = 0;
-    OpenTrack(List4->item(0)->text() + List3->item(0)->text());
+    OpenTrack(first);
     List3->setCurrentRow(0);
 }
 
@@ -284,8 +285,9 @@ void Form1::Continue() {
     CurrentFolder = path == "/" ? QString() : path;
     const int next = TrackIndex + 1;
     if (programme) {
-        if (next >= 0 && next < List3->count() && next < List4->count()) {
-            OpenTrack(List4->item(next)->text() + List3->item(next)->text());
+        const QString entry = ProgrammePath(next);
+        if (!entry.isEmpty()) {
+            OpenTrack(entry);
             List3->setCurrentRow(next);
         }
     } else if (!File1->List(next).isEmpty()) {

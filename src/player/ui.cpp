@@ -59,11 +59,11 @@ Form1::Form1(MediaControl *media, QWidget *parent) : QWidget(parent), Random(std
     setupChrome();
     MsgBox = [this](const QString &text, QMessageBox::Icon icon, const QString &title,
                     QMessageBox::StandardButtons buttons) {
-        QMessageBox box(icon, title.isEmpty() ? QString(kApp) : title, text, buttons, this);
+        QMessageBox box(icon, title.isEmpty() ? QString(kApp) : title, text, buttons, boxParent());
         return QMessageBox::StandardButton(box.exec());
     };
     InputBox = [this](const QString &prompt, const QString &title, const QString &value) {
-        return QInputDialog::getText(this, title, prompt, QLineEdit::Normal, value);
+        return QInputDialog::getText(boxParent(), title, prompt, QLineEdit::Normal, value);
     };
     // The browser starts in the user's music folder; a saved folder replaces
     // it at load.
@@ -299,7 +299,7 @@ void Form1::connectHandlers() {
     onClick(Strobe, [this] { Strobe_Click(); });
     onClick(Refresh, [this] { Refresh_Click(); });
     onClick(EditProg, [this] { EditProg_Click(); });
-    connect(Prog, &QMenu::aboutToShow, this, [this] { LireProg->setEnabled(List3->count() > 0); });
+    connectProgramme();
     for (int i = 1; i < Menu.size(); ++i)
         onClick(Menu[i], [this, i] { Menu_Click(i); });
     onClick(Réduire, [this] { Réduire_Click(); });
@@ -354,6 +354,12 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
     default:
         return false;
     }
+}
+
+QWidget *Form1::boxParent() {
+    // Above a modal window that asks (it may be kept on top), else above this one.
+    QWidget *modal = QApplication::activeModalWidget();
+    return modal ? modal : this;
 }
 
 int Form1::Height() const {

@@ -96,6 +96,85 @@ QString decode1252(const char *p, qsizetype size) {
     return out;
 }
 
+// File name bytes to the name the program carries: valid UTF-8 directly,
+// anything else through the escaping decoder.
+QString decodeName(const char *bytes, qsizetype size) {
+    QString name = QString::fromUtf8(bytes, size);
+    // A replacement character may stand for bytes that are not UTF-8.
+    if (!name.contains(QChar::ReplacementCharacter) && !HasEscapedBytes(name))
+        return name;
+    return DecodeFileName(QByteArray(bytes, size));
+}
+
+// The name with its case folded, as QString::toCaseFolded gives it, but
+// with a quick path for the characters of one UTF-16 unit.
+QString foldKey(const QString &name) {
+    QString key(name.size(), Qt::Uninitialized);
+    QChar *out = key.data();
+    const QChar *in = name.constData();
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = in[i].unicode();
+        if (c < 0x80) {
+            out[i] = QChar(c >= 'A' && c <= 'Z' ? char16_t(c + 32) : c);
+        } else if (QChar::isSurrogate(c)) {
+            return name.toCaseFolded();
+        } else {
+            const char32_t f = QChar::toCaseFolded(char32_t(c));
+            if (f > 0xFFFF)
+                return name.toCaseFolded();
+            out[i] = QChar(char16_t(f));
+        }
+    }
+    return key;
+}
+
+// Checks every entry, then hands the file's bytes to `sink` in pieces of
+// about `piece` bytes; false (with the reason) when an entry cannot be one
+// line, or when the sink fails.
+template <typename Sink>
+bool encodePlaylist(const QStringList &names, const QStringList &folders, qsizetype piece, Sink sink,
+                    QString *error) {
+    for (const QStringList *list : {&names, &folders}) {
+        for (const QString &entry : *list) {
+            if (entry.isEmpty()) {
+                setError(error, QStringLiteral("La liste contient un élément vide, qui ne peut pas être "
+                                               "enregistré."));
+                return false;
+            }
+            if (entry.size() > kPlaylistMaxLine) {
+                setError(error, QStringLiteral("L'élément %1… dépasse %2 caractères : il ne peut pas être "
+                                               "enregistré dans une liste.")
+                                    .arg(quoted(entry.left(40)))
+                                    .arg(kPlaylistMaxLine));
+                return false;
+            }
+            if (entry.contains(u'\n') || entry.contains(u'\r')) {
+                QString shown = entry;
+                shown.replace(u'\r', u' ').replace(u'\n', u' ');
+                setError(error, QStringLiteral("L'élément %1 contient un saut de ligne : il ne peut pas être "
+                                               "enregistré dans une liste.")
+                                    .arg(quoted(shown)));
+                return false;
+            }
+        }
+    }
+    QByteArray buffer;
+    buffer.reserve(piece + 4096);
+    for (const QStringList *list : {&names, &folders}) {
+        for (const QString &entry : *list) {
+            buffer.append(entry.toUtf8());
+            buffer.append("\r\n", 2);
+            if (buffer.size() >= piece) {
+                if (!sink(buffer))
+                    return false;
+                buffer.resize(0);
+            }
+        }
+        buffer.append("\r\n", 2);
+    }
+    return sink(buffer);
+}
+
 } // namespace
 
 QString PlaylistFolder() {
@@ -241,6 +320,14 @@ bool ReadPlaylist(const QString &path, QStringList &names, QStringList &folders,
     QStringList readNames, readFolders;
     bool met = false;
     ParsePlaylist(DecodePlaylist(bytes), readNames, readFolders, &met);
+    for (const QStringList *list : {&readNames, &readFolders})
+        for (const QString &line : *list)
+            if (line.size() > kPlaylistMaxLine) {
+                setError(error,
+                         head + QStringLiteral("une ligne dépasse %1 caractères, ce n'est pas une liste.")
+                                    .arg(kPlaylistMaxLine));
+                return false;
+            }
     names = std::move(readNames);
     folders = std::move(readFolders);
     if (separator)
@@ -250,44 +337,22 @@ bool ReadPlaylist(const QString &path, QStringList &names, QStringList &folders,
 
 bool PlaylistBytes(const QStringList &names, const QStringList &folders, QByteArray &out, QString *error) {
     out.clear();
-    qsizetype total = 4;
-    for (const QStringList *list : {&names, &folders})
-        for (const QString &entry : *list)
-            total += entry.size() + 2;
-    out.reserve(total + total / 4);
-    for (const QStringList *list : {&names, &folders}) {
-        for (const QString &entry : *list) {
-            if (entry.isEmpty()) {
-                setError(error, QStringLiteral("La liste contient un élément vide, qui ne peut pas être "
-                                               "enregistré."));
-                return false;
-            }
-            if (entry.contains(u'\n') || entry.contains(u'\r')) {
-                QString shown = entry;
-                shown.replace(u'\r', u' ').replace(u'\n', u' ');
-                setError(error, QStringLiteral("L'élément %1 contient un saut de ligne : il ne peut pas être "
-                                               "enregistré dans une liste.")
-                                    .arg(quoted(shown)));
-                return false;
-            }
-            out.append(entry.toUtf8());
-            out.append("\r\n", 2);
-        }
-        out.append("\r\n", 2);
-    }
-    return true;
+    const bool ok = encodePlaylist(
+        names, folders, qsizetype(1) << 20,
+        [&out](const QByteArray &piece) {
+            out.append(piece);
+            return true;
+        },
+        error);
+    if (!ok)
+        out.clear();
+    return ok;
 }
 
 bool WritePlaylist(const QString &path, const QStringList &names, const QStringList &folders,
                    QString *error) {
     const QString head =
         QStringLiteral("La liste %1 n'a pas pu être enregistrée : ").arg(quoted(listName(path)));
-    QByteArray bytes;
-    QString why;
-    if (!PlaylistBytes(names, folders, bytes, &why)) {
-        setError(error, head + why);
-        return false;
-    }
     const QByteArray target = EncodeFileName(path);
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray dir = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
@@ -313,15 +378,30 @@ bool WritePlaylist(const QString &path, const QStringList &names, const QStringL
         mode = 0666 & ~mask;
     }
     int err = 0;
-    if (!writeAll(fd, bytes.constData(), bytes.size()) || ::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
+    off_t written = 0;
+    QString why;
+    // Each piece starts on its way to the disk while the next is encoded.
+    const bool encoded = encodePlaylist(
+        names, folders, qsizetype(1) << 20,
+        [&](const QByteArray &piece) {
+            if (!writeAll(fd, piece.constData(), piece.size())) {
+                err = errno;
+                return false;
+            }
+            ::sync_file_range(fd, written, off_t(piece.size()), SYNC_FILE_RANGE_WRITE);
+            written += off_t(piece.size());
+            return true;
+        },
+        &why);
+    if (encoded && (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0))
         err = errno;
-    if (::close(fd) != 0 && err == 0)
+    if (::close(fd) != 0 && encoded && err == 0)
         err = errno;
-    if (err == 0 && ::rename(temp.constData(), target.constData()) != 0)
+    if (encoded && err == 0 && ::rename(temp.constData(), target.constData()) != 0)
         err = errno;
-    if (err != 0) {
+    if (!encoded || err != 0) {
         ::unlink(temp.constData());
-        setError(error, head + reason(err) + '.');
+        setError(error, head + (err != 0 ? reason(err) + '.' : why));
         return false;
     }
     return true;
@@ -345,14 +425,14 @@ QStringList ListPlaylists(const QString &folder) {
             regular = ::fstatat(dirFd, name, &st, 0) == 0 && S_ISREG(st.st_mode);
         }
         if (regular)
-            names.append(DecodeFileName(QByteArray(name, qsizetype(len - suffixLen))));
+            names.append(decodeName(name, qsizetype(len - suffixLen)));
     }
     ::closedir(dir);
     // Case-folded keys computed once.
     std::vector<std::pair<QString, qsizetype>> keys;
     keys.reserve(size_t(names.size()));
     for (qsizetype i = 0; i < names.size(); ++i)
-        keys.emplace_back(names[i].toCaseFolded(), i);
+        keys.emplace_back(foldKey(names[i]), i);
     std::sort(keys.begin(), keys.end(), [&](const auto &a, const auto &b) {
         if (a.first != b.first)
             return a.first < b.first;

@@ -16,6 +16,9 @@
 inline constexpr const char *kPlaylistSuffix = ".tnl";
 // Larger files are refused rather than read.
 inline constexpr qint64 kPlaylistMaxBytes = qint64(64) << 20;
+// No file name or folder is longer than this (PATH_MAX); a longer line means
+// the file is not a play-list, and showing it would hold the window up.
+inline constexpr qsizetype kPlaylistMaxLine = 4096;
 
 // The per-user folder of the saved play-lists, without a trailing "/". It
 // may not exist yet: it is made by the first save (MakePlaylistFolder).
@@ -39,13 +42,13 @@ void ParsePlaylist(QStringView text, QStringList &names, QStringList &folders, b
 // or Windows-1252 when the bytes are not valid UTF-8.
 QString DecodePlaylist(const QByteArray &bytes);
 // Reads the file at `path` by the rule above. On failure (missing,
-// unreadable, not a regular file, over kPlaylistMaxBytes) the lists are
-// left as they were.
+// unreadable, not a regular file, over kPlaylistMaxBytes, a line over
+// kPlaylistMaxLine) the lists are left as they were.
 bool ReadPlaylist(const QString &path, QStringList &names, QStringList &folders, QString *error,
                   bool *separator = nullptr);
 
 // The bytes of a play-list; false when an entry cannot be stored one per
-// line (empty, or holding a line break).
+// line (empty, holding a line break, or over kPlaylistMaxLine).
 bool PlaylistBytes(const QStringList &names, const QStringList &folders, QByteArray &out, QString *error);
 // Writes the file atomically: either the whole new file is in place, or the
 // earlier file is left as it was.

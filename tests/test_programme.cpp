@@ -1,0 +1,537 @@
+// The programme editor, saving and opening play-lists through the manager,
+// the manager's own commands, mute; and a programme played end to end.
+#include "platform/settingsstore.h"
+#include "platform/window.h"
+#include "storage/playlist.h"
+#include "support/mediafiles.h"
+#include "support/playerfixture.h"
+#include "support/sinktap.h"
+#include "windows/form5.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <sys/stat.h>
+
+namespace {
+
+QStringList entries(const QListWidget *list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out << list->item(i)->text();
+    return out;
+}
+
+QByteArray readBytes(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+class ProgrammeTest : public PlayerTest {
+protected:
+    void SetUp() override {
+        PlayerTest::SetUp();
+        lists = tmp.path() + "/lists";
+        SetPlaylistFolder(lists);
+    }
+    void TearDown() override {
+        PlayerTest::TearDown();
+        SetPlaylistFolder(QString());
+    }
+    // Runs `act` on the manager while its modal loop runs, as the user would
+    // with it open; the open command returns when the manager hides or closes.
+    void withManager(const std::function<void(Form5 *)> &act, bool viaMenu = false) {
+        bool ran = false;
+        QTimer::singleShot(0, [&] {
+            ran = true;
+            ASSERT_TRUE(App::form5 && App::form5->isVisible() && App::form5->isModal());
+            act(App::form5);
+        });
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] {
+            if (App::form5 && App::form5->isVisible()) {
+                ADD_FAILURE() << "the manager did not return";
+                App::form5->Unload();
+            }
+        });
+        guard.start(20000);
+        viaMenu ? form->OpenProg->trigger() : form->FlatBar8_Click(0);
+        EXPECT_TRUE(ran);
+    }
+    static void choose(Form5 *f, const QString &name) {
+        const auto found = f->List1->findItems(name, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1) << name.toStdString();
+        f->List1->setCurrentItem(found[0]);
+    }
+    void save(const QString &name) {
+        inputAnswers << name;
+        form->FlatBar7_Click(0);
+    }
+    // A programme of three entries from two folders.
+    void build() {
+        const QString a = makeFolder("a", {"un.mp3", "deux.mp3"});
+        const QString b = makeFolder("b", {"trois.mp3"});
+        start(a, 9);
+        form->EditProg_Click();
+        form->FlatBar5_Click(0);
+        enter(b);
+        form->FlatBar5_Click(0);
+        names = QStringList({"deux.mp3", "un.mp3", "trois.mp3"}); // the folder's order
+        folders = QStringList({a + "/", a + "/", b + "/"});
+        ASSERT_EQ(entries(form->List3), names);
+        ASSERT_EQ(entries(form->List4), folders);
+    }
+    QString lists;
+    QStringList names, folders;
+};
+
+} // namespace
+
+TEST_F(ProgrammeTest, EditorCommandsKeepBothListsTogether) {
+    const QString a = makeFolder("a", {"x.mp3", "y.wav", "z.mid"});
+    const QString b = makeFolder("b", {"q.mp3", "r.mp3"});
+    start(a);
+    form->EditProg_Click();
+    ASSERT_EQ(entries(form->List2), QStringList({"x.mp3", "y.wav", "z.mid"}));
+
+    // Nothing selected adds nothing; the selection is added in list order,
+    // and stays selected, so adding again gives duplicates.
+    form->FlatBar2_Click(0);
+    EXPECT_EQ(form->List3->count(), 0);
+    form->List2->item(2)->setSelected(true);
+    form->List2->item(0)->setSelected(true);
+    QTest::mouseClick(form->FlatBar2->button(0), Qt::LeftButton);
+    form->List2_DblClick();
+    EXPECT_EQ(entries(form->List3), QStringList({"x.mp3", "z.mid", "x.mp3", "z.mid"}));
+    EXPECT_EQ(entries(form->List4), QStringList(4, a + "/"));
+
+    // The programme grows across folders.
+    enter(b);
+    QTest::mouseClick(form->FlatBar5->button(0), Qt::LeftButton);
+    EXPECT_EQ(entries(form->List3), QStringList({"x.mp3", "z.mid", "x.mp3", "z.mid", "q.mp3", "r.mp3"}));
+    EXPECT_EQ(entries(form->List4).mid(4), QStringList(2, b + "/"));
+
+    // Remove: nothing without a current entry; the current one otherwise,
+    // after which there is no current entry, so a second press removes nothing.
+    form->FlatBar4_Click(0);
+    EXPECT_EQ(form->List3->count(), 6);
+    form->List3->setCurrentRow(1);
+    QTest::mouseClick(form->FlatBar4->button(0), Qt::LeftButton);
+    form->FlatBar4_Click(0);
+    EXPECT_EQ(entries(form->List3), QStringList({"x.mp3", "x.mp3", "z.mid", "q.mp3", "r.mp3"}));
+    EXPECT_EQ(entries(form->List4), QStringList({a + "/", a + "/", a + "/", b + "/", b + "/"}));
+
+    // "&Lire" follows the programme's size; clearing empties both lists.
+    emit form->Prog->aboutToShow();
+    EXPECT_TRUE(form->LireProg->isEnabled());
+    QTest::mouseClick(form->FlatBar3->button(0), Qt::LeftButton);
+    EXPECT_EQ(form->List3->count() + form->List4->count(), 0);
+    emit form->Prog->aboutToShow();
+    EXPECT_FALSE(form->LireProg->isEnabled());
+
+    // At the root the folder is "/" and the path has one slash.
+    form->CurrentFolder = QString();
+    form->List2->item(0)->setSelected(true);
+    form->FlatBar2_Click(0);
+    EXPECT_EQ(form->ProgrammePath(0), "/q.mp3");
+    EXPECT_EQ(form->ProgrammePath(1), QString());
+    EXPECT_EQ(form->ProgrammePath(-1), QString());
+}
+
+TEST_F(ProgrammeTest, SaveThenOpenThroughTheManager) {
+    build();
+    const QString name = "Soirée « d'été » \"n°1\"  中文";
+    save(name);
+    EXPECT_EQ(prompts, QStringList({"Donnez un nom à cette liste"}));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    QStringList readNames, readFolders;
+    ASSERT_TRUE(ReadPlaylist(PlaylistPath(name), readNames, readFolders, nullptr));
+    EXPECT_EQ(readNames, names);
+    EXPECT_EQ(readFolders, folders);
+
+    // The save loaded the manager; saving again does not list the name twice.
+    ASSERT_TRUE(App::form5 && App::form5->isLoaded());
+    save(name);
+    EXPECT_EQ(App::form5->List1->findItems(name, Qt::MatchExactly).size(), 1);
+
+    // Opened by a double click, through the menu: the programme comes back
+    // without moving the folder's track, and the transport is enabled.
+    form->FlatBar3_Click(0);
+    form->TrackIndex = 1;
+    for (int i = 0; i <= 4; ++i)
+        form->FlatBar1->DisableButton(i);
+    withManager(
+        [&](Form5 *f) {
+            choose(f, name);
+            f->List1_DblClick();
+        },
+        true);
+    EXPECT_EQ(entries(form->List3), names);
+    EXPECT_EQ(entries(form->List4), folders);
+    EXPECT_EQ(form->TrackIndex, 1);
+    EXPECT_TRUE(transport(true));
+    EXPECT_EQ(form->PlayMode, 9);
+    EXPECT_TRUE(media->opened.isEmpty()); // opening does not play
+
+    // "&Lire" plays from the first entry in programme mode.
+    form->PlayMode = 0;
+    form->LireProg->trigger();
+    EXPECT_EQ(form->PlayMode, 9);
+    EXPECT_EQ(form->FlatBar1->pressedButton(), 10);
+    EXPECT_EQ(media->opened, QStringList({folders[0] + names[0]}));
+}
+
+TEST_F(ProgrammeTest, SavesThatCannotBeDoneSayWhyAndKeepTheEarlierFile) {
+    // Nothing to save.
+    start(makeFolder("a", {"x.mp3"}));
+    form->FlatBar7_Click(0);
+    EXPECT_EQ(messages, QStringList({"Vous devez d'abord créer une liste !"}));
+    EXPECT_TRUE(prompts.isEmpty());
+    EXPECT_FALSE(QDir(lists).exists());
+
+    form->List3->addItem("x.mp3");
+    form->List4->addItem(folder + "/");
+    // Cancelled: nothing written, nothing said.
+    messages.clear();
+    save(QString());
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_FALSE(QDir(lists).exists());
+
+    // Names that would leave the folder or cannot be a file name.
+    for (const QString &bad : {QString("../dehors"), QString(".."), QString(300, 'n')}) {
+        messages.clear();
+        save(bad);
+        EXPECT_EQ(messages.size(), 1) << bad.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(tmp.path() + "/dehors.tnl"));
+
+    // The first good save makes the folder.
+    save("liste");
+    const QByteArray before = readBytes(PlaylistPath("liste"));
+    ASSERT_FALSE(before.isEmpty());
+
+    // A name holding a line break cannot be one line: refused, naming it.
+    form->List3->addItem("deux\nlignes.mp3");
+    form->List4->addItem(folder + "/");
+    messages.clear();
+    save("liste");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("deux lignes.mp3") && messages[0].contains("liste"))
+        << messages[0].toStdString();
+    EXPECT_EQ(readBytes(PlaylistPath("liste")), before);
+}
+
+TEST_F(ProgrammeTest, ManagerChoosesOnlyByItsOwnCommands) {
+    QDir().mkpath(lists);
+    for (const char *n : {"alpha", "beta"})
+        ASSERT_TRUE(WritePlaylist(PlaylistPath(n), {QString(n) + ".mp3"}, {"/m/"}, nullptr));
+    start(makeFolder("a", {"x.mp3"}));
+    const QStringList keep({"garde.mp3"});
+    auto reset = [&] {
+        form->List3->clear();
+        form->List4->clear();
+        form->List3->addItems(keep);
+        form->List4->addItem("/g/");
+    };
+    struct Case {
+        const char *what;
+        std::function<void(Form5 *)> act;
+        bool chosen;
+    };
+    const Case cases[] = {
+        {"double click",
+         [](Form5 *f) {
+             choose(f, "beta");
+             f->List1_DblClick();
+         },
+         true},
+        {"open item",
+         [](Form5 *f) {
+             choose(f, "beta");
+             f->Ouvrir->trigger();
+         },
+         true},
+        {"close item, a list selected",
+         [](Form5 *f) {
+             choose(f, "beta");
+             f->Fermer->trigger();
+         },
+         true},
+        {"close item, nothing selected", [](Form5 *f) { f->Fermer->trigger(); }, false},
+        {"double click, nothing selected",
+         [](Form5 *f) {
+             f->List1_DblClick(); // does not hide: the close item then cancels
+             EXPECT_TRUE(f->isVisible());
+             f->Fermer_Click();
+         },
+         false},
+        {"Esc",
+         [](Form5 *f) {
+             choose(f, "beta");
+             QTest::keyClick(f->List1, Qt::Key_Escape);
+         },
+         false},
+        {"close box",
+         [](Form5 *f) {
+             choose(f, "beta");
+             f->close();
+         },
+         false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        reset();
+        // Hidden, the manager keeps its list and choice; closed, it does not.
+        if (App::form5)
+            App::form5->Unload();
+        withManager(c.act);
+        EXPECT_EQ(entries(form->List3), c.chosen ? QStringList({"beta.mp3"}) : keep);
+        EXPECT_FALSE(App::form5->isVisible());
+    }
+
+    // A chooser that was only hidden comes back with the same current entry;
+    // one closed by the close box lists the folder afresh.
+    withManager([](Form5 *f) {
+        choose(f, "alpha");
+        f->Fermer_Click();
+    });
+    ASSERT_TRUE(WritePlaylist(PlaylistPath("gamma"), {"g.mp3"}, {"/m/"}, nullptr));
+    withManager([](Form5 *f) {
+        EXPECT_EQ(f->Text(), "alpha");
+        EXPECT_EQ(f->List1->count(), 2);
+        f->close();
+    });
+    EXPECT_FALSE(App::form5->isLoaded());
+    withManager([](Form5 *f) {
+        EXPECT_EQ(entries(f->List1), QStringList({"alpha", "beta", "gamma"}));
+        EXPECT_EQ(f->Text(), QString());
+        // The edition items need a selected list; closing is always there.
+        emit f->Liste->aboutToShow();
+        EXPECT_FALSE(f->Ouvrir->isEnabled() || f->Renomme->isEnabled() || f->Effacer->isEnabled());
+        EXPECT_TRUE(f->Fermer->isEnabled());
+        choose(f, "gamma");
+        emit f->Liste->aboutToShow();
+        EXPECT_TRUE(f->Ouvrir->isEnabled() && f->Renomme->isEnabled() && f->Effacer->isEnabled());
+        f->Fermer_Click();
+    });
+    EXPECT_EQ(entries(form->List3), QStringList({"g.mp3"}));
+}
+
+TEST_F(ProgrammeTest, ManagerKeepsTheMainWindowOnTopOrderAndItsModalLoop) {
+    QDir().mkpath(lists);
+    ASSERT_TRUE(WritePlaylist(PlaylistPath("une"), {"u.mp3"}, {"/m/"}, nullptr));
+    start(makeFolder("a", {"x.mp3"}));
+    form->OnTop_Click();
+    ASSERT_TRUE(IsTopMost(form.get()));
+    withManager([this](Form5 *f) {
+        f->Form_Activate();
+        QCoreApplication::processEvents();
+        // The main window steps down, the manager stays up and modal.
+        EXPECT_FALSE(IsTopMost(form.get()));
+        EXPECT_TRUE(IsTopMost(f));
+        EXPECT_TRUE(f->isVisible());
+        choose(f, "une");
+        f->List1_DblClick();
+    });
+    EXPECT_EQ(entries(form->List3), QStringList({"u.mp3"}));
+    // Hidden only: the top place is given back at the unload.
+    EXPECT_FALSE(IsTopMost(form.get()));
+    withManager([](Form5 *f) { f->close(); });
+    EXPECT_TRUE(IsTopMost(form.get()));
+}
+
+TEST_F(ProgrammeTest, RenameAndDeleteChangeTheListOnlyWhenTheFileDid) {
+    QDir().mkpath(lists);
+    for (const char *n : {"a", "b", "c"})
+        ASSERT_TRUE(WritePlaylist(PlaylistPath(n), {QString(n) + ".mp3"}, {"/m/"}, nullptr));
+    start(makeFolder("f", {"x.mp3"}));
+    withManager([&](Form5 *f) {
+        // Renamed in place, even if the new name sorts elsewhere.
+        choose(f, "a");
+        inputAnswers << "zèbre";
+        f->Renomme->trigger();
+        EXPECT_EQ(prompts.last(), "Renommer \"a\" en :");
+        EXPECT_EQ(entries(f->List1), QStringList({"zèbre", "b", "c"}));
+        EXPECT_TRUE(QFile::exists(PlaylistPath("zèbre")));
+        EXPECT_FALSE(QFile::exists(PlaylistPath("a")));
+        // Cancelled, onto another list, or with a bad name: nothing changes.
+        for (const QString &answer : {QString(), QString("c"), QString("x/y")}) {
+            choose(f, "b");
+            inputAnswers << answer;
+            messages.clear();
+            f->Renomme_Click();
+            EXPECT_EQ(messages.size(), answer.isEmpty() ? 0 : 1) << answer.toStdString();
+            EXPECT_EQ(entries(f->List1), QStringList({"zèbre", "b", "c"}));
+        }
+        EXPECT_EQ(readBytes(PlaylistPath("c")), QByteArray("c.mp3\r\n\r\n/m/\r\n\r\n"));
+
+        // Delete: at once, then nothing is current, so a second delete does nothing.
+        messages.clear();
+        choose(f, "b");
+        f->Effacer->trigger();
+        f->Effacer_Click();
+        EXPECT_EQ(entries(f->List1), QStringList({"zèbre", "c"}));
+        EXPECT_FALSE(QFile::exists(PlaylistPath("b")));
+        EXPECT_TRUE(QFile::exists(PlaylistPath("c")));
+        EXPECT_TRUE(messages.isEmpty());
+
+        // A file that vanished since the listing is reported; the entry stays.
+        QFile::remove(PlaylistPath("c"));
+        choose(f, "c");
+        f->Effacer_Click();
+        choose(f, "c");
+        inputAnswers << "d";
+        f->Renomme_Click();
+        EXPECT_EQ(messages.size(), 2);
+        EXPECT_EQ(entries(f->List1), QStringList({"zèbre", "c"}));
+
+        // And opening it changes nothing in the programme.
+        choose(f, "c");
+        f->Ouvrir_Click();
+    });
+    EXPECT_EQ(form->List3->count(), 0);
+    EXPECT_EQ(messages.size(), 3);
+}
+
+TEST_F(ProgrammeTest, ListsWithoutFoldersOrUnreadableAreSafe) {
+    build();
+    QDir().mkpath(lists);
+    QFile big(PlaylistPath("gros"));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(kPlaylistMaxBytes + 10));
+    big.close();
+    withManager([&](Form5 *m) {
+        choose(m, "gros");
+        m->Ouvrir_Click();
+    });
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_EQ(entries(form->List3), names);
+    EXPECT_EQ(entries(form->List4), folders);
+
+    // A list without separator (written elsewhere): every line a name.
+    // Playing it must not crash; an entry without folder fails like a missing file.
+    QFile f(PlaylistPath("sans"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("p.mp3\r\nq.mp3\r\n");
+    f.close();
+    ASSERT_TRUE(form->LoadProgramme(PlaylistPath("sans")));
+    EXPECT_EQ(entries(form->List3), QStringList({"p.mp3", "q.mp3"}));
+    EXPECT_EQ(form->List4->count(), 0);
+    form->LireProg_Click();
+    EXPECT_EQ(media->opened, QStringList({"p.mp3"}));
+    media->fail("p.mp3 introuvable");
+    EXPECT_EQ(messages.size(), 2);
+    EXPECT_EQ(form->PlayMode, 9);
+
+    // Folders for the first entry only: the second is still tried, by its bare name.
+    form->List4->addItem(folder + "/");
+    form->LireProg_Click();
+    finish();
+    EXPECT_EQ(media->opened.mid(1), QStringList({folder + "/p.mp3", "q.mp3"}));
+}
+
+TEST_F(ProgrammeTest, MuteCutsTheSoundWithAndWithoutFades) {
+    start(makeNumberedFolder("a", 2));
+    pick(0);
+    media->completeOpen(60);
+    for (bool fade : {false, true}) {
+        for (int slider : {10, 90}) { // 90: below the fades' floor of -4000
+            SCOPED_TRACE(testing::Message() << "fade " << fade << " slider " << slider);
+            form->Fade->setChecked(fade);
+            form->VScroll1->setValue(slider);
+            media->volumeWrites.clear();
+            QTest::mouseClick(form->FlatBar6->button(0), Qt::LeftButton);
+            EXPECT_TRUE(form->Muted);
+            EXPECT_EQ(media->Volume(), -7000);
+            EXPECT_FALSE(form->VScroll1->isEnabled());
+            EXPECT_EQ(form->FlatBar6->button(0)->toolTip(), "Rétablir le son");
+            if (fade && slider == 10) {
+                EXPECT_GT(media->volumeWrites.size(), 10); // a ramp, then the cut
+            }
+            QTest::mouseClick(form->FlatBar6->button(0), Qt::LeftButton);
+            EXPECT_FALSE(form->Muted);
+            EXPECT_EQ(media->Volume(), -slider * 50);
+            EXPECT_TRUE(form->VScroll1->isEnabled());
+            EXPECT_EQ(form->FlatBar6->button(0)->toolTip(), "Couper le son");
+        }
+    }
+}
+
+// ---- end to end, through the GStreamer control
+
+namespace {
+
+class ProgrammeEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(tmp.isValid());
+        SetSettingsFolder(tmp.path() + "/config");
+        SetPlaylistFolder(tmp.path() + "/lists");
+        StartMediaEngine();
+    }
+    void TearDown() override {
+        form.reset();
+        SetSettingsFolder(QString());
+        SetPlaylistFolder(QString());
+    }
+    QTemporaryDir tmp;
+    std::unique_ptr<Form1> form;
+};
+
+} // namespace
+
+TEST_F(ProgrammeEndToEnd, ProgrammeOfTwoFoldersPlaysInOrderAfterASaveAndAnOpen) {
+    using namespace testmedia;
+    const QString one = tmp.path() + "/un été", two = tmp.path() + "/deux";
+    QDir().mkpath(one);
+    QDir().mkpath(two);
+    ASSERT_FALSE(MakeWav(one, "a.wav", {0.3}).isEmpty());
+    ASSERT_FALSE(MakeAu(one, "b c.au", {0.3}).isEmpty());
+    ASSERT_FALSE(MakeWav(two, "d'é.wav", {0.3}).isEmpty());
+
+    auto *control = new GstMediaControl(nullptr, silentSinks());
+    form = std::make_unique<Form1>(control);
+    QStringList messages, opened;
+    QStringList answers({"deux dossiers"});
+    form->MsgBox = [&](const QString &text, QMessageBox::Icon, const QString &,
+                       QMessageBox::StandardButtons) {
+        messages << text;
+        return QMessageBox::Ok;
+    };
+    form->InputBox = [&](const QString &, const QString &, const QString &) {
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    };
+    QObject::connect(control, &MediaControl::OpenComplete, control,
+                     [&] { opened << Form1::Nom(control->FileName()); });
+    form->Form_Load();
+    form->LectCont->setChecked(false);
+
+    // Two of the first folder, one of the second, then the first again.
+    ASSERT_TRUE(form->Dir1->setPath(two));
+    form->EditProg_Click();
+    form->FlatBar5_Click(0);
+    ASSERT_TRUE(form->Dir1->setPath(one));
+    form->FlatBar5_Click(0);
+    form->List2->item(0)->setSelected(true);
+    form->FlatBar2_Click(0);
+    form->FlatBar7_Click(0);
+    ASSERT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    form->FlatBar3_Click(0);
+
+    QTimer::singleShot(0, [] {
+        ASSERT_TRUE(App::form5);
+        App::form5->List1->setCurrentRow(0);
+        App::form5->List1_DblClick();
+    });
+    form->OpenProg_Click();
+    ASSERT_EQ(form->List3->count(), 4);
+
+    form->LireProg_Click();
+    ASSERT_TRUE(waitFor([&] { return opened.size() >= 4; })) << opened.join(",").toStdString();
+    EXPECT_EQ(opened.mid(0, 4), QStringList({"d'é", "a", "b c", "a"}));
+    form->FlatBar1_Click(2);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+}
