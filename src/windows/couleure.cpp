@@ -245,17 +245,17 @@ bool Couleure::eventFilter(QObject *watched, QEvent *event) {
         return false;
     }
     if (watched == Couleur || watched == Label5) {
-        // A click: pressed and released over the same control.
+        // A click: pressed and released over the preview. The sample text
+        // passes its presses on to the frame, so both see the same press.
         auto *w = static_cast<QWidget *>(watched);
         if (down) {
-            m_pressed = watched;
-        } else if (m_pressed == watched &&
-                   w->rect().contains(static_cast<QMouseEvent *>(event)->position().toPoint())) {
-            m_pressed = nullptr;
+            m_pressed = true;
+        } else if (m_pressed && w->rect().contains(static_cast<QMouseEvent *>(event)->position().toPoint())) {
+            m_pressed = false;
             watched == Label5 ? Label5_Click() : Couleur_Click();
             return true;
         } else {
-            m_pressed = nullptr;
+            m_pressed = false;
         }
         return false;
     }

@@ -84,5 +84,5 @@ private:
     void confirm();
     bool m_confirmed = false;
     bool m_unloading = false;
-    QObject *m_pressed = nullptr;
+    bool m_pressed = false;
 };
