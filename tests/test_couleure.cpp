@@ -145,14 +145,14 @@ TEST_F(ChooserTest, HoldingALuminosityButtonRepeatsUntilAnyRelease) {
     // Any mouse button repeats; the release ends it, and only the left
     // button's click adds one last step.
     QTest::mousePress(c.Command1, Qt::RightButton);
-    QTRY_VERIFY_WITH_TIMEOUT(c.VScroll1->value() <= 230, 20000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.VScroll1->value() <= 230; }, 20000));
     QTest::mouseRelease(c.Command1, Qt::RightButton);
     int held = c.VScroll1->value();
     QTest::qWait(200);
     EXPECT_EQ(c.VScroll1->value(), held);
 
     QTest::mousePress(c.Command2, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(c.VScroll1->value() >= held + 10, 20000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.VScroll1->value() >= held + 10; }, 20000));
     QTest::mouseRelease(c.Command2, Qt::LeftButton);
     const int afterRelease = c.VScroll1->value();
     QTest::qWait(200);
@@ -161,7 +161,7 @@ TEST_F(ChooserTest, HoldingALuminosityButtonRepeatsUntilAnyRelease) {
 
     // A release the button never sees, elsewhere in the program.
     QTest::mousePress(c.Command2, Qt::MiddleButton);
-    QTRY_VERIFY_WITH_TIMEOUT(c.VScroll1->value() > afterRelease, 20000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.VScroll1->value() > afterRelease; }, 20000));
     QWidget elsewhere;
     QTest::mouseRelease(&elsewhere, Qt::MiddleButton);
     held = c.VScroll1->value();
@@ -170,7 +170,7 @@ TEST_F(ChooserTest, HoldingALuminosityButtonRepeatsUntilAnyRelease) {
 
     // Hiding the window ends it too.
     QTest::mousePress(c.Command1, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(c.VScroll1->value() < held, 20000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.VScroll1->value() < held; }, 20000));
     c.hide();
     held = c.VScroll1->value();
     QTest::qWait(200);
@@ -182,7 +182,7 @@ TEST_F(ChooserTest, TheReleaseClickAddsOneStep) {
     c.show();
     set(100, 100, 100);
     QTest::mousePress(c.Command1, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(c.VScroll1->value() < 100, 20000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.VScroll1->value() < 100; }, 20000));
     const int before = c.VScroll1->value();
     QTest::mouseRelease(c.Command1, Qt::LeftButton);
     EXPECT_EQ(c.VScroll1->value(), before - 5);

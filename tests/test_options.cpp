@@ -82,7 +82,7 @@ TEST_F(OptionsTest, TheEditorGetsTheFileAsOneArgumentWithNoShell) {
     const auto run = [&](const QString &expected) {
         QFile::remove(out);
         form->Edit_Click();
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), 30000);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(out); }, 30000));
         QFile f(out);
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         EXPECT_EQ(f.readAll(), "1\n" + EncodeFileName(expected) + "\n");

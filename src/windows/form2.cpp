@@ -170,7 +170,7 @@ void Form2::Command4_Click() {
 void Form2::Form_Click() {
     const bool show = Command2->isHidden();
     if (show)
-        unsetCursor();
+        setCursor(Qt::ArrowCursor);
     else
         setCursor(TransparentCursor);
     for (QWidget *w :
