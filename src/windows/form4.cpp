@@ -48,6 +48,9 @@ void Form4::Form_Load() {
     const double percent = std::isfinite(rate) ? std::nearbyint(rate * 100) : 100;
     const int v = int(std::clamp(percent, double(HScroll1->minimum()), double(HScroll1->maximum())));
     HScroll1->setValue(v);
+    // At an unchanged value no change handler ran; a rate the slider could
+    // not show still has to become the one shown.
+    applyRate();
 }
 
 void Form4::HScroll1_Scroll() {
