@@ -201,6 +201,9 @@ void Form1::APropos_Click() {
     Form3 *about = App::form3;
     about->Label1->setText(
         Form3::VersionLine(TUNABEL_VERSION_MAJOR, TUNABEL_VERSION_MINOR, TUNABEL_VERSION_PATCH));
+    // The whole line, inside the window's top right corner.
+    about->Label1->adjustSize();
+    about->Label1->move(std::max(0, about->width() - about->Label1->width() - 6), 4);
     about->Label1->setVisible(true);
     // The about box must not end up behind a main window kept on top.
     const bool release = OnTop->isChecked() && isVisible();

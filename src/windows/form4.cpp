@@ -42,6 +42,11 @@ Form4::~Form4() {
 
 void Form4::Form_Load() {
     FlatBar1->RefreshBar();
+    // Wide enough for the button's caption in the desktop's font.
+    const int width = std::max(154, FlatBar1->sizeHint().width() + 4);
+    setFixedSize(width, 47);
+    HScroll1->resize(width, HScroll1->height());
+    FlatBar1->resize(width, FlatBar1->height());
     // A rate the slider cannot show (never set by the program) is brought
     // into its range.
     const double rate = m_owner->ActiveMovie1->Rate();
