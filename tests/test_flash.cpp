@@ -136,13 +136,6 @@ TEST_F(FlashTest, AFlashLastsUntilTheEndTimerAndRandomColoursStayUnder255) {
     w->Rnd = [&draw] { return ++draw == 2 ? 0.5 : 0.0; }; // red, green, blue in this order
     w->Timer1_Timer();
     EXPECT_EQ(w->BackColor(), QColor(0, 127, 0));
-
-    // With the real timers the window goes on flashing.
-    w->Rnd = [] { return 0.25; };
-    w->Timer1->start();
-    w->HScroll1->setValue(70);
-    QSignalSpy flashes(w->Timer3, &QTimer::timeout);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return flashes.size() >= 3; }, 30000));
 }
 
 TEST_F(FlashTest, TheChosenColourEndsRandomColoursAndACancelChangesNothing) {

@@ -62,14 +62,10 @@ protected:
 // arguments it received, byte for byte.
 TEST_F(OptionsTest, TheEditorGetsTheFileAsOneArgumentWithNoShell) {
     const QString out = tmp.path() + "/args";
+    const QByteArray o = out.toUtf8();
     const QString editor =
-        makeProgram(tmp.path() + "/mon éditeur/edit", "printf '%s\\n' \"$#\" > '" + out.toUtf8() +
-                                                          ".part'\n"
-                                                          "for a in \"$@\"; do printf '%s\\n' \"$a\" >> '" +
-                                                          out.toUtf8() +
-                                                          ".part'; done\n"
-                                                          "mv '" +
-                                                          out.toUtf8() + ".part' '" + out.toUtf8() + "'\n");
+        makeProgram(tmp.path() + "/mon éditeur/edit",
+                    "printf '%s\\n' \"$#\" \"$@\" > '" + o + ".part' && mv '" + o + ".part' '" + o + "'\n");
     const QString hostile = "it's $(touch pwned) `touch pwned2`; \"q\" | x.mp3";
     const QString dir = makeFolder("sons", {hostile});
     const QByteArray odd = EncodeFileName(dir) + "/caf\xe9 $HOME.mp3"; // not UTF-8
