@@ -25,6 +25,10 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <gst/gst.h>
+
+#include <mutex>
+
 #include <cmath>
 #include <functional>
 #include <sys/resource.h>
@@ -300,27 +304,59 @@ public:
     int changes = 0;
 };
 
-int benchSpeed(const QString &dir, int runs) {
-    const QString mp3 = testmedia::MakeMp3(dir, "speed.mp3", testmedia::Tone{30.0, 44100, 2, 440.0, 0.5},
-                                           testmedia::Mp3Kind::Cbr192);
-    if (mp3.isEmpty())
-        return 1;
+// The wall times at which the sink renders its buffers (a synchronised sink
+// renders each at its time): a stall between two is silence heard.
+struct SinkTimes {
+    std::mutex lock;
+    std::vector<double> at;
+    static void onHandoff(GstElement *, GstBuffer *, GstPad *, gpointer data) {
+        auto *tap = static_cast<SinkTimes *>(data);
+        const double now = bench::nowMs();
+        std::lock_guard<std::mutex> g(tap->lock);
+        tap->at.push_back(now);
+    }
+    // Time without a buffer beyond 1.5 times the usual spacing, within [from, to].
+    double silenceMs(double from, double to) {
+        std::lock_guard<std::mutex> g(lock);
+        std::vector<double> spacing;
+        for (size_t i = 1; i < at.size(); ++i)
+            spacing.push_back(at[i] - at[i - 1]);
+        const double usual = bench::median(spacing);
+        double silence = 0;
+        for (size_t i = 1; i < at.size(); ++i)
+            if (at[i] >= from && at[i - 1] <= to)
+                silence += std::max(0.0, at[i] - at[i - 1] - 1.5 * usual);
+        return silence;
+    }
+};
+
+// What a run measures: the rate changes of the drag and the silence heard
+// from its start to a second after the release.
+struct SpeedRun {
+    int changes = 0;
+    double silenceMs = 0;
+};
+
+bool speedRun(const QString &mp3, bool drag, SpeedRun &out) {
     GstMediaOptions o;
-    o.audioSink = "fakesink";
+    o.audioSink = "fakesink signal-handoffs=true";
     o.videoSink = "fakesink";
     o.sync = true;
-    std::vector<double> counts;
-    for (int i = 0; i < runs; ++i) {
-        auto *control = new CountingControl(nullptr, o);
-        Form1 form(control);
-        control->setFileName(mp3);
-        if (!waitFor([&] { return control->Duration() > 0; }, 10000))
-            return 1;
-        control->Run();
-        if (!waitFor([&] { return control->CurrentState() == 2; }, 10000))
-            return 1;
-        form.Speed_Click();
-        QScrollBar *bar = App::form4->HScroll1;
+    auto *control = new CountingControl(nullptr, o);
+    Form1 form(control);
+    SinkTimes tap;
+    control->setFileName(mp3);
+    if (!waitFor([&] { return control->Duration() > 0; }, 10000) || !control->audioSinkElement())
+        return false;
+    g_signal_connect(control->audioSinkElement(), "handoff", G_CALLBACK(&SinkTimes::onHandoff), &tap);
+    control->Run();
+    if (!waitFor([&] { return control->CurrentState() == 2; }, 10000))
+        return false;
+    idleMs(1000); // playing steadily
+    form.Speed_Click();
+    const double wall0 = bench::nowMs();
+    QScrollBar *bar = App::form4->HScroll1;
+    if (drag) {
         QElapsedTimer t;
         t.start();
         bar->setSliderDown(true);
@@ -330,13 +366,37 @@ int benchSpeed(const QString &dir, int runs) {
         }
         bar->setSliderPosition(220);
         bar->setSliderDown(false);
-        counts.push_back(control->changes);
-        App::form4->Unload();
-        control->setFileName("");
+    } else {
+        idleMs(1000);
+        bar->setValue(220); // one single change
+    }
+    idleMs(1000);
+    out.changes = control->changes;
+    out.silenceMs = tap.silenceMs(wall0, bench::nowMs());
+    App::form4->Unload();
+    control->setFileName("");
+    return true;
+}
+
+int benchSpeed(const QString &dir, int runs) {
+    const QString mp3 = testmedia::MakeMp3(dir, "speed.mp3", testmedia::Tone{30.0, 44100, 2, 440.0, 0.5},
+                                           testmedia::Mp3Kind::Cbr192);
+    if (mp3.isEmpty())
+        return 1;
+    std::vector<double> counts, dragSilence, singleSilence;
+    for (int i = 0; i < runs; ++i) {
+        SpeedRun d, s;
+        if (!speedRun(mp3, true, d) || !speedRun(mp3, false, s))
+            return 1;
+        counts.push_back(d.changes);
+        dragSilence.push_back(d.silenceMs);
+        singleSilence.push_back(s.silenceMs);
     }
     const double med = bench::median(counts);
     bench::reportBound("speed_drag_rate_changes", med, "<=20", med <= 20, "", 0,
                        "max=" + bench::fmt(*std::max_element(counts.begin(), counts.end()), "", 0));
+    bench::report("speed_drag_silence", bench::median(dragSilence), bench::median(singleSilence), 20, "ms", 1,
+                  "floor=one_single_rate_change");
     return 0;
 }
 

@@ -209,8 +209,9 @@ void Form1::APropos_Click() {
     const bool release = OnTop->isChecked() && isVisible();
     if (release)
         SetTopMost(this, false);
+    QPointer<Form1> self = this;
     showModal(about);
-    if (release && !isUnloaded())
+    if (release && self && !isUnloaded())
         SetTopMost(this, true);
 }
 
@@ -241,8 +242,9 @@ void Form1::chooseListColor(bool text) {
     chooser->Label5->setVisible(true);
     chooser->setWindowTitle(text ? "Choisisez une couleur pour le texte"
                                  : "Choisisez une couleur pour le fond");
+    QPointer<Form1> self = this;
     // A cancel changes nothing: no colour applied, none stored.
-    if (!chooser->ShowModal() || !chooser || isUnloaded())
+    if (!chooser->ShowModal() || !self || !chooser || isUnloaded())
         return;
     const QColor colour = text ? chooser->Label5Color() : chooser->Shape1->FillColor();
     Save(text ? Keys::Texte : Keys::Fond, QString::number(StoredColor(colour)));

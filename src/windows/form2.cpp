@@ -153,11 +153,12 @@ void Form2::Command3_Click() {
     if (!App::couleure)
         App::couleure = new Couleure(parentWidget());
     QPointer<Couleure> chooser = App::couleure;
+    QPointer<Form2> self = this; // the program may close while the chooser is open
     chooser->Label5->hide();
     chooser->setWindowTitle("Choisissez la couleur de l'éclat");
     const bool confirmed = chooser->ShowModal();
     // A cancelled choice changes nothing: neither the colour nor the mode.
-    if (!chooser || !confirmed)
+    if (!self || !chooser || !confirmed)
         return;
     AllColors = false;
     FlashColor = chooser->Shape1->FillColor();
