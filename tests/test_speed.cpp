@@ -156,4 +156,34 @@ TEST(SpeedEndToEnd, ADragWhilePlayingGivesFewRateChangesAndPlaysOn) {
     SetSettingsFolder(QString());
 }
 
+TEST(SpeedEndToEnd, ASpeedSetWithNothingLoadedAppliesToTheNextFile) {
+    QTemporaryDir tmp;
+    SetSettingsFolder(tmp.path() + "/config");
+    StartMediaEngine();
+    ASSERT_FALSE(testmedia::MakeWav(tmp.path(), "a.wav", {20.0}).isEmpty());
+    SaveSetting(kApp, "Session", "Path", tmp.path());
+    auto *control = new GstMediaControl(nullptr, silentSinks(true));
+    {
+        Form1 form(control);
+        form.Form_Load();
+        form.Speed_Click();
+        App::form4->HScroll1->setValue(150);
+        App::form4->close();
+        ASSERT_TRUE(form.File1->setListIndex(0));
+        form.File1_KeyUp(0, 0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return control->CurrentState() == 2; }, 30000));
+        // Position follows the clock times the rate, whatever the load.
+        QElapsedTimer wall;
+        wall.start();
+        const double from = control->CurrentPosition();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return wall.elapsed() >= 1500; }, 30000));
+        const double speed = (control->CurrentPosition() - from) / (wall.elapsed() / 1000.0);
+        EXPECT_GT(speed, 1.3);
+        EXPECT_LT(speed, 1.7);
+        int cancel = 0;
+        form.Form_Unload(cancel);
+    }
+    SetSettingsFolder(QString());
+}
+
 } // namespace
