@@ -267,6 +267,9 @@ void Form1::TxtColors_Click() {
 void Form1::Strobe_Click() {
     if (!App::form2) {
         App::form2 = new Form2(this);
+        // Not a child, yet it goes with the main window.
+        Form2 *flash = App::form2;
+        connect(this, &QObject::destroyed, flash, [flash] { delete flash; });
         App::form2->Form_Load();
     }
     ShowForward(App::form2);

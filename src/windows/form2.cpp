@@ -30,7 +30,7 @@ QCursor transparentCursor() {
 }
 } // namespace
 
-Form2::Form2(QWidget *parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+Form2::Form2(QWidget *owner) : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), m_owner(owner) {
     setObjectName("Form2");
     setWindowTitle("Stroboscope");
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -151,7 +151,7 @@ void Form2::Command2_Click() {
 
 void Form2::Command3_Click() {
     if (!App::couleure)
-        App::couleure = new Couleure(parentWidget());
+        App::couleure = new Couleure(m_owner);
     QPointer<Couleure> chooser = App::couleure;
     QPointer<Form2> self = this; // the program may close while the chooser is open
     chooser->Label5->hide();

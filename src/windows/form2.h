@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QCursor>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
@@ -18,7 +19,9 @@
 class Form2 : public QWidget {
     Q_OBJECT
 public:
-    explicit Form2(QWidget *parent = nullptr);
+    // A window of its own, never the main window's child, so it stays up
+    // while the main window is in the tray. owner parents the chooser.
+    explicit Form2(QWidget *owner = nullptr);
     ~Form2() override;
 
     QColor FlashColor = Qt::white;
@@ -63,4 +66,5 @@ private:
     QColor m_back = Qt::black;
     std::mt19937 m_random;
     bool m_pressed = false;
+    QPointer<QWidget> m_owner;
 };

@@ -89,7 +89,9 @@ void Form4::Form_Activate() {
 
 void Form4::Form_QueryUnload(int &Cancel) {
     (void)Cancel;
-    AuxWindowGone(m_owner, m_owner->OnTop->isChecked());
+    // A main window that is closing takes nothing back.
+    if (!m_owner->isUnloaded())
+        AuxWindowGone(m_owner, m_owner->OnTop->isChecked());
 }
 
 void Form4::Unload() {
