@@ -1,4 +1,5 @@
-// The options of the menus and the volume slider.
+// The options and commands of the menus, the volume slider, and the
+// windows they open.
 #include "player/form1.h"
 
 #include "platform/launcher.h"
@@ -28,7 +29,7 @@ bool toggle(QAction *item, const SettingKey &key) {
 // site of its own.
 constexpr const char *kAuthorDomain = "tunabel.example.org";
 
-// Ends a local loop when the watched window hides, closes or goes.
+// Ends a local loop when the watched window hides or goes.
 class HideWatch : public QObject {
 public:
     HideWatch(QWidget *window, QEventLoop *loop) : m_loop(loop) {
@@ -36,7 +37,7 @@ public:
         connect(window, &QObject::destroyed, loop, &QEventLoop::quit);
     }
     bool eventFilter(QObject *, QEvent *event) override {
-        if (event->type() == QEvent::Hide || event->type() == QEvent::Close)
+        if (event->type() == QEvent::Hide)
             m_loop->quit();
         return false;
     }
