@@ -5,6 +5,7 @@
 #   BENCH_RUNS      measured runs per figure (default 10, plus one warm-up)
 #   BENCH_CPU_RUNS  runs of the one-minute CPU figure (default 3)
 #   BENCH_ONLY      names of the benchmarks to run, e.g. "open gap desktop" (default all)
+#   BENCH_FLASH_SECONDS  length of each flash-window figure (default 10)
 set -uo pipefail
 
 build=${1:-build/release}
@@ -12,7 +13,7 @@ bin="$build/bench"
 runs=${BENCH_RUNS:-10}
 cpu_runs=${BENCH_CPU_RUNS:-3}
 
-for b in bench_startup bench_listing bench_play bench_desktop bench_playlist; do
+for b in bench_startup bench_listing bench_play bench_desktop bench_playlist bench_options; do
   if [ ! -x "$bin/$b" ]; then
     echo "run.sh: $bin/$b is missing; build first (make bench)" >&2
     exit 2
@@ -100,4 +101,9 @@ run gap "$bin/bench_play" gap "$media" "$runs"
 run fade "$bin/bench_play" fade "$media" "$runs"
 run cpu "$bin/bench_play" cpu "$media" "$cpu_runs"
 run desktop "$bin/bench_desktop" "$build/tunabel" "$tmp/desktop" "$runs"
+# Flash: BENCH_FLASH_SECONDS per figure (default 10); the CPU figure is scaled to a minute.
+run options "$bin/bench_options" flash "${BENCH_FLASH_SECONDS:-10}"
+run options "$bin/bench_options" chooser "$runs"
+mkdir -p "$tmp/speed"
+run options "$bin/bench_options" speed "$tmp/speed" "$runs"
 exit $status

@@ -1,6 +1,7 @@
 #include "platform/flatbar.h"
 
-#include <QDesktopServices>
+#include "platform/launcher.h"
+
 #include <QHBoxLayout>
 #include <QUrl>
 
@@ -135,5 +136,5 @@ void FlatBar::AddButton(int index, const QString &tooltip, int image, const QStr
 }
 
 void FlatBar::OpenDocument(const QString &address) {
-    QDesktopServices::openUrl(QUrl(address));
+    Launcher().OpenDocument(QUrl(address));
 }

@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTimer>
 #include <QVector>
@@ -18,9 +19,12 @@
 #include <functional>
 #include <random>
 
+class Couleure;
+class Form2;
 class Form3;
 class MprisService;
 class QDBusConnection;
+class Form4;
 
 // The main window. Its controls, state and handlers are public: the other
 // windows work on them directly. Members are grouped by the source file
@@ -214,6 +218,22 @@ public:
     void VScroll1_Scroll();
     void VScroll1_Change();
 
+    // ---- options.cpp: commands, list colours, about box, secondary windows
+    void Edit_Click();
+    void Editr_Click();
+    void Vol_Click();
+    void AudioProp_Click();
+    void BakColor_Click();
+    void TxtColors_Click();
+    void PageWeb_Click();
+    void WriteMe_Click();
+    void APropos_Click();
+    // Colours of the drive, folder and file lists; an invalid colour leaves
+    // that one as it is.
+    void ApplyListColors(const QColor &back, const QColor &text);
+    // A stored colour: false when it is not a colour number.
+    static bool StoredListColor(const QString &text, QColor &out);
+
     // ---- favourites.cpp
     void CreateFav();
 
@@ -254,6 +274,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void connectOptionCommands();
+    void chooseListColor(bool text);
     void buildControls();
     void buildMenus();
     void buildBars();
@@ -278,6 +300,14 @@ private:
 namespace App {
 inline Form1 *form1 = nullptr;
 inline Form3 *form3 = nullptr;
+} // namespace App
+
+// The option windows: one of each, created on first use. The chooser stays
+// loaded between uses; the others go when closed.
+namespace App {
+inline QPointer<Couleure> couleure;
+inline QPointer<Form2> form2;
+inline QPointer<Form4> form4;
 } // namespace App
 
 inline constexpr const char *kApp = "Tunabel";

@@ -3,7 +3,10 @@
 
 #include "player/constants.h"
 #include "storage/settingskeys.h"
+#include "windows/couleure.h"
+#include "windows/form2.h"
 #include "windows/form3.h"
+#include "windows/form4.h"
 #include "windows/form5.h"
 
 #include <QApplication>
@@ -35,20 +38,13 @@ void Form1::Form_Load() {
     // 4: nothing loaded.
     ActiveMovie1->setFileName("");
 
-    // 5, 6: list colours; a value that is not a number is ignored.
+    // 5, 6: list colours; a value that is not a colour number is ignored.
+    QColor colour;
+    if (StoredListColor(Setting(Keys::Fond), colour))
+        ApplyListColors(colour, {});
+    if (StoredListColor(Setting(Keys::Texte), colour))
+        ApplyListColors({}, colour);
     qint64 value = 0;
-    const QString back = Setting(Keys::Fond);
-    if (!back.isEmpty() && ParseStoredNumber(back, value)) {
-        Dir1->setColors(ColorFromStored(value), {});
-        Drive1->setColors(ColorFromStored(value), {});
-        File1->setColors(ColorFromStored(value), {});
-    }
-    const QString text = Setting(Keys::Texte);
-    if (!text.isEmpty() && ParseStoredNumber(text, value)) {
-        Dir1->setColors({}, ColorFromStored(value));
-        Drive1->setColors({}, ColorFromStored(value));
-        File1->setColors({}, ColorFromStored(value));
-    }
 
     // 7: last folder; one that no longer exists leaves the browser where it is.
     const QString path = Setting(Keys::Path);
@@ -109,6 +105,8 @@ void Form1::Form_Unload(int &Cancel) {
     if (PlayMode != 9)
         Save(Keys::Mode, QString::number(PlayMode));
     Save(Keys::Volume, QString::number(VScroll1->value()));
+    if (App::form2)
+        App::form2->Unload();
     if (App::form3) {
         App::form3->close();
         App::form3->deleteLater();
@@ -116,6 +114,10 @@ void Form1::Form_Unload(int &Cancel) {
     }
     if (App::form5)
         App::form5->Unload();
+    if (App::form4)
+        App::form4->Unload();
+    if (App::couleure)
+        App::couleure->Unload();
     Timer1->stop();
     Timer2->stop();
     Alarma->stop();

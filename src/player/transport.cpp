@@ -318,7 +318,3 @@ void Form1::NoRepet() {
         NoRepet();
     }
 }
-
-// The windows these open come with their own code.
-void Form1::Speed_Click() {}
-void Form1::Strobe_Click() {}

@@ -310,6 +310,7 @@ void Form1::connectHandlers() {
     onClick(Fade, [this] { Fade_Click(); });
     onClick(LectCont, [this] { LectCont_Click(); });
     onClick(Randloo, [this] { Randloo_Click(); });
+    connectOptionCommands();
 
     // Window chrome: the menu button, reduce and close pictures.
     connect(Image9, &ImageBox::MouseDown, this, [this](int, int, float, float) {

@@ -22,7 +22,7 @@ public:
     void setPlayCount(int count) override { m_playCount = count; }
     int CurrentState() const override { return m_state; }
     double Rate() const override { return m_rate; }
-    void setRate(double rate) override { m_rate = rate; }
+    void setRate(double rate) override { rateWrites << (m_rate = rate); }
     int Volume() const override { return m_volume; }
     void setVolume(int v) override { volumeWrites << (m_volume = v); }
     void Run() override;
@@ -40,9 +40,10 @@ public:
     void fail(const QString &description);
     void setPosition(double seconds) { m_position = seconds; }
 
-    QStringList opened;        // every path opened, in order
-    QVector<int> volumeWrites; // every Volume write, in order
-    QStringList log;           // "open <path>", "close", "run", "pause", "stop", "position"
+    QStringList opened;         // every path opened, in order
+    QVector<int> volumeWrites;  // every Volume write, in order
+    QVector<double> rateWrites; // every Rate write, in order
+    QStringList log;            // "open <path>", "close", "run", "pause", "stop", "position"
     int runs = 0;
 
 private:

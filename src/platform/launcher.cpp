@@ -1,0 +1,135 @@
+#include "platform/launcher.h"
+
+#include "platform/filename.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+ProgramLauncher *g_launcher = nullptr;
+} // namespace
+
+QString ProgramLauncher::FindProgram(const QString &program) const {
+    if (program.isEmpty())
+        return QString();
+    if (!program.contains('/'))
+        return QStandardPaths::findExecutable(program);
+    const QFileInfo info(program);
+    if (info.exists() && info.isFile() && info.isExecutable())
+        return info.absoluteFilePath();
+    return QString();
+}
+
+bool ProgramLauncher::StartDetached(const QString &program, const QStringList &arguments) {
+    // QProcess would pass the arguments through the locale's codec and lose
+    // the bytes of a file name that is not UTF-8; so fork and exec here.
+    // Everything the child needs is prepared before the fork.
+    const QByteArray path = EncodeFileName(program);
+    std::vector<QByteArray> bytes;
+    bytes.reserve(arguments.size() + 1);
+    bytes.push_back(path);
+    for (const QString &a : arguments)
+        bytes.push_back(EncodeFileName(a));
+    std::vector<char *> argv;
+    for (QByteArray &b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0)
+        return false;
+    const pid_t child = fork();
+    if (child < 0) {
+        close(report[0]);
+        close(report[1]);
+        return false;
+    }
+    if (child == 0) {
+        // The grandchild runs the program; the child exits at once so the
+        // program is nobody's zombie.
+        const pid_t grandchild = fork();
+        if (grandchild == 0) {
+            setsid();
+            execv(path.constData(), argv.data());
+            const int error = errno;
+            [[maybe_unused]] const ssize_t n = write(report[1], &error, sizeof error);
+            _exit(127);
+        }
+        _exit(grandchild < 0 ? 1 : 0);
+    }
+    close(report[1]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    // The pipe closes without data when exec succeeded.
+    int error = 0;
+    ssize_t n;
+    while ((n = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    close(report[0]);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && n == 0;
+}
+
+bool ProgramLauncher::OpenDocument(const QUrl &address) {
+    return QDesktopServices::openUrl(address);
+}
+
+ProgramLauncher &Launcher() {
+    static ProgramLauncher system;
+    return g_launcher ? *g_launcher : system;
+}
+
+void SetLauncher(ProgramLauncher *launcher) {
+    g_launcher = launcher;
+}
+
+QVector<ToolCommand> StandIns(SystemTool tool) {
+    switch (tool) {
+    case SystemTool::Mixer:
+        return {{"pavucontrol", {}},
+                {"pavucontrol-qt", {}},
+                {"gnome-control-center", {"sound"}},
+                {"kcmshell5", {"kcm_pulseaudio"}}};
+    case SystemTool::SoundSettings:
+        return {{"gnome-control-center", {"sound"}},
+                {"kcmshell5", {"kcm_pulseaudio"}},
+                {"pavucontrol", {"--tab=5"}},
+                {"pavucontrol-qt", {}}};
+    case SystemTool::DateTime:
+        return {{"gnome-control-center", {"datetime"}}, {"kcmshell5", {"clock"}}, {"time-admin", {}}};
+    }
+    return {};
+}
+
+QString StartSystemTool(SystemTool tool) {
+    for (const ToolCommand &c : StandIns(tool)) {
+        const QString path = Launcher().FindProgram(c.program);
+        if (path.isEmpty())
+            continue;
+        if (Launcher().StartDetached(path, c.arguments))
+            return QString();
+        return "Impossible de lancer " + c.program + ".";
+    }
+    QStringList names;
+    for (const ToolCommand &c : StandIns(tool))
+        if (!names.contains(c.program))
+            names << c.program;
+    const QString list = names.join(", ");
+    switch (tool) {
+    case SystemTool::Mixer:
+        return "Aucun contrôle du volume n'est installé.\nInstallez l'un de ces programmes : " + list + ".";
+    case SystemTool::SoundSettings:
+        return "Aucun réglage du son n'est installé.\nInstallez l'un de ces programmes : " + list + ".";
+    case SystemTool::DateTime:
+        return "Aucun réglage de la date et de l'heure n'est installé.\nInstallez l'un de ces programmes : " +
+               list + ".";
+    }
+    return QString();
+}

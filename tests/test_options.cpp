@@ -1,0 +1,293 @@
+// The commands of the menus: the sound editor, the desktop tools, the list
+// colours through the chooser, the web page and mail, the about box.
+#include "support/fakelauncher.h"
+#include "support/playerfixture.h"
+
+#include "platform/filename.h"
+#include "platform/window.h"
+#include "windows/couleure.h"
+#include "windows/form3.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTest>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kAskEditor = "Indiquez l'emplacement de votre éditeur de sons";
+
+class OptionsTest : public PlayerTest {
+protected:
+    // Runs `inside` once the next modal window is up; fails the test, and
+    // closes it, if it is still open a minute later.
+    void duringModal(const std::function<void()> &inside) {
+        QTimer::singleShot(0, qApp, [inside] {
+            QWidget *modal = QApplication::activeModalWidget();
+            EXPECT_NE(modal, nullptr);
+            inside();
+        });
+        QTimer::singleShot(60000, qApp, [] {
+            if (QWidget *modal = QApplication::activeModalWidget()) {
+                ADD_FAILURE() << "a modal window stayed open";
+                modal->hide();
+            }
+        });
+    }
+    // An executable file; `body` is its shell script.
+    QString makeProgram(const QString &path, const QByteArray &body) {
+        QDir().mkpath(QFileInfo(path).path());
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\n" + body);
+        f.close();
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return path;
+    }
+    QColor back(QWidget *w) const { return w->palette().color(QPalette::Base); }
+    QColor text(QWidget *w) const { return w->palette().color(QPalette::Text); }
+    bool listsAre(const QColor &b, const QColor &t) const {
+        for (QWidget *w : std::initializer_list<QWidget *>{form->Dir1, form->Drive1, form->File1})
+            if ((b.isValid() && back(w) != b) || (t.isValid() && text(w) != t))
+                return false;
+        return true;
+    }
+};
+
+// The real launcher: a script stands in for the editor and writes down the
+// arguments it received, byte for byte.
+TEST_F(OptionsTest, TheEditorGetsTheFileAsOneArgumentWithNoShell) {
+    const QString out = tmp.path() + "/args";
+    const QByteArray o = out.toUtf8();
+    const QString editor =
+        makeProgram(tmp.path() + "/mon éditeur/edit",
+                    "printf '%s\\n' \"$#\" \"$@\" > '" + o + ".part' && mv '" + o + ".part' '" + o + "'\n");
+    const QString hostile = "it's $(touch pwned) `touch pwned2`; \"q\" | x.mp3";
+    const QString dir = makeFolder("sons", {hostile});
+    const QByteArray odd = EncodeFileName(dir) + "/caf\xe9 $HOME.mp3"; // not UTF-8
+    ::close(::open(odd.constData(), O_CREAT | O_WRONLY, 0600));
+    const QString oldCwd = QDir::currentPath();
+    QDir::setCurrent(tmp.path());
+    setting("Editeur", "Path", editor);
+    start(dir);
+
+    const auto run = [&](const QString &expected) {
+        QFile::remove(out);
+        form->Edit_Click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(out); }, 30000));
+        QFile f(out);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), "1\n" + EncodeFileName(expected) + "\n");
+    };
+    // Nothing loaded: the selected file.
+    ASSERT_TRUE(form->File1->setListIndex(fileList().indexOf(hostile)));
+    run(dir + "/" + hostile);
+    // A loaded file goes first, whatever its bytes.
+    media->setFileName(DecodeFileName(odd));
+    run(DecodeFileName(odd));
+    QDir::setCurrent(oldCwd);
+    EXPECT_FALSE(QFile::exists(tmp.path() + "/pwned") || QFile::exists(tmp.path() + "/pwned2"));
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_TRUE(prompts.isEmpty());
+}
+
+TEST_F(OptionsTest, AMissingOrBrokenEditorAsksForOne) {
+    FakeLauncher launcher;
+    const QString good = makeProgram(tmp.path() + "/bin/editeur", "exit 0\n");
+    QFile plain(tmp.path() + "/bin/texte");
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    const QString dir = makeFolder("sons", {"a.mp3"});
+    start(dir);
+
+    // Never set, or blank: straight to the question; the answer is kept.
+    for (const char *value : {"", "   "}) {
+        SCOPED_TRACE(value);
+        prompts.clear();
+        setting("Editeur", "Path", value);
+        inputAnswers = {good};
+        form->Edit_Click();
+        EXPECT_EQ(prompts, QStringList{kAskEditor});
+        EXPECT_TRUE(messages.isEmpty());
+        EXPECT_TRUE(launcher.started.isEmpty());
+        EXPECT_EQ(stored("Editeur", "Path"), good);
+    }
+
+    // Not there, not a program, a folder, or it fails to start: a message,
+    // then the question; a cancelled question keeps the old value.
+    for (const QString &value : {tmp.path() + "/bin/absent", tmp.path() + "/bin/texte", tmp.path() + "/bin",
+                                 QString("absent-du-path")}) {
+        SCOPED_TRACE(value.toStdString());
+        messages.clear();
+        prompts.clear();
+        setting("Editeur", "Path", value);
+        form->Edit_Click();
+        ASSERT_EQ(messages.size(), 1);
+        EXPECT_TRUE(messages[0].contains(value));
+        EXPECT_EQ(prompts, QStringList{kAskEditor});
+        EXPECT_EQ(stored("Editeur", "Path"), value);
+    }
+    EXPECT_TRUE(launcher.started.isEmpty());
+    messages.clear();
+    prompts.clear();
+    setting("Editeur", "Path", good);
+    launcher.startFails = true;
+    form->Edit_Click();
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_EQ(prompts, QStringList{kAskEditor});
+
+    // Nothing loaded, nothing selected: the folder, as one argument.
+    launcher.startFails = false;
+    form->File1->setListIndex(-1);
+    form->Edit_Click();
+    ASSERT_EQ(launcher.started.size(), 1);
+    EXPECT_EQ(launcher.started[0].program, good);
+    EXPECT_EQ(launcher.started[0].arguments, QStringList{dir + "/"});
+
+    // Choisir l'éditeur: an empty answer changes nothing.
+    inputAnswers = {""};
+    form->Editr_Click();
+    EXPECT_EQ(stored("Editeur", "Path"), good);
+}
+
+TEST_F(OptionsTest, DesktopToolsStartTheFirstInstalledStandInOrSaySo) {
+    FakeLauncher launcher;
+    load();
+    form->Vol_Click();
+    form->AudioProp_Click();
+    EXPECT_EQ(messages.size(), 2);
+    EXPECT_TRUE(messages[0].contains("volume") && messages[1].contains("son"));
+    EXPECT_TRUE(launcher.started.isEmpty());
+
+    messages.clear();
+    launcher.installed = {"kcmshell5", "pavucontrol-qt", "gnome-control-center"};
+    form->Vol_Click();
+    form->AudioProp_Click();
+    EXPECT_TRUE(StartSystemTool(SystemTool::DateTime).isEmpty());
+    EXPECT_TRUE(messages.isEmpty());
+    ASSERT_EQ(launcher.started.size(), 3);
+    EXPECT_EQ(launcher.started[0].program, "/usr/bin/pavucontrol-qt");
+    EXPECT_TRUE(launcher.started[0].arguments.isEmpty());
+    EXPECT_EQ(launcher.started[1].program, "/usr/bin/gnome-control-center");
+    EXPECT_EQ(launcher.started[1].arguments, QStringList{"sound"});
+    EXPECT_EQ(launcher.started[2].arguments, QStringList{"datetime"});
+
+    launcher.installed = {"pavucontrol"};
+    launcher.startFails = true;
+    form->Vol_Click();
+    EXPECT_EQ(messages.size(), 1);
+
+    // The help menu's addresses go to the desktop; placeholders only.
+    form->PageWeb_Click();
+    form->WriteMe_Click();
+    ASSERT_EQ(launcher.documents.size(), 2);
+    EXPECT_EQ(launcher.documents[0].scheme(), "https");
+    EXPECT_EQ(launcher.documents[1].scheme(), "mailto");
+    EXPECT_TRUE(launcher.documents[0].host().endsWith(".example.org"));
+    EXPECT_TRUE(launcher.documents[1].path().endsWith(".example.org"));
+}
+
+TEST_F(OptionsTest, ListColoursApplyToTheThreeListsAndComeBackAtTheNextStart) {
+    load();
+    const QColor designBack = back(form->File1), designText = text(form->File1);
+    duringModal([this, designBack, designText] {
+        Couleure *c = App::couleure;
+        ASSERT_NE(c, nullptr);
+        EXPECT_EQ(c->windowTitle(), "Choisisez une couleur pour le fond");
+        EXPECT_EQ(c->Shape1->FillColor(), designBack);
+        EXPECT_EQ(c->Label5Color(), designText);
+        c->VScroll1->setValue(255);
+        c->VScroll2->setValue(0);
+        c->VScroll3->setValue(0);
+        c->Couleur_Click();
+    });
+    form->BakColor_Click();
+    EXPECT_TRUE(listsAre(Qt::red, designText));
+    EXPECT_EQ(stored("Aspect", "Fond"), "255");
+
+    duringModal([] {
+        Couleure *c = App::couleure;
+        EXPECT_EQ(c->windowTitle(), "Choisisez une couleur pour le texte");
+        EXPECT_EQ(c->Shape1->FillColor(), QColor(Qt::red)); // the lists' current background
+        EXPECT_FALSE(c->Label5->isHidden());
+        c->VScroll1->setValue(0);
+        c->VScroll3->setValue(255);
+        c->Label5_Click();
+    });
+    form->TxtColors_Click();
+    EXPECT_TRUE(listsAre(Qt::red, Qt::blue));
+    EXPECT_EQ(stored("Aspect", "Texte"), "16711680");
+
+    load();
+    EXPECT_TRUE(listsAre(Qt::red, Qt::blue));
+}
+
+TEST_F(OptionsTest, ACancelledColourIsNeitherAppliedNorStored) {
+    load();
+    const QColor designBack = back(form->File1), designText = text(form->File1);
+    for (bool esc : {false, true}) {
+        duringModal([esc] {
+            Couleure *c = App::couleure;
+            c->VScroll1->setValue(40);
+            c->VScroll2->setValue(50);
+            if (esc)
+                QTest::keyClick(c, Qt::Key_Escape);
+            else
+                c->close();
+        });
+        esc ? form->TxtColors_Click() : form->BakColor_Click();
+    }
+    EXPECT_TRUE(listsAre(designBack, designText));
+    EXPECT_EQ(stored("Aspect", "Fond"), "");
+    EXPECT_EQ(stored("Aspect", "Texte"), "");
+}
+
+TEST_F(OptionsTest, StoredColoursOutOfRangeKeepTheDesignColours) {
+    const QColor designBack = FileListBox().BackColor();
+    for (const char *value : {"16777216", "-1", "-16777215", "4294967295"}) {
+        SCOPED_TRACE(value);
+        setting("Aspect", "Fond", value);
+        setting("Aspect", "Texte", value);
+        load();
+        EXPECT_TRUE(listsAre(designBack, {}));
+    }
+    setting("Aspect", "Fond", "16777215");
+    load();
+    EXPECT_TRUE(listsAre(Qt::white, {}));
+}
+
+TEST_F(OptionsTest, TheAboutBoxShowsTheVersionAndLiftsKeepOnTopWhileOpen) {
+    for (bool onTop : {true, false}) {
+        SCOPED_TRACE(onTop);
+        setting("Options", "Dessus", "Non");
+        load();
+        if (onTop)
+            form->OnTop_Click();
+        ASSERT_EQ(IsTopMost(form.get()), onTop);
+        bool shown = false;
+        duringModal([this, onTop, &shown] {
+            Form3 *about = App::form3;
+            ASSERT_NE(about, nullptr);
+            shown = true;
+            EXPECT_EQ(QApplication::activeModalWidget(), about);
+            EXPECT_TRUE(about->Label1->isVisible());
+            EXPECT_EQ(about->Label1->text(), "Version 3.00");
+            EXPECT_FALSE(IsTopMost(form.get()));
+            // A click closes it; so does its close box.
+            if (onTop)
+                QTest::mouseClick(about, Qt::LeftButton);
+            else
+                about->close();
+        });
+        form->APropos_Click();
+        EXPECT_TRUE(shown);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        EXPECT_EQ(IsTopMost(form.get()), onTop);
+    }
+}
+
+} // namespace

@@ -1,0 +1,189 @@
+// The speed window over the fake control, and a drag of its slider while a
+// real file plays.
+#include "support/mediafiles.h"
+#include "support/playerfixture.h"
+
+#include "platform/gstmediacontrol.h"
+#include "platform/settingsstore.h"
+#include "platform/window.h"
+#include "support/sinktap.h"
+#include "windows/form4.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+namespace {
+
+using SpeedTest = PlayerTest;
+
+// Moves the thumb as a user's drag does, one step per move, a few ms apart;
+// returns the drag's length in ms.
+qint64 drag(QScrollBar *bar, int to) {
+    QElapsedTimer t;
+    t.start();
+    bar->setSliderDown(true);
+    for (int v = bar->value() + 1; v <= to; ++v) {
+        bar->setSliderPosition(v);
+        QTest::qWait(8);
+    }
+    const qint64 ms = t.elapsed();
+    bar->setSliderDown(false);
+    return ms;
+}
+
+TEST_F(SpeedTest, OpeningReadsTheRateAndTheSliderSetsIt) {
+    load();
+    form->Speed_Click();
+    Form4 *w = App::form4;
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(w->HScroll1->value(), 100);
+    EXPECT_EQ(w->windowTitle(), "100 %");
+    EXPECT_TRUE(media->rateWrites.isEmpty()); // read, not set
+    form->Speed_Click();
+    EXPECT_EQ(App::form4, w);
+    EXPECT_EQ(form->findChildren<Form4 *>().size(), 1);
+
+    // Nothing loaded: the rate waits for the next file.
+    w->HScroll1->setValue(220);
+    EXPECT_EQ(media->Rate(), 2.2);
+    EXPECT_EQ(w->windowTitle(), "220 %");
+    w->HScroll1->setValue(10);
+    EXPECT_EQ(media->Rate(), 0.1);
+    EXPECT_EQ(w->windowTitle(), "10 %");
+
+    // Closing keeps the speed; reopening shows it and sets nothing.
+    w->close();
+    EXPECT_EQ(App::form4, nullptr);
+    media->rateWrites.clear();
+    form->Speed_Click();
+    w = App::form4;
+    EXPECT_EQ(w->HScroll1->value(), 10);
+    EXPECT_EQ(w->windowTitle(), "10 %");
+    EXPECT_TRUE(media->rateWrites.isEmpty());
+
+    // "Rétablir": back to 100, and nothing at all when already there.
+    QTest::mouseClick(w->FlatBar1->button(0), Qt::LeftButton);
+    EXPECT_EQ(media->rateWrites, QVector<double>{1.0});
+    EXPECT_EQ(w->windowTitle(), "100 %");
+    w->FlatBar1_Click(0);
+    EXPECT_EQ(media->rateWrites.size(), 1);
+    EXPECT_EQ(w->FlatBar1->button(0)->text(), "Rétablir la vitesse d'origine");
+}
+
+TEST_F(SpeedTest, RatesTheSliderCannotShowAreBroughtIntoRange) {
+    load();
+    for (auto [rate, shown] :
+         {std::pair{1.125, 112}, {1.135, 114}, {3.0, 220}, {0.01, 10}, {std::nan(""), 100}}) {
+        SCOPED_TRACE(rate);
+        media->setRate(rate);
+        form->Speed_Click();
+        EXPECT_EQ(App::form4->HScroll1->value(), shown);
+        EXPECT_EQ(App::form4->windowTitle(), QString::number(shown) + " %");
+        EXPECT_EQ(media->Rate(), shown / 100.0);
+        App::form4->close();
+    }
+}
+
+TEST_F(SpeedTest, ADragMovesTheCaptionEveryStepButTheRateAtMostEvery50ms) {
+    load();
+    form->Speed_Click();
+    Form4 *w = App::form4;
+    QStringList captions;
+    QObject::connect(w, &QWidget::windowTitleChanged, w, [&](const QString &t) { captions << t; });
+    const qint64 ms = drag(w->HScroll1, 220);
+    EXPECT_EQ(captions.size(), 120);
+    EXPECT_EQ(captions.last(), "220 %");
+    ASSERT_FALSE(media->rateWrites.isEmpty());
+    EXPECT_LE(media->rateWrites.size(), ms / Form4::kDragRatePeriodMs + 2);
+    EXPECT_EQ(media->rateWrites.last(), 2.2); // the release applies the last value
+    // A rate write follows the move that asked for it within the period.
+    media->rateWrites.clear();
+    w->HScroll1->setSliderDown(true);
+    w->HScroll1->setSliderPosition(150);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !media->rateWrites.isEmpty(); }, 30000));
+    EXPECT_EQ(media->rateWrites, QVector<double>{1.5});
+    w->HScroll1->setSliderDown(false);
+    EXPECT_EQ(media->rateWrites.size(), 1);
+}
+
+TEST_F(SpeedTest, KeepOnTopGoesToTheSpeedWindowWhileActiveAndComesBack) {
+    load();
+    form->OnTop_Click();
+    form->Speed_Click();
+    App::form4->Form_Activate();
+    EXPECT_FALSE(IsTopMost(form.get()));
+    EXPECT_TRUE(IsTopMost(App::form4));
+    App::form4->close();
+    EXPECT_TRUE(IsTopMost(form.get()));
+}
+
+// The real control counts its rate changes: each is a seek, heard as a gap.
+class CountingControl : public GstMediaControl {
+public:
+    using GstMediaControl::GstMediaControl;
+    void setRate(double rate) override {
+        ++changes;
+        GstMediaControl::setRate(rate);
+    }
+    int changes = 0;
+};
+
+TEST(SpeedEndToEnd, ADragWhilePlayingGivesFewRateChangesAndPlaysOn) {
+    QTemporaryDir tmp;
+    SetSettingsFolder(tmp.path() + "/config");
+    StartMediaEngine();
+    ASSERT_FALSE(testmedia::MakeWav(tmp.path(), "a.wav", {20.0}).isEmpty());
+    SaveSetting(kApp, "Session", "Path", tmp.path());
+    auto *control = new CountingControl(nullptr, silentSinks(true));
+    {
+        Form1 form(control);
+        form.Form_Load();
+        ASSERT_TRUE(form.File1->setListIndex(0));
+        form.File1_KeyUp(0, 0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return control->CurrentState() == 2; }, 30000));
+        form.Speed_Click();
+        const qint64 ms = drag(App::form4->HScroll1, 220);
+        EXPECT_GE(control->changes, 1);
+        EXPECT_LE(control->changes, ms / Form4::kDragRatePeriodMs + 2);
+        EXPECT_EQ(control->Rate(), 2.2);
+        const double at = control->CurrentPosition();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return control->CurrentPosition() > at + 0.5; }, 30000));
+        EXPECT_EQ(control->CurrentState(), 2);
+        int cancel = 0;
+        form.Form_Unload(cancel);
+    }
+    SetSettingsFolder(QString());
+}
+
+TEST(SpeedEndToEnd, ASpeedSetWithNothingLoadedAppliesToTheNextFile) {
+    QTemporaryDir tmp;
+    SetSettingsFolder(tmp.path() + "/config");
+    StartMediaEngine();
+    ASSERT_FALSE(testmedia::MakeWav(tmp.path(), "a.wav", {20.0}).isEmpty());
+    SaveSetting(kApp, "Session", "Path", tmp.path());
+    auto *control = new GstMediaControl(nullptr, silentSinks(true));
+    {
+        Form1 form(control);
+        form.Form_Load();
+        form.Speed_Click();
+        App::form4->HScroll1->setValue(150);
+        App::form4->close();
+        ASSERT_TRUE(form.File1->setListIndex(0));
+        form.File1_KeyUp(0, 0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return control->CurrentState() == 2; }, 30000));
+        // Position follows the clock times the rate, whatever the load.
+        QElapsedTimer wall;
+        wall.start();
+        const double from = control->CurrentPosition();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return wall.elapsed() >= 1500; }, 30000));
+        const double speed = (control->CurrentPosition() - from) / (wall.elapsed() / 1000.0);
+        EXPECT_GT(speed, 1.3);
+        EXPECT_LT(speed, 1.7);
+        int cancel = 0;
+        form.Form_Unload(cancel);
+    }
+    SetSettingsFolder(QString());
+}
+
+} // namespace
