@@ -95,8 +95,11 @@ Form6::Form6(Form1 *owner)
     FlatBar3 = bar(Frame3, "alarm-off", "Désactiver", "Désactiver l'alarme");
     FlatBar1 = bar(Frame3, "alarm-on", "Activer", "Activer l'alarme");
     m_activerLeft = 2760 / kTwipsPerPixel;
-    for (FlatBar *b : {FlatBar3, FlatBar1})
+    for (FlatBar *b : {FlatBar3, FlatBar1}) {
+        // Opaque: "Activer" hides "Désactiver" under it.
+        b->setAutoFillBackground(true);
         b->setGeometry(m_activerLeft, 360 / kTwipsPerPixel, Frame3->width() - m_activerLeft - 4, 44);
+    }
     FlatBar1->raise();
 
     Timer1 = new QTimer(this);
