@@ -137,9 +137,12 @@ TEST_F(AlarmTest, RingsWithinTenSecondsOfTheSetTime) {
     // Aimed at the due time as well as checked every 10 s.
     EXPECT_NEAR(form->AlarmShot->remainingTime(), (20 * 60 - 3) * 1000, 2000);
     w->Timer1_Timer();
+    EXPECT_EQ(w->Caption(), "Réglage de l'alarme (Alarme activée)");
+    form->Alarme_Click();
     EXPECT_EQ(w->windowTitle(), "Réglage de l'alarme (Alarme activée)");
     w->Timer1_Timer();
     EXPECT_EQ(w->windowTitle(), "Réglage de l'alarme");
+    w->hide();
 
     media->log.clear();
     const QDateTime when = walk(at(0, 22, 31));
@@ -272,8 +275,9 @@ TEST_F(AlarmTest, ClosingWhileArmedAsksAndNoKeepsItRinging) {
 TEST_F(AlarmTest, DisarmingRestoresTheWindowAndRingingLeavesAFreshOne) {
     loadAnswering();
     Form6 *w = armed(22, 30);
-    w->Timer1_Timer(); // caption blinking
     form->Alarme_Click();
+    w->Timer1_Timer(); // caption blinking
+    ASSERT_EQ(w->windowTitle(), "Réglage de l'alarme (Alarme activée)");
     w->FlatBar3_Click(0);
     EXPECT_FALSE(form->isAlarmArmed());
     EXPECT_FALSE(w->Timer1->isActive());

@@ -46,6 +46,9 @@ Favori::Favori(Form1 *main) : QWidget(main, Qt::Window), m_main(main) {
     setObjectName("Favori");
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle("Favoris");
+    // Above the others from the start: changing the flags of a shown window
+    // would hide it and show it again.
+    setWindowFlag(Qt::WindowStaysOnTopHint, true);
     setMinimumSize(kMinPixels, kMinPixels);
     resize(300, 220);
 

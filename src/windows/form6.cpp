@@ -62,6 +62,9 @@ Form6::Form6(Form1 *owner)
       m_owner(owner) {
     setObjectName("Form6");
     setWindowTitle(kCaption);
+    // Above the others from the start: changing the flags of a shown window
+    // would hide it and show it again.
+    setWindowFlag(Qt::WindowStaysOnTopHint, true);
     setFixedSize(4785 / kTwipsPerPixel, 3345 / kTwipsPerPixel);
 
     Frame1 = new QGroupBox("Heure de l'alarme", this);
@@ -236,11 +239,26 @@ void Form6::FlatBar3_Click(int Id) {
     hide();
     if (!isActiverShown())
         FlatBar1->move(m_activerLeft, FlatBar1->y());
+    m_armedCaption = false;
     setWindowTitle(kCaption);
 }
 
 void Form6::Timer1_Timer() {
-    setWindowTitle(windowTitle().endsWith('e') ? kArmedCaption : kCaption);
+    m_armedCaption = Caption().endsWith('e');
+    // A hidden window's title is written when it shows: setting it costs
+    // window-system calls at every blink.
+    if (isVisible())
+        setWindowTitle(Caption());
+}
+
+QString Form6::Caption() const {
+    return m_armedCaption ? kArmedCaption : kCaption;
+}
+
+void Form6::showEvent(QShowEvent *event) {
+    if (windowTitle() != Caption())
+        setWindowTitle(Caption());
+    QWidget::showEvent(event);
 }
 
 void Form6::Frame1_DblClick() {

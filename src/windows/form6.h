@@ -48,6 +48,8 @@ public:
     void Regler_Click();
     void Frame1_MouseDown(int Button, int Shift, float X, float Y);
     void Timer1_Timer();
+    // The caption, blinking while armed (also while hidden).
+    QString Caption() const;
 
     // The set time, read back from the labels.
     int AlarmHour() const { return Label1->text().toInt(); }
@@ -69,6 +71,7 @@ protected:
     bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     friend struct BusyStep;
@@ -76,6 +79,7 @@ private:
     int m_busy = 0;
     bool m_unloaded = false;
     int m_activerLeft = 0;
+    bool m_armedCaption = false;
 };
 
 namespace App {
