@@ -6,6 +6,7 @@
 #   BENCH_CPU_RUNS  runs of the one-minute CPU figure (default 3)
 #   BENCH_ONLY      names of the benchmarks to run, e.g. "open gap desktop" (default all)
 #   BENCH_FLASH_SECONDS  length of each flash-window figure (default 10)
+#   BENCH_ALARM_SECONDS  idle and armed time of the armed-alarm CPU figure, each (default 30)
 set -uo pipefail
 
 build=${1:-build/release}
@@ -13,7 +14,7 @@ bin="$build/bench"
 runs=${BENCH_RUNS:-10}
 cpu_runs=${BENCH_CPU_RUNS:-3}
 
-for b in bench_startup bench_listing bench_play bench_desktop bench_playlist bench_options; do
+for b in bench_startup bench_listing bench_play bench_desktop bench_playlist bench_options bench_alarm; do
   if [ ! -x "$bin/$b" ]; then
     echo "run.sh: $bin/$b is missing; build first (make bench)" >&2
     exit 2
@@ -106,4 +107,8 @@ run options "$bin/bench_options" flash "${BENCH_FLASH_SECONDS:-10}"
 run options "$bin/bench_options" chooser "$runs"
 mkdir -p "$tmp/speed"
 run options "$bin/bench_options" speed "$tmp/speed" "$runs"
+# Alarm: lateness at the due minute, CPU while armed (BENCH_ALARM_SECONDS each, idle and armed, default 30), organiser.
+run alarm "$bin/bench_alarm" lateness "$tmp/alarm" "$runs"
+run alarm "$bin/bench_alarm" cpu "${BENCH_ALARM_SECONDS:-30}"
+run alarm "$bin/bench_alarm" organiser "$runs"
 exit $status

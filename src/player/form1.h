@@ -7,6 +7,7 @@
 #include "platform/tray.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
@@ -234,8 +235,30 @@ public:
     // A stored colour: false when it is not a colour number.
     static bool StoredListColor(const QString &text, QColor &out);
 
-    // ---- favourites.cpp
+    // ---- favourites.cpp (the organiser is windows/favori.*)
     void CreateFav();
+    void Ajouter_Click();
+    void Organiser_Click();
+    void connectFavourites();
+    // The stored favourites in their order: keys that are numbers in numeric
+    // order, then any other keys; empty values are left out. `keys` gets the
+    // key of each.
+    static QStringList StoredFavourites(QStringList *keys = nullptr);
+
+    // ---- alarm.cpp (the window is windows/form6.*)
+    void Alarme_Click();
+    void Alarma_Timer();
+    void connectAlarm();
+    // While armed: the due time again from now and the set hour and minute.
+    void AimAlarm();
+    // The first time at `hour`:`minute` from the minute of `from` on (that
+    // minute counts).
+    static QDateTime AlarmDueFrom(const QDateTime &from, int hour, int minute);
+    bool isAlarmArmed() const { return Alarma->isActive(); }
+    QDateTime AlarmDue;          // when the armed alarm rings
+    QTimer *AlarmShot = nullptr; // aimed at AlarmDue, beside the 10 s check
+    QTimer *AlarmWait = nullptr; // a due alarm waits for the modal step to end
+    bool AlarmFiring = false;
 
     // ---- tray.cpp
     void Form_MouseMove(int Button, int Shift, float X, float Y);

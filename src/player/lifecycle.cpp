@@ -4,10 +4,12 @@
 #include "player/constants.h"
 #include "storage/settingskeys.h"
 #include "windows/couleure.h"
+#include "windows/favori.h"
 #include "windows/form2.h"
 #include "windows/form3.h"
 #include "windows/form4.h"
 #include "windows/form5.h"
+#include "windows/form6.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -120,7 +122,13 @@ void Form1::Form_Unload(int &Cancel) {
         App::couleure->Unload();
     Timer1->stop();
     Timer2->stop();
+    // Disarmed first, the alarm window goes without asking; the organiser
+    // writes its list back.
     Alarma->stop();
+    if (App::form6)
+        App::form6->Unload();
+    if (App::favori)
+        App::favori->Unload();
 }
 
 void Form1::closeEvent(QCloseEvent *event) {

@@ -311,6 +311,8 @@ void Form1::connectHandlers() {
     onClick(LectCont, [this] { LectCont_Click(); });
     onClick(Randloo, [this] { Randloo_Click(); });
     connectOptionCommands();
+    connectFavourites();
+    connectAlarm();
 
     // Window chrome: the menu button, reduce and close pictures.
     connect(Image9, &ImageBox::MouseDown, this, [this](int, int, float, float) {
