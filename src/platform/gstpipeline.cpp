@@ -1,5 +1,6 @@
 // GStreamer plumbing behind GstMediaControl: engine start-up, the output bin
 // with its gain stage, and the parse-only length pass for MPEG audio.
+#include "platform/filename.h"
 #include "platform/gstmediacontrol.h"
 #include "platform/mpegaudio.h"
 
@@ -207,9 +208,28 @@ bool outputIsFallback(GstElement *sink) {
     return fallback;
 }
 
-static bool isProgramStream(const QString &path) {
+bool hasVideo(const QString &path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     return suffix == "mpg" || suffix == "mpeg" || suffix == "mpe";
+}
+
+QByteArray localName(const QString &path) {
+    return EncodeFileName(path);
+}
+
+QByteArray fileUri(const QString &path) {
+    const QByteArray local = localName(path);
+    // g_filename_to_uri takes the bytes as they are: no re-encoding.
+    gchar *uri = g_filename_to_uri(local.constData(), nullptr, nullptr);
+    if (!uri)
+        return {};
+    QByteArray out(uri);
+    g_free(uri);
+    return out;
+}
+
+static bool isProgramStream(const QString &path) {
+    return hasVideo(path);
 }
 
 bool needsParsedDuration(const QString &path) {
@@ -232,7 +252,7 @@ double parsedDuration(const QString &path, int timeoutMs) {
     if (!pipeline)
         return -1;
     GstElement *src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
-    g_object_set(src, "location", QFile::encodeName(path).constData(), nullptr);
+    g_object_set(src, "location", localName(path).constData(), nullptr);
     gst_object_unref(src);
     double seconds = -1;
     if (gst_element_set_state(pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {
