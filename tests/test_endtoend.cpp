@@ -79,10 +79,13 @@ TEST_F(EndToEnd, IntroductionsStopEachFileAtTheSetLength) {
     SaveSetting(kApp, "Intro", "Durée", "0.5");
     load("12");
     // The pipeline exists from the first open: attach before any audio flows.
+    // The stopping mode keeps that open from moving on to other files.
     SinkTap tap;
+    form->PlayMode = 44;
     control->setFileName(dir + "/a.wav");
-    ASSERT_TRUE(waitFor([&] { return opened.size() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return !opened.isEmpty(); }));
     control->setFileName("");
+    form->PlayMode = 12;
     tap.attach(*control);
     opened.clear();
     pick(0);
@@ -117,4 +120,39 @@ TEST_F(EndToEnd, CorruptFileInTheMiddleGivesOneErrorAndStops) {
     EXPECT_EQ(opened.size(), 2);
     EXPECT_EQ(opened[1], "c");
     EXPECT_EQ(messages.size(), 1);
+}
+
+TEST_F(EndToEnd, ContinuousPlayGoesOnWithNoRestartAndShowsEachFile) {
+    // Lengths above what playbin reads ahead, so each offer comes in time.
+    ASSERT_FALSE(MakeWav(dir, "a.wav", {1.2}).isEmpty());
+    ASSERT_FALSE(MakeMp3(dir, "b.mp3", {1.2}).isEmpty());
+    ASSERT_FALSE(MakeWav(dir, "c.wav", {1.2}).isEmpty());
+    SaveSetting(kApp, "Session", "Path", dir);
+    SaveSetting(kApp, "Session", "Mode", "0");
+    control = new GstMediaControl(nullptr, silentSinks(true));
+    form = std::make_unique<Form1>(control);
+    form->MsgBox = [this](const QString &text, QMessageBox::Icon, const QString &,
+                          QMessageBox::StandardButtons) {
+        messages << text;
+        return QMessageBox::Ok;
+    };
+    QStringList titles;
+    QObject::connect(control, &MediaControl::OpenComplete, control,
+                     [this] { opened << Form1::Nom(control->FileName()); });
+    QObject::connect(control, &MediaControl::StateChange, control, [&](int, int n) {
+        if (n == 2)
+            titles << form->Label2->text();
+    });
+    form->Form_Load();
+    pick(0);
+    ASSERT_TRUE(waitFor([&] { return opened.size() >= 4; })) << opened.join(",").toStdString();
+    form->FlatBar1_Click(2);
+    EXPECT_EQ(opened.mid(0, 4), QStringList({"a", "b", "c", "a"}));
+    EXPECT_GE(control->handOvers(), 3);
+    ASSERT_GE(titles.size(), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(titles[i].startsWith(QString("Tunabel - %1 0'01").arg(QChar("abc"[i]))))
+            << titles[i].toStdString();
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(form->Label2->text(), "Tunabel - Arrêt");
 }

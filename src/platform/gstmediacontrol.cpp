@@ -57,6 +57,7 @@ GstMediaControl::GstMediaControl(QWidget *parent, GstMediaOptions options)
             emit NextFileWanted();
     });
     m_handOverTimer.setSingleShot(true);
+    m_handOverTimer.setTimerType(Qt::PreciseTimer);
 }
 
 GstMediaControl::~GstMediaControl() {

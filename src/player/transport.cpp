@@ -213,8 +213,11 @@ void Form1::stoppedRule() {
         Label2->setText("Tunabel - Arrêt");
         LastCaption = Label2->text();
         SetTrayTip(LastCaption);
-        break;
+        return;
     }
+    // The file after the one just opened, offered while it only starts to
+    // load: a short file may be read to its end before the next event.
+    OfferNextTrack();
 }
 
 void Form1::randomPick() {
