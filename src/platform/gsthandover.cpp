@@ -132,9 +132,7 @@ void GstMediaControl::onNextStreamQueued(qint64 runningTimeNs, quint64 generatio
         const GstClockTime now = gst_clock_get_time(clock);
         gst_object_unref(clock);
         const GstClockTime base = gst_element_get_base_time(m_playbin);
-        GstClockTime latency = gst_pipeline_get_latency(GST_PIPELINE(m_playbin));
-        if (latency == GST_CLOCK_TIME_NONE)
-            latency = 0;
+        const GstClockTime latency = gstengine::latency(m_playbin);
         if (runningTimeNs >= 0 && now != GST_CLOCK_TIME_NONE && now >= base)
             waitNs = runningTimeNs + qint64(latency) - qint64(now - base);
     }
@@ -229,9 +227,19 @@ void GstMediaControl::finishAdopting() {
 
 void GstMediaControl::nextFileFailed() {
     const bool endReported = m_handOver == HandOver::Heard;
+    {
+        std::lock_guard lock(m_nextMutex);
+        m_refusedPath = m_armedPath;
+    }
     takeDown(true);
     if (endReported)
         return; // the handler's open of that file starts afresh
+    if (m_phase != Phase::Ready) {
+        // Still loading this file: load it again, without the next one.
+        setUri(m_path);
+        startPreroll();
+        return;
+    }
     const double end = m_selectionEnd > 0 ? m_selectionEnd : m_duration;
     m_state = 0;
     m_heldPosition = end;

@@ -142,6 +142,7 @@ void GstMediaControl::setFileName(const QString &path) {
             return;
         // A file still opening counts as loaded: the player asked for it, and
         // a user's Stop must reach the stopped display whatever the phase.
+        letRampBeHeard();
         closeSilently();
         report(0);
         return;
@@ -231,6 +232,7 @@ void GstMediaControl::closeSilently(bool toNull) {
     m_tick.stop();
     m_path.clear();
     m_nextPath.clear();
+    m_refusedPath.clear();
     m_phase = Phase::Closed;
     m_duration = 0;
     m_selectionEnd = 0;
@@ -507,6 +509,21 @@ void GstMediaControl::setVolume(int hundredthsOfDb) {
     m_gain->target.store(float(std::pow(10.0, m_volume / 2000.0)));
 }
 
+// A volume ramp reaches the speaker one output buffer later: a pause or
+// stop right after it waits until the ramp has been heard.
+void GstMediaControl::letRampBeHeard() {
+    using namespace std::chrono;
+    if (m_phase != Phase::Ready || m_state != 2 || !m_playbin ||
+        steady_clock::now() > m_lastVolumeSlot + milliseconds(500))
+        return;
+    // First the last write reaches a buffer, then that buffer the output.
+    const auto deadline = steady_clock::now() + milliseconds(400);
+    while (m_gain->applied.load() != m_gain->target.load() && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(1));
+    const qint64 unheard = gstengine::unheardNs(m_playbin, *m_gain);
+    std::this_thread::sleep_until(std::min(deadline, steady_clock::now() + nanoseconds(unheard)));
+}
+
 void GstMediaControl::Run() {
     if (m_phase == Phase::Closed)
         return;
@@ -525,6 +542,7 @@ void GstMediaControl::Run() {
 void GstMediaControl::Pause() {
     if (m_phase == Phase::Closed || m_state == 1)
         return;
+    letRampBeHeard();
     m_state = 1;
     if (m_phase != Phase::Ready)
         return;
@@ -545,6 +563,7 @@ void GstMediaControl::Stop() {
         report(0);
         return;
     }
+    letRampBeHeard();
     const bool adopting = m_phase == Phase::Adopting;
     restartAtZero();
     // A handed-over file still owes its open complete.

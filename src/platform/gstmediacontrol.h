@@ -40,6 +40,8 @@ struct GainStage {
     std::atomic<float> target{1.0f};
     std::atomic<float> applied{1.0f};
     std::atomic<int> channels{2};
+    // Running time (ns) where the last buffer through the stage ends; -1 unknown.
+    std::atomic<qint64> passedUntil{-1};
 };
 
 namespace gstengine {
@@ -58,6 +60,11 @@ double parsedDuration(const QString &path, int timeoutMs);
 bool outputIsFallback(GstElement *sink);
 // Whether the file is MPEG whose preroll length may be an estimate.
 bool needsParsedDuration(const QString &path);
+// The pipeline's latency from a live query; 0 when unknown.
+quint64 latency(GstElement *pipeline);
+// Nanoseconds between the last sample through the gain stage and the one
+// heard now; 0 when unknown.
+qint64 unheardNs(GstElement *pipeline, const GainStage &gain);
 // Whether the file is a film (MPEG program stream) with pictures.
 bool hasVideo(const QString &path);
 // file:// URI of a carried file name (escaped bytes restored).
@@ -169,6 +176,7 @@ private:
     bool isCurrent(quint64 generation) const { return generation == m_generation.load(); }
     void forwardMessage(GstMessage *msg);
     void setUri(const QString &path);
+    void letRampBeHeard();
 
     // Hand-over (gsthandover.cpp).
     void installHandOver();
@@ -221,6 +229,7 @@ private:
     std::atomic<bool> m_streamStarted{false};
     HandOver m_handOver = HandOver::None;
     QString m_handOverPath;
+    QString m_refusedPath; // a next file that failed: not taken again for this one
     int m_handOvers = 0;
 
     QTimer m_openTimer;

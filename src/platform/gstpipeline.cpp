@@ -57,10 +57,21 @@ void initEngine() {
 
 // Ramps linearly across each buffer from the gain applied last to the
 // current target, so stepped volume writes never click.
+// The segment of the stream through the gain stage (streaming thread only).
+struct GainProbe {
+    GainStage *gain;
+    GstSegment segment;
+};
+
 GstPadProbeReturn gainProbe(GstPad *, GstPadProbeInfo *info, gpointer data) {
-    auto *gain = static_cast<GainStage *>(data);
+    auto *probe = static_cast<GainProbe *>(data);
+    GainStage *gain = probe->gain;
     if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
         GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT)
+            gst_event_copy_segment(event, &probe->segment);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP)
+            gain->passedUntil.store(-1);
         // A new file starts at the current volume rather than ramping from the last one.
         if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START)
             gain->applied.store(gain->target.load());
@@ -73,6 +84,14 @@ GstPadProbeReturn gainProbe(GstPad *, GstPadProbeInfo *info, gpointer data) {
                 gain->channels.store(channels);
         }
         return GST_PAD_PROBE_OK;
+    }
+    GstBuffer *in = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (GST_BUFFER_PTS_IS_VALID(in) && GST_BUFFER_DURATION_IS_VALID(in) &&
+        probe->segment.format == GST_FORMAT_TIME) {
+        const guint64 end = gst_segment_to_running_time(&probe->segment, GST_FORMAT_TIME,
+                                                        GST_BUFFER_PTS(in) + GST_BUFFER_DURATION(in));
+        if (end != GST_CLOCK_TIME_NONE)
+            gain->passedUntil.store(qint64(end));
     }
     const float from = gain->applied.load();
     const float to = gain->target.load();
@@ -180,9 +199,11 @@ GstElement *makeAudioOutput(GstElement *sink, GainStage *gain) {
         return nullptr;
     }
     GstPad *probed = gst_element_get_static_pad(filter, "src");
+    auto *state = new GainProbe{gain, {}};
+    gst_segment_init(&state->segment, GST_FORMAT_UNDEFINED);
     gst_pad_add_probe(probed,
                       GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                      gainProbe, gain, nullptr);
+                      gainProbe, state, [](gpointer p) { delete static_cast<GainProbe *>(p); });
     gst_object_unref(probed);
     GstPad *target = gst_element_get_static_pad(filter, "sink");
     gst_element_add_pad(bin, gst_ghost_pad_new("sink", target));
@@ -206,6 +227,31 @@ bool outputIsFallback(GstElement *sink) {
     g_value_unset(&item);
     gst_iterator_free(it);
     return fallback;
+}
+
+quint64 latency(GstElement *pipeline) {
+    GstQuery *query = gst_query_new_latency();
+    GstClockTime min = 0;
+    gboolean live = FALSE;
+    if (!gst_element_query(pipeline, query))
+        min = 0;
+    else
+        gst_query_parse_latency(query, &live, &min, nullptr);
+    gst_query_unref(query);
+    return min == GST_CLOCK_TIME_NONE ? 0 : min;
+}
+
+qint64 unheardNs(GstElement *pipeline, const GainStage &gain) {
+    const qint64 passed = gain.passedUntil.load();
+    GstClock *clock = passed >= 0 ? gst_element_get_clock(pipeline) : nullptr;
+    if (!clock)
+        return 0;
+    const GstClockTime now = gst_clock_get_time(clock);
+    gst_object_unref(clock);
+    const GstClockTime base = gst_element_get_base_time(pipeline);
+    if (now == GST_CLOCK_TIME_NONE || now < base)
+        return 0;
+    return std::max<qint64>(0, passed + qint64(latency(pipeline)) - qint64(now - base));
 }
 
 bool hasVideo(const QString &path) {
