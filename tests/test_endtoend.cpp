@@ -159,3 +159,71 @@ TEST_F(EndToEnd, ContinuousPlayGoesOnWithNoRestartAndShowsEachFile) {
     EXPECT_TRUE(messages.isEmpty());
     EXPECT_EQ(form->Label2->text(), "Tunabel - Arrêt");
 }
+
+TEST_F(EndToEnd, HostileFilesEachGiveOneMessageAndTheGoodOnesAfterThemPlay) {
+    QStringList bad = MakeHostileCorpus(dir);
+    ASSERT_GE(bad.size(), 30);
+    // Good files among them, by name: first, middle and last in the folder.
+    const QStringList good = {MakeWav(dir, "a-bon.wav", {0.3}), MakeMp3(dir, "m-bon.mp3", {0.3}),
+                              MakeAu(dir, "z-bon.au", {0.3})};
+    for (const QString &g : good)
+        ASSERT_FALSE(g.isEmpty());
+    load("0");
+    const QStringList files = form->File1->ListCount() > 0 ? [&] {
+        QStringList l;
+        for (int i = 0; i < form->File1->ListCount(); ++i)
+            l << form->File1->List(i);
+        return l;
+    }()
+                                                           : QStringList();
+    ASSERT_EQ(files.size(), bad.size() + good.size());
+
+    // Each file's outcome, in order: played (its name) or refused ("!" and its name).
+    QStringList outcomes;
+    QObject::connect(control, &MediaControl::OpenComplete, control,
+                     [&] { outcomes << QFileInfo(control->FileName()).fileName(); });
+    form->MsgBox = [&](const QString &text, QMessageBox::Icon, const QString &,
+                       QMessageBox::StandardButtons) {
+        messages << text;
+        const int open = int(text.indexOf("« ")), close = int(text.indexOf(" »"));
+        outcomes << "!" + text.mid(open + 2, close - open - 2);
+        return QMessageBox::Ok;
+    };
+    const auto reached = [&](const QString &name) {
+        return outcomes.contains(name) || outcomes.contains("!" + name);
+    };
+    pick(0);
+    while (!reached(files.last())) {
+        const qsizetype before = outcomes.size();
+        // An error stops continuous play: the user picks the next file.
+        ASSERT_TRUE(waitFor([&] {
+            return reached(files.last()) || (outcomes.size() > before && outcomes.last().startsWith("!") &&
+                                             control->FileName().isEmpty());
+        })) << outcomes.join(" ").toStdString();
+        if (reached(files.last()))
+            break;
+        const int failed = int(files.indexOf(outcomes.last().mid(1)));
+        ASSERT_GE(failed, 0) << outcomes.last().toStdString();
+        pick(failed + 1);
+    }
+    form->FlatBar1_Click(2);
+    // Every file in the folder's order, each with at most one message (a
+    // file may open, then fail while it decodes).
+    QStringList names;
+    for (const QString &o : outcomes) {
+        const QString name = o.startsWith("!") ? o.mid(1) : o;
+        if (names.isEmpty() || names.last() != name)
+            names << name;
+    }
+    names = names.mid(0, names.indexOf(files.last()) + 1);
+    EXPECT_EQ(names, files) << outcomes.join(" ").toStdString();
+    for (const QString &f : files)
+        EXPECT_LE(outcomes.count("!" + f), 1) << f.toStdString();
+    for (const QString &g : good)
+        EXPECT_TRUE(outcomes.contains(QFileInfo(g).fileName())) << g.toStdString();
+    // Nothing empty, noisy or textual passes for sound.
+    for (const QString &o : outcomes)
+        EXPECT_FALSE(o.startsWith("vide") || o.startsWith("bruit") || o.startsWith("texte"))
+            << o.toStdString();
+    EXPECT_TRUE(form->isWindowEnabled());
+}

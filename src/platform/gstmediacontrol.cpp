@@ -51,6 +51,7 @@ GstMediaControl::GstMediaControl(QWidget *parent, GstMediaOptions options)
     connect(&m_openTimer, &QTimer::timeout, this, &GstMediaControl::onOpenTimeout);
     m_tick.setInterval(250);
     connect(&m_tick, &QTimer::timeout, this, [this] {
+        watchStall();
         emit Timer();
         // The player's modes can change while a file plays: ask again.
         if (m_state == 2 && m_phase == Phase::Ready)
@@ -507,6 +508,23 @@ void GstMediaControl::setVolume(int hundredthsOfDb) {
     m_lastVolumeSlot = slot;
     m_volume = std::clamp(hundredthsOfDb, -10000, 0);
     m_gain->target.store(float(std::pow(10.0, m_volume / 2000.0)));
+}
+
+// Some demuxers never end a cut-off file: running with a position that no
+// longer moves for two seconds counts as its end.
+void GstMediaControl::watchStall() {
+    if (m_phase != Phase::Ready || m_state != 2 || GST_STATE(m_playbin) != GST_STATE_PLAYING) {
+        m_stalledTicks = 0;
+        return;
+    }
+    const double position = queryPosition();
+    m_stalledTicks = std::abs(position - m_lastTickPosition) < 0.0005 ? m_stalledTicks + 1 : 0;
+    m_lastTickPosition = position;
+    if (m_stalledTicks >= 8) {
+        m_stalledTicks = 0;
+        m_playsDone = std::max(m_playsDone, m_playCount);
+        handleEnd(false);
+    }
 }
 
 // A volume ramp reaches the speaker one output buffer later: a pause or

@@ -177,6 +177,7 @@ private:
     void forwardMessage(GstMessage *msg);
     void setUri(const QString &path);
     void letRampBeHeard();
+    void watchStall();
 
     // Hand-over (gsthandover.cpp).
     void installHandOver();
@@ -231,6 +232,9 @@ private:
     QString m_handOverPath;
     QString m_refusedPath; // a next file that failed: not taken again for this one
     int m_handOvers = 0;
+
+    int m_stalledTicks = 0;
+    double m_lastTickPosition = -1;
 
     QTimer m_openTimer;
     QTimer m_tick;
