@@ -16,10 +16,12 @@ namespace {
 
 // A file the hand-over may take: a regular, readable sound file that its
 // decoder may be given.
-// MIDI is left out both ways: its parser mishandles the queries made
-// across a switch, and films need their video branch set up by an open.
+// Only the plain sound formats switch: the MIDI parser mishandles queries
+// made across a switch, films need their video branch set up by an open,
+// and the AIFF demuxers can wedge a switch on a damaged file.
 bool switchable(const QString &path) {
-    return !path.isEmpty() && !gstengine::hasVideo(path) && QFileInfo(path).suffix().toLower() != "mid";
+    static const QStringList kinds = {"wav", "au", "snd", "mp3", "mp2", "mpa", "mpga"};
+    return !path.isEmpty() && kinds.contains(QFileInfo(path).suffix().toLower());
 }
 
 bool canTake(const QString &path) {
