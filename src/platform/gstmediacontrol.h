@@ -42,6 +42,8 @@ struct GainStage {
     std::atomic<int> channels{2};
     // Running time (ns) where the last buffer through the stage ends; -1 unknown.
     std::atomic<qint64> passedUntil{-1};
+    // Running time (ns) where the last change of gain was complete.
+    std::atomic<qint64> rampDoneAt{-1};
 };
 
 namespace gstengine {
@@ -62,8 +64,8 @@ bool outputIsFallback(GstElement *sink);
 bool needsParsedDuration(const QString &path);
 // The pipeline's latency from a live query; 0 when unknown.
 quint64 latency(GstElement *pipeline);
-// Nanoseconds between the last sample through the gain stage and the one
-// heard now; 0 when unknown.
+// Nanoseconds until the end of the last gain change is heard; 0 when
+// unknown or already heard.
 qint64 unheardNs(GstElement *pipeline, const GainStage &gain);
 // Whether the file is a film (MPEG program stream) with pictures.
 bool hasVideo(const QString &path);

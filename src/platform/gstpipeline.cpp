@@ -86,15 +86,18 @@ GstPadProbeReturn gainProbe(GstPad *, GstPadProbeInfo *info, gpointer data) {
         return GST_PAD_PROBE_OK;
     }
     GstBuffer *in = GST_PAD_PROBE_INFO_BUFFER(info);
+    const float from = gain->applied.load();
+    const float to = gain->target.load();
     if (GST_BUFFER_PTS_IS_VALID(in) && GST_BUFFER_DURATION_IS_VALID(in) &&
         probe->segment.format == GST_FORMAT_TIME) {
         const guint64 end = gst_segment_to_running_time(&probe->segment, GST_FORMAT_TIME,
                                                         GST_BUFFER_PTS(in) + GST_BUFFER_DURATION(in));
-        if (end != GST_CLOCK_TIME_NONE)
+        if (end != GST_CLOCK_TIME_NONE) {
             gain->passedUntil.store(qint64(end));
+            if (from != to)
+                gain->rampDoneAt.store(qint64(end));
+        }
     }
-    const float from = gain->applied.load();
-    const float to = gain->target.load();
     if (from == 1.0f && to == 1.0f)
         return GST_PAD_PROBE_OK;
     GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
@@ -242,7 +245,7 @@ quint64 latency(GstElement *pipeline) {
 }
 
 qint64 unheardNs(GstElement *pipeline, const GainStage &gain) {
-    const qint64 passed = gain.passedUntil.load();
+    const qint64 passed = gain.rampDoneAt.load();
     GstClock *clock = passed >= 0 ? gst_element_get_clock(pipeline) : nullptr;
     if (!clock)
         return 0;
