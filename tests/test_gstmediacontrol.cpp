@@ -1,4 +1,5 @@
 // The GStreamer media control against real files and a silent sink.
+#include "platform/filename.h"
 #include "platform/gstmediacontrol.h"
 #include "support/mediafiles.h"
 #include "support/sinktap.h"
@@ -446,6 +447,29 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
     r.c.Stop();
     EXPECT_EQ(r.states, (States{{0, 0}}));
     ASSERT_TRUE(waitFor([&] { return r.opens > opens; }));
+}
+
+TEST_F(GstMediaControlTest, NamesThatAreNotUtf8OpenPlayAndAreNamedReadably) {
+    // "été.au" and "café.mp3" written in Latin-1: bytes, not UTF-8.
+    const QByteArray dir = QFile::encodeName(s_dir->path());
+    const QByteArray wav = dir + "/\xe9t\xe9.au", text = dir + "/caf\xe9.mp3";
+    ASSERT_EQ(::rename(QFile::encodeName(file("au")).constData(), wav.constData()), 0);
+    ASSERT_EQ(::link(QFile::encodeName(file("text")).constData(), text.constData()), 0);
+    const QString carried = DecodeFileName(wav);
+    ASSERT_TRUE(HasEscapedBytes(carried));
+    Rig r;
+    ASSERT_TRUE(r.open(carried)) << (r.errors.empty() ? "" : r.errors[0].second.toStdString());
+    EXPECT_NEAR(r.c.Duration(), 1.0, 0.05);
+    ASSERT_TRUE(r.play());
+    EXPECT_NEAR(r.tap.seconds.load(), 1.0, 0.1);
+    EXPECT_EQ(r.c.FileName(), carried);
+    // A bad file under such a name is named as the user reads it.
+    r.c.setFileName(DecodeFileName(text));
+    ASSERT_TRUE(waitFor([&] { return !r.errors.empty(); }));
+    EXPECT_TRUE(r.errors[0].second.contains("« café.mp3 »")) << r.errors[0].second.toStdString();
+    // Qt's own removal of the folder cannot name these.
+    EXPECT_EQ(::rename(wav.constData(), QFile::encodeName(file("au")).constData()), 0);
+    EXPECT_EQ(::unlink(text.constData()), 0);
 }
 
 } // namespace
