@@ -192,18 +192,21 @@ TEST_F(EndToEnd, HostileFilesEachGiveOneMessageAndTheGoodOnesAfterThemPlay) {
     const auto reached = [&](const QString &name) {
         return outcomes.contains(name) || outcomes.contains("!" + name);
     };
+    // Counted before each pick: its outcome can arrive inside the pick.
+    qsizetype before = outcomes.size();
     pick(0);
     while (!reached(files.last())) {
-        const qsizetype before = outcomes.size();
         // An error stops continuous play: the user picks the next file.
         ASSERT_TRUE(waitFor([&] {
             return reached(files.last()) || (outcomes.size() > before && outcomes.last().startsWith("!") &&
                                              control->FileName().isEmpty());
-        })) << outcomes.join(" ").toStdString();
+        })) << outcomes.join(" ").toStdString()
+            << " now: " << control->FileName().toStdString() << " state " << control->CurrentState();
         if (reached(files.last()))
             break;
         const int failed = int(files.indexOf(outcomes.last().mid(1)));
         ASSERT_GE(failed, 0) << outcomes.last().toStdString();
+        before = outcomes.size();
         pick(failed + 1);
     }
     form->FlatBar1_Click(2);
