@@ -28,14 +28,16 @@ protected:
         SaveSetting(kApp, "Session", "Path", dir);
         SaveSetting(kApp, "Session", "Mode", mode);
         control = new GstMediaControl(nullptr, silentSinks());
+        // Connected before the window's handlers, so it runs first: the
+        // handler's pending events can play a short file through.
+        QObject::connect(control, &MediaControl::OpenComplete, control,
+                         [this] { opened << Form1::Nom(control->FileName()); });
         form = std::make_unique<Form1>(control);
         form->MsgBox = [this](const QString &text, QMessageBox::Icon, const QString &,
                               QMessageBox::StandardButtons) {
             messages << text;
             return QMessageBox::Ok;
         };
-        QObject::connect(control, &MediaControl::OpenComplete, control,
-                         [this] { opened << Form1::Nom(control->FileName()); });
         form->Form_Load();
         return form.get();
     }
@@ -79,10 +81,13 @@ TEST_F(EndToEnd, IntroductionsStopEachFileAtTheSetLength) {
     SaveSetting(kApp, "Intro", "Durée", "0.5");
     load("12");
     // The pipeline exists from the first open: attach before any audio flows.
+    // The stopping mode keeps that open from moving on to other files.
     SinkTap tap;
+    form->PlayMode = 44;
     control->setFileName(dir + "/a.wav");
-    ASSERT_TRUE(waitFor([&] { return opened.size() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return !opened.isEmpty(); }));
     control->setFileName("");
+    form->PlayMode = 12;
     tap.attach(*control);
     opened.clear();
     pick(0);
@@ -106,7 +111,8 @@ TEST_F(EndToEnd, CorruptFileInTheMiddleGivesOneErrorAndStops) {
     QTest::qWait(500);
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("b.mp3")) << messages[0].toStdString();
-    EXPECT_EQ(opened, QStringList({"a"}));
+    EXPECT_EQ(opened, QStringList({"a"}))
+        << opened.join(",").toStdString() << messages.join(",").toStdString();
     EXPECT_TRUE(form->isWindowEnabled());
     EXPECT_TRUE(control->FileName().isEmpty());
     // The player is usable again: a pick of the next file plays it.
@@ -117,4 +123,115 @@ TEST_F(EndToEnd, CorruptFileInTheMiddleGivesOneErrorAndStops) {
     EXPECT_EQ(opened.size(), 2);
     EXPECT_EQ(opened[1], "c");
     EXPECT_EQ(messages.size(), 1);
+}
+
+TEST_F(EndToEnd, ContinuousPlayGoesOnWithNoRestartAndShowsEachFile) {
+    // Lengths above what playbin reads ahead, so each offer comes in time.
+    ASSERT_FALSE(MakeWav(dir, "a.wav", {1.2}).isEmpty());
+    ASSERT_FALSE(MakeMp3(dir, "b.mp3", {1.2}).isEmpty());
+    ASSERT_FALSE(MakeWav(dir, "c.wav", {1.2}).isEmpty());
+    SaveSetting(kApp, "Session", "Path", dir);
+    SaveSetting(kApp, "Session", "Mode", "0");
+    control = new GstMediaControl(nullptr, silentSinks(true));
+    QObject::connect(control, &MediaControl::OpenComplete, control,
+                     [this] { opened << Form1::Nom(control->FileName()); });
+    form = std::make_unique<Form1>(control);
+    form->MsgBox = [this](const QString &text, QMessageBox::Icon, const QString &,
+                          QMessageBox::StandardButtons) {
+        messages << text;
+        return QMessageBox::Ok;
+    };
+    QStringList titles;
+    QObject::connect(control, &MediaControl::StateChange, control, [&](int, int n) {
+        if (n == 2)
+            titles << form->Label2->text();
+    });
+    form->Form_Load();
+    pick(0);
+    ASSERT_TRUE(waitFor([&] { return opened.size() >= 4; })) << opened.join(",").toStdString();
+    form->FlatBar1_Click(2);
+    EXPECT_EQ(opened.mid(0, 4), QStringList({"a", "b", "c", "a"}));
+    EXPECT_GE(control->handOvers(), 3);
+    ASSERT_GE(titles.size(), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(titles[i].startsWith(QString("Tunabel - %1 0'01").arg(QChar("abc"[i]))))
+            << titles[i].toStdString();
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(form->Label2->text(), "Tunabel - Arrêt");
+}
+
+TEST_F(EndToEnd, HostileFilesEachGiveOneMessageAndTheGoodOnesAfterThemPlay) {
+    QStringList bad = MakeHostileCorpus(dir);
+    ASSERT_GE(bad.size(), 30);
+    // Good files among them, by name: first, middle and last in the folder.
+    const QStringList good = {MakeWav(dir, "a-bon.wav", {0.3}), MakeMp3(dir, "m-bon.mp3", {0.3}),
+                              MakeAu(dir, "z-bon.au", {0.3})};
+    for (const QString &g : good)
+        ASSERT_FALSE(g.isEmpty());
+    load("0");
+    const QStringList files = form->File1->ListCount() > 0 ? [&] {
+        QStringList l;
+        for (int i = 0; i < form->File1->ListCount(); ++i)
+            l << form->File1->List(i);
+        return l;
+    }()
+                                                           : QStringList();
+    ASSERT_EQ(files.size(), bad.size() + good.size());
+
+    // Each file's outcome, in order: played (its name) or refused ("!" and its name).
+    QStringList outcomes;
+    // Runs after the window's handler, whose pending events may already have
+    // closed the file: that open is then seen by its error alone.
+    QObject::connect(control, &MediaControl::OpenComplete, control, [&] {
+        if (!control->FileName().isEmpty())
+            outcomes << QFileInfo(control->FileName()).fileName();
+    });
+    form->MsgBox = [&](const QString &text, QMessageBox::Icon, const QString &,
+                       QMessageBox::StandardButtons) {
+        messages << text;
+        const int open = int(text.indexOf("« ")), close = int(text.indexOf(" »"));
+        outcomes << "!" + text.mid(open + 2, close - open - 2);
+        return QMessageBox::Ok;
+    };
+    const auto reached = [&](const QString &name) {
+        return outcomes.contains(name) || outcomes.contains("!" + name);
+    };
+    // An error stops continuous play: the user picks the file after it. The
+    // error acted on last is remembered, as outcomes can arrive inside a pick.
+    QString handled;
+    pick(0);
+    while (!reached(files.last())) {
+        ASSERT_TRUE(waitFor([&] {
+            return reached(files.last()) || (!outcomes.isEmpty() && outcomes.last().startsWith("!") &&
+                                             outcomes.last() != handled && control->FileName().isEmpty());
+        })) << outcomes.join(" ").toStdString();
+        if (reached(files.last()))
+            break;
+        handled = outcomes.last();
+        const int failed = int(files.indexOf(handled.mid(1)));
+        ASSERT_GE(failed, 0) << handled.toStdString();
+        pick(failed + 1);
+    }
+    form->FlatBar1_Click(2);
+    // Every file in the folder's order, each with at most one message (a
+    // file may open, then fail while it decodes).
+    QStringList names;
+    for (const QString &o : outcomes) {
+        const QString name = o.startsWith("!") ? o.mid(1) : o;
+        if (names.isEmpty() || names.last() != name)
+            names << name;
+    }
+    names = names.mid(0, names.indexOf(files.last()) + 1);
+    EXPECT_EQ(names, files) << outcomes.join(" ").toStdString();
+    for (const QString &f : files)
+        EXPECT_LE(outcomes.count("!" + f), 1) << f.toStdString();
+    for (const QString &g : good)
+        EXPECT_TRUE(outcomes.contains(QFileInfo(g).fileName())) << g.toStdString();
+    // Nothing empty, noisy or textual passes for sound.
+    for (const QString &f : files) {
+        if (f.startsWith("vide") || f.startsWith("bruit") || f.startsWith("texte")) {
+            EXPECT_EQ(outcomes.count("!" + f), 1) << f.toStdString();
+        }
+    }
+    EXPECT_TRUE(form->isWindowEnabled());
 }

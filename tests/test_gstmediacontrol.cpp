@@ -1,4 +1,5 @@
 // The GStreamer media control against real files and a silent sink.
+#include "platform/filename.h"
 #include "platform/gstmediacontrol.h"
 #include "support/mediafiles.h"
 #include "support/sinktap.h"
@@ -40,9 +41,11 @@ struct Rig {
                              errors.emplace_back(code, d);
                          });
     }
-    bool open(const QString &path) {
+    // `next` is offered right after the open starts, as the player does.
+    bool open(const QString &path, const QString &next = {}) {
         const int before = opens;
         c.setFileName(path);
+        c.setNextFileName(next);
         const bool ok = waitFor([&] { return opens > before || !errors.empty(); }) && errors.empty();
         if (ok && opens == 1)
             tap.attach(c);
@@ -346,6 +349,127 @@ TEST_F(GstMediaControlTest, FailingOutputsAndSilentEnginesBecomeErrors) {
         gst_plugin_feature_set_rank(feature, rank);
         gst_object_unref(feature);
     }
+}
+
+// Plays like the player: Run at each open complete; at each stop, opens the
+// next of the files the test chose for the stopped rule and offers the one
+// after it.
+struct Sequencer {
+    Rig &r;
+    QStringList picks;
+    QStringList log;
+    explicit Sequencer(Rig &rig) : r(rig) {
+        QObject::connect(&r.c, &MediaControl::OpenComplete, [this] {
+            log << "complete " + QFileInfo(r.c.FileName()).fileName();
+            r.c.Run();
+        });
+        r.onState = [this](int n) {
+            log << QString("state %1").arg(n);
+            if (n == 0 && !picks.isEmpty()) {
+                r.c.setFileName(picks.takeFirst());
+                r.c.setNextFileName(picks.value(0));
+            }
+        };
+    }
+};
+
+TEST_F(GstMediaControlTest, TheOfferedNextFileFollowsWithNoRestartAndEveryNotification) {
+    using namespace testmedia;
+    const QString d = s_dir->path();
+    // The middle file is longer than what playbin reads ahead, so the offer
+    // of the third comes in time.
+    const QString a = MakeWav(d, "suite1.wav", {0.6}), b = MakeWav(d, "suite2.wav", {2.0});
+    const QString m = MakeMp3(d, "suite3.mp3", {0.8});
+    Rig r(silentSinks(true));
+    ASSERT_TRUE(r.open(a, b));
+    Sequencer seq(r);
+    seq.picks = {b, m};
+    r.c.Run();
+    ASSERT_TRUE(waitFor([&] { return r.c.FileName() == m && r.stopped(); }, 10000))
+        << seq.log.join(",").toStdString();
+    EXPECT_EQ(seq.log, QStringList({"state 2", "state 0", "complete suite2.wav", "state 2", "state 0",
+                                    "complete suite3.mp3", "state 2", "state 0"}));
+    EXPECT_EQ(r.c.handOvers(), 2);
+    EXPECT_NEAR(r.c.Duration(), 0.8, 0.05);
+    EXPECT_NEAR(r.tap.seconds.load(), 0.6 + 2.0 + 0.8, 0.12);
+    EXPECT_TRUE(r.errors.empty());
+    // The adopted file replays from its start when run again.
+    ASSERT_TRUE(r.play());
+    EXPECT_NEAR(r.tap.seconds.load(), 3.4 + 0.8, 0.16);
+}
+
+TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
+    using namespace testmedia;
+    const QString d = s_dir->path();
+    const QString a = MakeWav(d, "offre1.wav", {0.5}), b = MakeWav(d, "offre2.wav", {0.5});
+    const QString c = MakeWav(d, "offre3.wav", {0.5});
+    Rig r(silentSinks(true));
+    ASSERT_TRUE(r.open(a, b));
+    Sequencer seq(r);
+
+    // The rule opens another file than the one offered: that one plays, from its start.
+    seq.picks = {c};
+    r.c.Run();
+    ASSERT_TRUE(waitFor([&] { return r.c.FileName() == c && r.stopped() && r.opens == 2; }));
+    EXPECT_EQ(r.c.handOvers(), 0);
+    EXPECT_NEAR(r.tap.seconds.load(), 1.0, 0.06);
+
+    // The rule opens nothing: the file stays loaded, stopped at its start;
+    // of the offered file at most its first buffer got out.
+    ASSERT_TRUE(r.open(c, a));
+    ASSERT_TRUE(r.play());
+    QTest::qWait(200);
+    EXPECT_EQ(r.c.FileName(), c);
+    EXPECT_EQ(r.c.CurrentState(), 0);
+    EXPECT_NEAR(r.tap.seconds.load(), 1.5, 0.1);
+    const double before = r.tap.seconds.load();
+    ASSERT_TRUE(r.play());
+    EXPECT_NEAR(r.tap.seconds.load() - before, 0.5, 0.05);
+
+    // A damaged next file: this one ends, the rule's open of it gives one
+    // error naming it, and the control plays again afterwards.
+    ASSERT_TRUE(r.open(a, file("text")));
+    seq.picks = {file("text")};
+    r.c.Run();
+    ASSERT_TRUE(waitFor([&] { return !r.errors.empty(); }));
+    QTest::qWait(200);
+    ASSERT_EQ(r.errors.size(), 1u);
+    EXPECT_TRUE(r.errors[0].second.contains("faux.mp3")) << r.errors[0].second.toStdString();
+    r.errors.clear();
+    ASSERT_TRUE(r.open(a));
+    ASSERT_TRUE(r.play());
+
+    // Stop while a file still opens: the stop is reported inside the call,
+    // and the open still completes.
+    const int opens = r.opens;
+    r.states.clear();
+    r.c.setFileName(b);
+    r.c.Stop();
+    EXPECT_EQ(r.states, (States{{0, 0}}));
+    ASSERT_TRUE(waitFor([&] { return r.opens > opens; }));
+}
+
+TEST_F(GstMediaControlTest, NamesThatAreNotUtf8OpenPlayAndAreNamedReadably) {
+    // "été.au" and "café.mp3" written in Latin-1: bytes, not UTF-8.
+    const QByteArray dir = QFile::encodeName(s_dir->path());
+    const QByteArray wav = dir + "/\xe9t\xe9.au", text = dir + "/caf\xe9.mp3";
+    ASSERT_EQ(::rename(QFile::encodeName(file("au")).constData(), wav.constData()), 0);
+    ASSERT_EQ(::link(QFile::encodeName(file("text")).constData(), text.constData()), 0);
+    const QString carried = DecodeFileName(wav);
+    ASSERT_TRUE(HasEscapedBytes(carried));
+    Rig r;
+    ASSERT_TRUE(r.open(carried)) << (r.errors.empty() ? "" : r.errors[0].second.toStdString());
+    EXPECT_NEAR(r.c.Duration(), 1.0, 0.05);
+    ASSERT_TRUE(r.play());
+    EXPECT_NEAR(r.tap.seconds.load(), 1.0, 0.1);
+    EXPECT_EQ(r.c.FileName(), carried);
+    // A bad file under such a name is named as the user reads it.
+    r.c.setFileName(DecodeFileName(text));
+    ASSERT_TRUE(waitFor([&] { return !r.errors.empty(); }));
+    EXPECT_TRUE(r.errors[0].second.contains("« café.mp3 »")) << r.errors[0].second.toStdString();
+    // Qt's own removal of the folder cannot name these.
+    EXPECT_EQ(::rename(wav.constData(), QFile::encodeName(file("au")).constData()), 0);
+    EXPECT_EQ(::unlink(text.constData()), 0);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "platform/gstmediacontrol.h"
 
+#include "platform/filename.h"
+#include "platform/gstreasons.h"
 #include "platform/listcontrols.h"
 
 #include <QFileInfo>
@@ -21,16 +23,6 @@ constexpr guint kPlayFlagVideo = 1u << 0;
 constexpr guint kPlayFlagText = 1u << 2;
 constexpr guint kPlayFlagVis = 1u << 3;
 
-const char *const kReasonNotFound = "le fichier est introuvable.";
-const char *const kReasonNotRegular = "ce n'est pas un fichier ordinaire.";
-const char *const kReasonDenied = "accès refusé.";
-const char *const kReasonNotRecognised = "ce n'est pas un fichier son reconnu ou il est endommagé.";
-const char *const kReasonNoDecoder = "aucun décodeur n'est installé pour ce format.";
-const char *const kReasonTimedOut = "le lecteur n'a pas répondu à temps.";
-const char *const kReasonNoOutput = "aucune sortie son n'est disponible sur cet ordinateur.";
-const char *const kReasonVideo = "la vidéo ne peut pas être affichée.";
-const char *const kReasonOther = "une erreur de lecture s'est produite.";
-
 // The video sink for the desktop the program runs on, "" for none. Chosen
 // by name: autovideosink probes every sink it knows on each open (DRM,
 // Wayland, GTK...), which costs a second or more on some desktops.
@@ -43,18 +35,12 @@ QString desktopVideoSink() {
     return {};
 }
 
-bool hasVideo(const QString &path) {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return suffix == "mpg" || suffix == "mpeg" || suffix == "mpe";
-}
-
-bool isPartOf(GstObject *object, GstElement *ancestor) {
-    return ancestor && object &&
-           (object == GST_OBJECT(ancestor) || gst_object_has_as_ancestor(object, GST_OBJECT(ancestor)));
-}
-
 gint64 toNs(double seconds) {
     return gint64(std::llround(seconds * double(GST_SECOND)));
+}
+
+QString shownName(const QString &path) {
+    return DisplayFileName(QFileInfo(path).fileName());
 }
 
 } // namespace
@@ -64,17 +50,27 @@ GstMediaControl::GstMediaControl(QWidget *parent, GstMediaOptions options)
     m_openTimer.setSingleShot(true);
     connect(&m_openTimer, &QTimer::timeout, this, &GstMediaControl::onOpenTimeout);
     m_tick.setInterval(250);
-    connect(&m_tick, &QTimer::timeout, this, &GstMediaControl::Timer);
+    connect(&m_tick, &QTimer::timeout, this, [this] {
+        watchStall();
+        emit Timer();
+        // The player's modes can change while a file plays: ask again.
+        if (m_state == 2 && m_phase == Phase::Ready)
+            emit NextFileWanted();
+    });
+    m_handOverTimer.setSingleShot(true);
+    m_handOverTimer.setTimerType(Qt::PreciseTimer);
 }
 
 GstMediaControl::~GstMediaControl() {
     m_openTimer.stop();
     m_tick.stop();
+    m_handOverTimer.stop();
     if (m_playbin) {
         gst_element_set_state(m_playbin, GST_STATE_NULL);
         GstBus *bus = gst_element_get_bus(m_playbin);
         gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
         gst_object_unref(bus);
+        g_signal_handlers_disconnect_by_data(m_playbin, this);
         gst_object_unref(m_playbin);
     }
 }
@@ -132,29 +128,13 @@ bool GstMediaControl::ensurePipeline() {
         },
         this, nullptr);
     gst_object_unref(bus);
+    installHandOver();
     return true;
 }
 
-// Runs on whichever thread posted the message.
-void GstMediaControl::forwardMessage(GstMessage *msg) {
-    switch (GST_MESSAGE_TYPE(msg)) {
-    case GST_MESSAGE_ERROR:
-    case GST_MESSAGE_EOS:
-    case GST_MESSAGE_SEGMENT_DONE:
-        break;
-    case GST_MESSAGE_ASYNC_DONE:
-    case GST_MESSAGE_STATE_CHANGED:
-        if (GST_MESSAGE_SRC(msg) != GST_OBJECT(m_playbin))
-            return;
-        break;
-    default:
-        return;
-    }
-    const quint64 generation = m_generation.load();
-    // The shared pointer unrefs the message even when the queued call is dropped.
-    std::shared_ptr<GstMessage> held(gst_message_ref(msg), gst_message_unref);
-    QMetaObject::invokeMethod(
-        this, [this, held, generation] { handleMessage(held.get(), generation); }, Qt::QueuedConnection);
+void GstMediaControl::setUri(const QString &path) {
+    const QByteArray uri = gstengine::fileUri(path);
+    g_object_set(m_playbin, "uri", uri.constData(), nullptr);
 }
 
 void GstMediaControl::setFileName(const QString &path) {
@@ -163,47 +143,63 @@ void GstMediaControl::setFileName(const QString &path) {
             return;
         // A file still opening counts as loaded: the player asked for it, and
         // a user's Stop must reach the stopped display whatever the phase.
+        letRampBeHeard();
         closeSilently();
         report(0);
         return;
     }
+    if (adopt(path))
+        return;
     if (m_phase != Phase::Closed)
         closeSilently();
     m_reported = 0;
 
-    const QFileInfo info(path);
+    const QString name = shownName(path);
+    const QByteArray local = gstengine::localName(path);
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
-        failLater(NotFound, info.fileName(), kReasonNotFound);
+    if (::stat(local.constData(), &st) != 0) {
+        failLater(NotFound, name, gstreason::NotFound);
         return;
     }
     if (!S_ISREG(st.st_mode)) {
-        failLater(NotRegularFile, info.fileName(), kReasonNotRegular);
+        failLater(NotRegularFile, name, gstreason::NotRegular);
         return;
     }
-    if (::access(QFile::encodeName(path).constData(), R_OK) != 0) {
-        failLater(AccessDenied, info.fileName(), kReasonDenied);
+    if (::access(local.constData(), R_OK) != 0) {
+        failLater(AccessDenied, name, gstreason::Denied);
+        return;
+    }
+    if (const char *problem = gstengine::structureProblem(path)) {
+        failLater(NotRecognised, name, problem);
         return;
     }
     if (!ensurePipeline()) {
-        failLater(NoAudioOutput, info.fileName(), kReasonNoOutput);
+        failLater(NoAudioOutput, name, gstreason::NoOutput);
         return;
     }
     m_path = path;
     m_duration = 0;
     m_selectionEnd = 0;
     m_retried = false;
-    gchar *uri = gst_filename_to_uri(QFile::encodeName(path).constData(), nullptr);
-    g_object_set(m_playbin, "uri", uri, nullptr);
+    setUri(path);
     // Only the MPEG films have pictures: sound files never touch the video sink.
     guint flags = 0;
     g_object_get(m_playbin, "flags", &flags, nullptr);
-    const guint wanted = m_videoSink && hasVideo(path) ? flags | kPlayFlagVideo : flags & ~kPlayFlagVideo;
+    const bool film = m_videoSink && gstengine::hasVideo(path);
+    const guint wanted = film ? flags | kPlayFlagVideo : flags & ~kPlayFlagVideo;
     if (wanted != flags)
         g_object_set(m_playbin, "flags", wanted, nullptr);
-    g_free(uri);
     m_phase = Phase::Opening;
     startPreroll();
+    updateHandOver();
+    const quint64 generation = m_generation.load();
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            if (isCurrent(generation) && m_phase != Phase::Closed)
+                emit NextFileWanted();
+        },
+        Qt::QueuedConnection);
 }
 
 void GstMediaControl::startPreroll() {
@@ -216,7 +212,7 @@ void GstMediaControl::startPreroll() {
             this,
             [this, generation] {
                 if (isCurrent(generation) && m_phase != Phase::Closed && m_phase != Phase::Ready)
-                    fail(NotRecognised, kReasonNotRecognised);
+                    fail(NotRecognised, gstreason::NotRecognised);
             },
             Qt::QueuedConnection);
     }
@@ -224,6 +220,7 @@ void GstMediaControl::startPreroll() {
 
 void GstMediaControl::takeDown(bool toNull) {
     m_openTimer.stop();
+    dropHandOver();
     if (m_playbin)
         gst_element_set_state(m_playbin, toNull ? GST_STATE_NULL : GST_STATE_READY);
     // Downward state changes are synchronous: no thread can still post with
@@ -235,6 +232,8 @@ void GstMediaControl::closeSilently(bool toNull) {
     takeDown(toNull);
     m_tick.stop();
     m_path.clear();
+    m_nextPath.clear();
+    m_refusedPath.clear();
     m_phase = Phase::Closed;
     m_duration = 0;
     m_selectionEnd = 0;
@@ -255,8 +254,23 @@ void GstMediaControl::restartAtZero() {
     takeDown(false);
     resetPlayback();
     m_retried = false;
+    // playbin may hold the next file's address since a hand-over was armed.
+    setUri(m_path);
     m_phase = Phase::Prerolling;
     startPreroll();
+    updateHandOver();
+}
+
+void GstMediaControl::readDuration() {
+    gint64 duration = 0;
+    if (gst_element_query_duration(m_playbin, GST_FORMAT_TIME, &duration) && duration > 0)
+        m_duration = double(duration) / GST_SECOND;
+    if (gstengine::needsParsedDuration(m_path)) {
+        const double parsed = gstengine::parsedDuration(m_path, std::max(500, m_options.openTimeoutMs));
+        if (parsed > 0)
+            m_duration = parsed;
+    }
+    m_selectionEnd = m_duration;
 }
 
 void GstMediaControl::finishPreroll() {
@@ -272,20 +286,13 @@ void GstMediaControl::finishPreroll() {
     if (opening && gstengine::outputIsFallback(m_audioSink)) {
         // The automatic output found no sound device and settled for a
         // silent stand-in: say so rather than play to nothing.
-        fail(NoAudioOutput, kReasonNoOutput);
+        fail(NoAudioOutput, gstreason::NoOutput);
         return;
     }
     if (opening) {
-        gint64 duration = 0;
-        if (gst_element_query_duration(m_playbin, GST_FORMAT_TIME, &duration) && duration > 0)
-            m_duration = double(duration) / GST_SECOND;
-        if (gstengine::needsParsedDuration(m_path)) {
-            const double parsed = gstengine::parsedDuration(m_path, std::max(500, m_options.openTimeoutMs));
-            if (parsed > 0)
-                m_duration = parsed;
-        }
-        m_selectionEnd = m_duration;
+        readDuration();
         m_tick.start();
+        updateHandOver();
         const quint64 generation = m_generation.load();
         emit OpenComplete();
         if (!isCurrent(generation) || m_phase != Phase::Ready)
@@ -306,109 +313,7 @@ void GstMediaControl::onOpenTimeout() {
         startPreroll();
         return;
     }
-    fail(TimedOut, kReasonTimedOut);
-}
-
-void GstMediaControl::handleMessage(GstMessage *msg, quint64 generation) {
-    if (!isCurrent(generation) || m_phase == Phase::Closed)
-        return;
-    switch (GST_MESSAGE_TYPE(msg)) {
-    case GST_MESSAGE_ERROR:
-        handleError(msg);
-        break;
-    case GST_MESSAGE_ASYNC_DONE:
-        if (m_phase == Phase::Ready)
-            m_seekTarget.reset();
-        else
-            finishPreroll();
-        break;
-    case GST_MESSAGE_STATE_CHANGED: {
-        if (m_phase != Phase::Ready)
-            break;
-        GstState oldState, newState, pending;
-        gst_message_parse_state_changed(msg, &oldState, &newState, &pending);
-        if (newState == GST_STATE_PLAYING && m_state == 2 && m_reported != 2)
-            report(2);
-        else if (newState == GST_STATE_PAUSED && pending == GST_STATE_VOID_PENDING && m_state == 1 &&
-                 m_reported != 1)
-            report(1);
-        break;
-    }
-    case GST_MESSAGE_SEGMENT_DONE:
-        if (m_phase == Phase::Ready)
-            handleEnd(true);
-        break;
-    case GST_MESSAGE_EOS:
-        if (m_phase == Phase::Ready)
-            handleEnd(false);
-        break;
-    default:
-        break;
-    }
-}
-
-void GstMediaControl::handleError(GstMessage *msg) {
-    GError *err = nullptr;
-    gchar *debug = nullptr;
-    gst_message_parse_error(msg, &err, &debug);
-    GstObject *src = GST_MESSAGE_SRC(msg);
-    int code = OtherError;
-    const char *reason = kReasonOther;
-    if (isPartOf(src, m_audioBin)) {
-        code = NoAudioOutput;
-        reason = kReasonNoOutput;
-    } else if (isPartOf(src, m_videoSink)) {
-        code = VideoFailed;
-        reason = kReasonVideo;
-    } else if (err->domain == GST_RESOURCE_ERROR) {
-        const QByteArray local = QFile::encodeName(m_path);
-        if (err->code == GST_RESOURCE_ERROR_NOT_FOUND || ::access(local.constData(), F_OK) != 0) {
-            code = NotFound;
-            reason = kReasonNotFound;
-        } else if (err->code == GST_RESOURCE_ERROR_NOT_AUTHORIZED || ::access(local.constData(), R_OK) != 0) {
-            code = AccessDenied;
-            reason = kReasonDenied;
-        } else {
-            code = NotRecognised;
-            reason = kReasonNotRecognised;
-        }
-    } else if ((err->domain == GST_CORE_ERROR && err->code == GST_CORE_ERROR_MISSING_PLUGIN) ||
-               (err->domain == GST_STREAM_ERROR && err->code == GST_STREAM_ERROR_CODEC_NOT_FOUND)) {
-        code = NoDecoder;
-        reason = kReasonNoDecoder;
-    } else if (err->domain == GST_STREAM_ERROR) {
-        code = NotRecognised;
-        reason = kReasonNotRecognised;
-    }
-    g_error_free(err);
-    g_free(debug);
-    fail(code, reason);
-}
-
-void GstMediaControl::fail(int code, const char *reason) {
-    const QString name = QFileInfo(m_path).fileName();
-    // READY would leave playbin failing the next open.
-    closeSilently(true);
-    m_reported = 0;
-    emitError(code, name, reason);
-}
-
-void GstMediaControl::failLater(int code, const QString &name, const char *reason) {
-    // Nothing is running, so bumping here only voids earlier queued work.
-    const quint64 generation = ++m_generation;
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation, code, name, reason] {
-            if (isCurrent(generation))
-                emitError(code, name, reason);
-        },
-        Qt::QueuedConnection);
-}
-
-void GstMediaControl::emitError(int code, const QString &name, const char *reason) {
-    bool cancelDisplay = false;
-    emit Error(code, QStringLiteral("Impossible de lire « %1 » : %2").arg(name, QString::fromUtf8(reason)),
-               QStringLiteral("Tunabel"), &cancelDisplay);
+    fail(TimedOut, gstreason::TimedOut);
 }
 
 void GstMediaControl::handleEnd(bool segmentDone) {
@@ -477,11 +382,18 @@ void GstMediaControl::seekTo(double from, bool flush) {
 }
 
 void GstMediaControl::startPlaying() {
-    if (GST_STATE_TARGET(m_playbin) == GST_STATE_PLAYING)
-        return;
     // Freshly prerolled at the start, a plain play of the whole file needs no
     // seek, which also spares demuxers whose seeking is approximate.
     const bool plain = m_atStart && m_rate == 1.0 && m_playCount <= 1 && selectionIsWhole();
+    if (GST_STATE_TARGET(m_playbin) == GST_STATE_PLAYING) {
+        // A handed-over file already plays: only its own end and loops need a seek.
+        if (m_atStart && !plain)
+            seekTo(queryPosition(), true);
+        m_atStart = false;
+        if (m_reported != 2)
+            reportLater(2);
+        return;
+    }
     if (!m_segmentReady && !plain) {
         double from = m_heldPosition ? 0.0 : m_seekTarget.value_or(queryPosition());
         if (m_selectionEnd > 0 && from >= m_selectionEnd - 0.001)
@@ -518,11 +430,13 @@ void GstMediaControl::setCurrentPosition(double seconds) {
     if (m_duration > 0)
         seconds = std::min(seconds, m_duration);
     m_heldPosition.reset();
-    if (m_phase != Phase::Ready) {
+    if (m_phase != Phase::Ready || reloadIfArmed()) {
         m_pendingSeek = seconds;
     } else {
+        dropHandOver();
         seekTo(seconds, true);
         m_seekTarget = seconds;
+        updateHandOver();
     }
     const quint64 generation = m_generation.load();
     QMetaObject::invokeMethod(
@@ -539,6 +453,9 @@ void GstMediaControl::setSelectionEnd(double seconds) {
     if (m_duration > 0)
         seconds = std::min(seconds, m_duration);
     m_selectionEnd = seconds;
+    updateHandOver();
+    if (!selectionIsWhole() && reloadIfArmed())
+        return;
     if (m_phase != Phase::Ready || m_state != 2) {
         m_segmentReady = false;
         return;
@@ -557,19 +474,29 @@ void GstMediaControl::setSelectionEnd(double seconds) {
             Qt::QueuedConnection);
         return;
     }
+    dropHandOver();
     seekTo(position, true);
+    updateHandOver();
 }
 
 void GstMediaControl::setPlayCount(int count) {
     m_playCount = std::max(1, count);
+    updateHandOver();
 }
 
 void GstMediaControl::setRate(double rate) {
     m_rate = std::clamp(rate, 0.1, 2.2);
-    if (m_phase == Phase::Ready && m_state == 2)
+    if (reloadIfArmed()) {
+        updateHandOver();
+        return;
+    }
+    if (m_phase == Phase::Ready && m_state == 2) {
+        dropHandOver();
         seekTo(m_seekTarget.value_or(queryPosition()), true);
-    else
+    } else {
         m_segmentReady = false;
+    }
+    updateHandOver();
 }
 
 void GstMediaControl::setVolume(int hundredthsOfDb) {
@@ -581,6 +508,38 @@ void GstMediaControl::setVolume(int hundredthsOfDb) {
     m_lastVolumeSlot = slot;
     m_volume = std::clamp(hundredthsOfDb, -10000, 0);
     m_gain->target.store(float(std::pow(10.0, m_volume / 2000.0)));
+}
+
+// Some demuxers never end a cut-off file: running with a position that no
+// longer moves for two seconds counts as its end.
+void GstMediaControl::watchStall() {
+    if (m_phase != Phase::Ready || m_state != 2 || GST_STATE(m_playbin) != GST_STATE_PLAYING) {
+        m_stalledTicks = 0;
+        return;
+    }
+    const double position = queryPosition();
+    m_stalledTicks = std::abs(position - m_lastTickPosition) < 0.0005 ? m_stalledTicks + 1 : 0;
+    m_lastTickPosition = position;
+    if (m_stalledTicks >= 8) {
+        m_stalledTicks = 0;
+        m_playsDone = std::max(m_playsDone, m_playCount);
+        handleEnd(false);
+    }
+}
+
+// A volume ramp reaches the speaker one output buffer later: a pause or
+// stop right after it waits until the ramp has been heard.
+void GstMediaControl::letRampBeHeard() {
+    using namespace std::chrono;
+    if (m_phase != Phase::Ready || m_state != 2 || !m_playbin ||
+        steady_clock::now() > m_lastVolumeSlot + milliseconds(500))
+        return;
+    // First the last write reaches a buffer, then that buffer the output.
+    const auto deadline = steady_clock::now() + milliseconds(400);
+    while (m_gain->applied.load() != m_gain->target.load() && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(1));
+    const qint64 unheard = gstengine::unheardNs(m_playbin, *m_gain);
+    std::this_thread::sleep_until(std::min(deadline, steady_clock::now() + nanoseconds(unheard)));
 }
 
 void GstMediaControl::Run() {
@@ -601,6 +560,7 @@ void GstMediaControl::Run() {
 void GstMediaControl::Pause() {
     if (m_phase == Phase::Closed || m_state == 1)
         return;
+    letRampBeHeard();
     m_state = 1;
     if (m_phase != Phase::Ready)
         return;
@@ -616,10 +576,17 @@ void GstMediaControl::Stop() {
     if (m_phase == Phase::Closed)
         return;
     if (m_phase == Phase::Opening) {
+        // The open goes on; the stop is reported now, as for a loaded file.
         m_state = 0;
+        report(0);
         return;
     }
+    letRampBeHeard();
+    const bool adopting = m_phase == Phase::Adopting;
     restartAtZero();
+    // A handed-over file still owes its open complete.
+    if (adopting)
+        m_phase = Phase::Opening;
     report(0);
 }
 

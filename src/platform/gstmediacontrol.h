@@ -5,13 +5,17 @@
 #include <QString>
 #include <QTimer>
 
+#include <QByteArray>
+
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 typedef struct _GstElement GstElement;
 typedef struct _GstMessage GstMessage;
+typedef struct _GstPad GstPad;
 
 // Starts GStreamer's initialisation on a background thread so the windows
 // never wait for a cold plugin registry. Call it early from main; calling it
@@ -36,6 +40,10 @@ struct GainStage {
     std::atomic<float> target{1.0f};
     std::atomic<float> applied{1.0f};
     std::atomic<int> channels{2};
+    // Running time (ns) where the last buffer through the stage ends; -1 unknown.
+    std::atomic<qint64> passedUntil{-1};
+    // Running time (ns) where the last change of gain was complete.
+    std::atomic<qint64> rampDoneAt{-1};
 };
 
 namespace gstengine {
@@ -54,8 +62,45 @@ double parsedDuration(const QString &path, int timeoutMs);
 bool outputIsFallback(GstElement *sink);
 // Whether the file is MPEG whose preroll length may be an estimate.
 bool needsParsedDuration(const QString &path);
+// The pipeline's latency from a live query; 0 when unknown.
+quint64 latency(GstElement *pipeline);
+// Nanoseconds until the end of the last gain change is heard; 0 when
+// unknown or already heard.
+qint64 unheardNs(GstElement *pipeline, const GainStage &gain);
+// Whether the file is a film (MPEG program stream) with pictures.
+bool hasVideo(const QString &path);
+// file:// URI of a carried file name (escaped bytes restored).
+QByteArray fileUri(const QString &path);
+// The file system's bytes of a carried file name.
+QByteArray localName(const QString &path);
+// "" when the file's structure is sound enough for its decoder, else the
+// reason it is refused (checked before the file reaches the decoder).
+const char *structureProblem(const QString &path);
 } // namespace gstengine
 
+// The media control on one reused playbin.
+//
+// State machine (m_phase), driven from the UI thread only:
+//   Closed      no file. setFileName(path) -> Opening.
+//   Opening     the file prerolls for the first time; OpenComplete (or one
+//               Error) follows -> Ready. Run/Pause are remembered.
+//   Prerolling  a loaded file rewinds after Stop or its end -> Ready.
+//   Ready       prerolled; m_state says stopped (0), paused (1) or running
+//               (2). The end of the file reports 0 and the stopped handler
+//               usually opens the next file.
+//   Adopting    the next file already plays (hand-over below); its
+//               OpenComplete is queued -> Ready, running, Run reports 2.
+// Any phase -> Closed on setFileName(""), an error or a new file.
+//
+// Hand-over (gapless), m_handOver, while Ready and running the last play:
+//   None   -> Armed    playbin's about-to-finish (streaming thread) took the
+//                      next file offered by setNextFileName.
+//   Armed  -> Heard    the next file's first sample is due at the output: the
+//                      current file's end is reported (state 0), and if the
+//                      stopped handler asks for that very file it is adopted
+//                      with no restart; otherwise it is dropped and the
+//                      requested file opens as usual.
+// Any close, stop, seek or new file returns to None.
 class GstMediaControl : public MediaControl {
     Q_OBJECT
 public:
@@ -80,11 +125,14 @@ public:
     void Run() override;
     void Pause() override;
     void Stop() override;
+    void setNextFileName(const QString &path) override;
 
     // Linear gain the output stage applied to the last buffer (for tests).
     double currentGain() const { return m_gain->applied.load(); }
     // The configured output element, or null before the first open (for tests).
     GstElement *audioSinkElement() const { return m_audioSink; }
+    // Files taken over with no restart since the control was made.
+    int handOvers() const { return m_handOvers; }
 
     // Error codes carried in Error's SCode.
     enum ErrorCode {
@@ -103,11 +151,13 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
 
 private:
-    enum class Phase { Closed, Opening, Prerolling, Ready };
+    enum class Phase { Closed, Opening, Prerolling, Ready, Adopting };
+    enum class HandOver { None, Armed, Heard };
 
     bool ensurePipeline();
     void startPreroll();
     void finishPreroll();
+    void readDuration();
     void takeDown(bool toNull);
     void resetPlayback();
     void closeSilently(bool toNull = false);
@@ -127,6 +177,21 @@ private:
     double queryPosition() const;
     bool isCurrent(quint64 generation) const { return generation == m_generation.load(); }
     void forwardMessage(GstMessage *msg);
+    void setUri(const QString &path);
+    void letRampBeHeard();
+    void watchStall();
+
+    // Hand-over (gsthandover.cpp).
+    void installHandOver();
+    void updateHandOver();
+    void dropHandOver();
+    void onAboutToFinish();
+    void onNextStreamQueued(qint64 runningTimeNs, quint64 generation);
+    void onNextStreamHeard(quint64 generation);
+    bool adopt(const QString &path);
+    void finishAdopting();
+    void nextFileFailed();
+    bool reloadIfArmed();
 
     GstMediaOptions m_options;
     std::unique_ptr<GainStage> m_gain;
@@ -157,6 +222,23 @@ private:
     std::optional<double> m_seekTarget;
     std::chrono::steady_clock::time_point m_lastVolumeSlot{};
 
+    // The next file as offered, and what the streaming thread may take:
+    // m_nextUri is only set while a gapless hand-over is allowed.
+    QString m_nextPath;
+    std::mutex m_nextMutex;
+    QByteArray m_nextUri; // guarded by m_nextMutex
+    QString m_armedPath;  // guarded by m_nextMutex
+    std::atomic<bool> m_armed{false};
+    std::atomic<bool> m_streamStarted{false};
+    HandOver m_handOver = HandOver::None;
+    QString m_handOverPath;
+    QString m_refusedPath; // a next file that failed: not taken again for this one
+    int m_handOvers = 0;
+
+    int m_stalledTicks = 0;
+    double m_lastTickPosition = -1;
+
     QTimer m_openTimer;
     QTimer m_tick;
+    QTimer m_handOverTimer;
 };

@@ -1,5 +1,6 @@
 // GStreamer plumbing behind GstMediaControl: engine start-up, the output bin
 // with its gain stage, and the parse-only length pass for MPEG audio.
+#include "platform/filename.h"
 #include "platform/gstmediacontrol.h"
 #include "platform/mpegaudio.h"
 
@@ -56,10 +57,21 @@ void initEngine() {
 
 // Ramps linearly across each buffer from the gain applied last to the
 // current target, so stepped volume writes never click.
+// The segment of the stream through the gain stage (streaming thread only).
+struct GainProbe {
+    GainStage *gain;
+    GstSegment segment;
+};
+
 GstPadProbeReturn gainProbe(GstPad *, GstPadProbeInfo *info, gpointer data) {
-    auto *gain = static_cast<GainStage *>(data);
+    auto *probe = static_cast<GainProbe *>(data);
+    GainStage *gain = probe->gain;
     if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
         GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT)
+            gst_event_copy_segment(event, &probe->segment);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP)
+            gain->passedUntil.store(-1);
         // A new file starts at the current volume rather than ramping from the last one.
         if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START)
             gain->applied.store(gain->target.load());
@@ -73,8 +85,19 @@ GstPadProbeReturn gainProbe(GstPad *, GstPadProbeInfo *info, gpointer data) {
         }
         return GST_PAD_PROBE_OK;
     }
+    GstBuffer *in = GST_PAD_PROBE_INFO_BUFFER(info);
     const float from = gain->applied.load();
     const float to = gain->target.load();
+    if (GST_BUFFER_PTS_IS_VALID(in) && GST_BUFFER_DURATION_IS_VALID(in) &&
+        probe->segment.format == GST_FORMAT_TIME) {
+        const guint64 end = gst_segment_to_running_time(&probe->segment, GST_FORMAT_TIME,
+                                                        GST_BUFFER_PTS(in) + GST_BUFFER_DURATION(in));
+        if (end != GST_CLOCK_TIME_NONE) {
+            gain->passedUntil.store(qint64(end));
+            if (from != to)
+                gain->rampDoneAt.store(qint64(end));
+        }
+    }
     if (from == 1.0f && to == 1.0f)
         return GST_PAD_PROBE_OK;
     GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
@@ -179,9 +202,11 @@ GstElement *makeAudioOutput(GstElement *sink, GainStage *gain) {
         return nullptr;
     }
     GstPad *probed = gst_element_get_static_pad(filter, "src");
+    auto *state = new GainProbe{gain, {}};
+    gst_segment_init(&state->segment, GST_FORMAT_UNDEFINED);
     gst_pad_add_probe(probed,
                       GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                      gainProbe, gain, nullptr);
+                      gainProbe, state, [](gpointer p) { delete static_cast<GainProbe *>(p); });
     gst_object_unref(probed);
     GstPad *target = gst_element_get_static_pad(filter, "sink");
     gst_element_add_pad(bin, gst_ghost_pad_new("sink", target));
@@ -207,9 +232,53 @@ bool outputIsFallback(GstElement *sink) {
     return fallback;
 }
 
-static bool isProgramStream(const QString &path) {
+quint64 latency(GstElement *pipeline) {
+    GstQuery *query = gst_query_new_latency();
+    GstClockTime min = 0;
+    gboolean live = FALSE;
+    if (!gst_element_query(pipeline, query))
+        min = 0;
+    else
+        gst_query_parse_latency(query, &live, &min, nullptr);
+    gst_query_unref(query);
+    return min == GST_CLOCK_TIME_NONE ? 0 : min;
+}
+
+qint64 unheardNs(GstElement *pipeline, const GainStage &gain) {
+    const qint64 passed = gain.rampDoneAt.load();
+    GstClock *clock = passed >= 0 ? gst_element_get_clock(pipeline) : nullptr;
+    if (!clock)
+        return 0;
+    const GstClockTime now = gst_clock_get_time(clock);
+    gst_object_unref(clock);
+    const GstClockTime base = gst_element_get_base_time(pipeline);
+    if (now == GST_CLOCK_TIME_NONE || now < base)
+        return 0;
+    return std::max<qint64>(0, passed + qint64(latency(pipeline)) - qint64(now - base));
+}
+
+bool hasVideo(const QString &path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     return suffix == "mpg" || suffix == "mpeg" || suffix == "mpe";
+}
+
+QByteArray localName(const QString &path) {
+    return EncodeFileName(path);
+}
+
+QByteArray fileUri(const QString &path) {
+    const QByteArray local = localName(path);
+    // g_filename_to_uri takes the bytes as they are: no re-encoding.
+    gchar *uri = g_filename_to_uri(local.constData(), nullptr, nullptr);
+    if (!uri)
+        return {};
+    QByteArray out(uri);
+    g_free(uri);
+    return out;
+}
+
+static bool isProgramStream(const QString &path) {
+    return hasVideo(path);
 }
 
 bool needsParsedDuration(const QString &path) {
@@ -232,7 +301,7 @@ double parsedDuration(const QString &path, int timeoutMs) {
     if (!pipeline)
         return -1;
     GstElement *src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
-    g_object_set(src, "location", QFile::encodeName(path).constData(), nullptr);
+    g_object_set(src, "location", localName(path).constData(), nullptr);
     gst_object_unref(src);
     double seconds = -1;
     if (gst_element_set_state(pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {

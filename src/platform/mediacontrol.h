@@ -40,6 +40,12 @@ public:
     // emitted synchronously inside the call.
     virtual void Stop() = 0;
 
+    // The file the player expects to open when the current one ends, "" for
+    // none. A control that can will play into it with no gap; the player
+    // still opens it as usual at the stopped report, and the hand-over only
+    // happens when it asks for that very file. Forgotten at every open.
+    virtual void setNextFileName(const QString &path) { (void)path; }
+
 signals:
     void OpenComplete();
     void StateChange(int oldState, int newState);
@@ -48,4 +54,6 @@ signals:
     // cancelDisplay is the by-reference flag of the notification.
     void Error(int SCode, const QString &Description, const QString &Source, bool *CancelDisplay);
     void MouseDown(int Button, int Shift, float X, float Y);
+    // The control would like the next file (setNextFileName) now.
+    void NextFileWanted();
 };

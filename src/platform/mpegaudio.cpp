@@ -1,6 +1,11 @@
 #include "platform/mpegaudio.h"
 
+#include "platform/filename.h"
+
 #include <QFile>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -61,9 +66,15 @@ bool isInfoFrame(const uint8_t *frame, qsizetype available, const Frame &f) {
 } // namespace
 
 double MpegAudioDuration(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Opened by its bytes: the name need not be valid UTF-8.
+    const int fd = ::open(EncodeFileName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return -1;
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return -1;
+    }
     const qint64 size = file.size();
     uchar *map = size > 0 ? file.map(0, size) : nullptr;
     if (!map)

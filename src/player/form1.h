@@ -18,6 +18,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 #include <random>
 
 class Couleure;
@@ -168,6 +169,34 @@ public:
     void Strobe_Click();
     // Shows the mode button of PlayMode pressed.
     void ShowModeButton();
+
+    // ---- gapless.cpp
+    // The file the stopped rule would open if the current one ended now, ""
+    // when it would open none (introductions, a user's stop, no next file).
+    // Random picks are drawn here once and kept for the rule itself.
+    QString NextTrack();
+    // Hands NextTrack to the media control, which may play into it gaplessly.
+    void OfferNextTrack();
+    // Where Continue goes: the index it moves to, the folder it takes and
+    // the file it opens ("" for none).
+    struct ContinueStep {
+        int next = 0;
+        QString folder;
+        QString path;
+    };
+    ContinueStep ContinueTarget() const;
+    // A random pick drawn ahead: in mode 7 the pool slot and the index it
+    // held, in mode 77 the index; valid while the pool and folder are as
+    // they were.
+    struct RandomDraw {
+        int mode = 0;
+        int slot = -1;
+        int pick = -1;
+        qsizetype poolSize = 0;
+        int count = 0;
+    };
+    std::optional<RandomDraw> PendingDraw;
+    RandomDraw DrawFor(int mode);
 
     // ---- browser.cpp
     void Drive1_Change();

@@ -27,6 +27,9 @@ void Form1::FadeIn() {
 
 void Form1::FadeOut() {
     VolumeLevel = SliderVolume(VScroll1->value());
+    // Nothing is heard when nothing runs: a fade would only delay what follows.
+    if (ActiveMovie1->CurrentState() != 2)
+        return;
     for (LoopIndex = VolumeLevel; LoopIndex >= -4000; LoopIndex -= 20)
         ActiveMovie1->setVolume(LoopIndex);
 }
@@ -38,7 +41,7 @@ void Form1::Play_Click(int Index) {
         FlatBar1_Click(Index - 2);
     } else if (Index == 3) {
         VolumeLevel = SliderVolume(VScroll1->value());
-        for (LoopIndex = VolumeLevel; LoopIndex >= -4000; --LoopIndex)
+        for (LoopIndex = VolumeLevel; LoopIndex >= -4000 && ActiveMovie1->CurrentState() == 2; --LoopIndex)
             ActiveMovie1->setVolume(LoopIndex);
         FlatBar1_Click(2);
     }

@@ -261,54 +261,50 @@ void Form1::stoppedRule() {
         Label2->setText(kStopCaption);
         LastCaption = Label2->text();
         SetTrayTip(LastCaption);
-        break;
+        return;
     }
+    // The file after the one just opened, offered while it only starts to
+    // load: a short file may be read to its end before the next event.
+    OfferNextTrack();
 }
 
 void Form1::randomPick() {
     const int count = File1->ListCount();
     if (count == 0)
         return;
-    const int n = int(Rnd() * count);
+    const int n = DrawFor(77).pick;
+    PendingDraw.reset();
     File1->setListIndex(n);
     OpenTrack(TrackPath(File1->List(n)));
 }
 
 void Form1::Continue() {
-    // The programme wraps on its own length, the folder on the folder's.
-    const bool programme = PlayMode == 9;
-    const bool hasNext = programme ? TrackIndex + 1 >= 0 && TrackIndex + 1 < List3->count()
-                                   : !File1->List(TrackIndex + 1).isEmpty();
-    if (!hasNext)
-        TrackIndex = -1;
-    const QString path = Dir1->Path();
-    CurrentFolder = path == "/" ? QString() : path;
-    const int next = TrackIndex + 1;
-    if (programme) {
-        const QString entry = ProgrammePath(next);
-        if (!entry.isEmpty()) {
-            OpenTrack(entry);
-            List3->setCurrentRow(next);
-        }
-    } else if (!File1->List(next).isEmpty()) {
-        OpenTrack(TrackPath(File1->List(next)));
-        File1->setListIndex(next);
+    const ContinueStep step = ContinueTarget();
+    CurrentFolder = step.folder;
+    if (!step.path.isEmpty()) {
+        OpenTrack(step.path);
+        if (PlayMode == 9)
+            List3->setCurrentRow(step.next);
+        else
+            File1->setListIndex(step.next);
     }
-    TrackIndex = next;
+    TrackIndex = step.next;
 }
 
 void Form1::NoRepet() {
     const int count = File1->ListCount();
     if (count == 0)
         return;
+    // Drawn before the pool is rebuilt, as NextTrack drew it.
+    const RandomDraw draw = DrawFor(7);
+    PendingDraw.reset();
     if (RandomPool.isEmpty()) {
         RandomPool.reserve(count);
         for (int i = 0; i < count; ++i)
             RandomPool.append(i);
     }
-    const int k = int(Rnd() * RandomPool.size());
-    const int n = RandomPool[k];
-    RandomPool.remove(k);
+    const int n = RandomPool[draw.slot];
+    RandomPool.remove(draw.slot);
     if (n < count) {
         OpenTrack(TrackPath(File1->List(n)));
         File1->setListIndex(n);

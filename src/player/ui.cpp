@@ -278,6 +278,7 @@ void Form1::connectHandlers() {
     connect(ActiveMovie1, &MediaControl::Timer, this, &Form1::ActiveMovie1_Timer);
     connect(ActiveMovie1, &MediaControl::Error, this, &Form1::ActiveMovie1_Error);
     connect(ActiveMovie1, &MediaControl::MouseDown, this, &Form1::ActiveMovie1_MouseDown);
+    connect(ActiveMovie1, &MediaControl::NextFileWanted, this, &Form1::OfferNextTrack);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
 

@@ -28,6 +28,7 @@ public:
     void Run() override;
     void Pause() override;
     void Stop() override;
+    void setNextFileName(const QString &path) override { nextFile = path; }
 
     // Test side.
     // Completes the pending open with this length.
@@ -39,6 +40,10 @@ public:
     bool deferPause = false;
     void fail(const QString &description);
     void setPosition(double seconds) { m_position = seconds; }
+
+    // Asks the player for the next file, as the real control does while playing.
+    void wantNext() { emit NextFileWanted(); }
+    QString nextFile; // the last next file offered
 
     QStringList opened;         // every path opened, in order
     QVector<int> volumeWrites;  // every Volume write, in order

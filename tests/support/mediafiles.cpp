@@ -197,4 +197,89 @@ QString MakeTruncated(const QString &source, const QString &dir, const QString &
     return writeFile(dir, name, all.left(qsizetype(all.size() * std::clamp(fraction, 0.0, 1.0))));
 }
 
+namespace {
+
+// Overwrites 4 bytes at `at` with a big- or little-endian value.
+void poke32(QByteArray &bytes, qsizetype at, uint32_t value, bool bigEndian) {
+    if (at + 4 > bytes.size())
+        return;
+    QByteArray v;
+    put(v, bigEndian, {{value, 4}});
+    bytes.replace(at, 4, v);
+}
+
+QByteArray readAll(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The header of `good` made to claim far more than the file holds.
+QByteArray lying(const QString &type, QByteArray good) {
+    constexpr uint32_t huge = 0x7ffffff0;
+    if (type == "wav") {
+        poke32(good, 4, huge, false);
+        poke32(good, good.indexOf("data") + 4, huge, false);
+    } else if (type == "au") {
+        poke32(good, 4, huge, true); // data offset past the end
+    } else if (type == "aiff" || type == "aif" || type == "aifc") {
+        poke32(good, 4, huge, true);
+        poke32(good, good.indexOf("COMM") + 10, huge, true); // frame count
+        poke32(good, good.indexOf("SSND") + 4, huge, true);
+    } else if (type == "mid") {
+        poke32(good, good.indexOf("MTrk") + 4, huge, true);
+    } else if (type == "mp3" || type == "mp2") {
+        // An ID3v2 tag claiming most of a large file, then the frames.
+        good.prepend(QByteArray("ID3\x04\x00\x00\x7f\x7f\x7f\x7f", 10));
+    } else if (type == "mpg") {
+        // Program stream packets whose lengths run past the end.
+        for (qsizetype at = good.indexOf(QByteArray("\x00\x00\x01\xe0", 4)); at >= 0 && at + 6 <= good.size();
+             at = good.indexOf(QByteArray("\x00\x00\x01\xe0", 4), at + 4)) {
+            good[at + 4] = char(0xff);
+            good[at + 5] = char(0xff);
+        }
+    }
+    return good;
+}
+
+} // namespace
+
+QStringList MakeHostileCorpus(const QString &dir) {
+    const QString src = QDir(dir).filePath(".sources");
+    QDir().mkpath(src);
+    const Tone tone{0.5};
+    const std::vector<std::pair<QString, QString>> goods = {
+        {"wav", MakeWav(src, "g.wav", tone)},    {"au", MakeAu(src, "g.au", tone)},
+        {"aiff", MakeAiff(src, "g.aiff", tone)}, {"aif", MakeAiff(src, "g.aif", tone)},
+        {"aifc", MakeAifc(src, "g.aifc", tone)}, {"mp3", MakeMp3(src, "g.mp3", tone)},
+        {"mp2", MakeMp2(src, "g.mp2", tone)},    {"mid", MakeMidi(src, "g.mid", 0.5)},
+        {"mpg", MakeMpeg(src, "g.mpg", tone)}};
+    QStringList out;
+    uint32_t seed = 12345;
+    for (const auto &[type, good] : goods) {
+        const QByteArray bytes = readAll(good);
+        if (bytes.isEmpty())
+            continue;
+        QByteArray noise(4096, 0);
+        for (char &c : noise) {
+            seed = seed * 1664525u + 1013904223u; // a fixed sequence, the same corpus every run
+            c = char(seed >> 24);
+        }
+        const std::vector<std::pair<QString, QByteArray>> files = {
+            {"vide", QByteArray()},
+            {"bruit", noise},
+            {"texte", QByteArray("Ceci est une liste de courses, pas un morceau.\n").repeated(40)},
+            {"entete", bytes.left(std::min<qsizetype>(bytes.size() / 2, 40))},
+            {"coupe", bytes.left(bytes.size() / 3)},
+            {"menteur", lying(type, bytes).left(bytes.size() / 2)},
+        };
+        for (const auto &[kind, contents] : files) {
+            const QString path = writeFile(dir, kind + "-" + type + "." + type, contents);
+            if (!path.isEmpty())
+                out << path;
+        }
+    }
+    out.sort();
+    return out;
+}
+
 } // namespace testmedia

@@ -47,4 +47,11 @@ QString MakeFile(const QString &dir, const QString &name, const QByteArray &cont
 // Copy of the first `fraction` of `source` (a cut-off download).
 QString MakeTruncated(const QString &source, const QString &dir, const QString &name, double fraction = 0.5);
 
+// Files that must not take a player down: for each type (wav, au, aiff,
+// aif, aifc, mp3, mp2, mid, mpg) an empty file, random bytes, text, a copy
+// cut short in its header and one cut in its data, and one whose header
+// claims more than the file holds. Written into `dir`; returns their paths
+// ("" entries left out), sorted by name.
+QStringList MakeHostileCorpus(const QString &dir);
+
 } // namespace testmedia

@@ -1,0 +1,468 @@
+// What the sound server receives, recorded from its monitor: click to first
+// sound, the silence between tracks, the fade-out as heard; plus memory over
+// many files and the hostile corpus. bench/run.sh starts a private sound
+// server with a null sink named "bench" before running this.
+#include "benchutil.h"
+
+#include "platform/gstmediacontrol.h"
+#include "player/form1.h"
+#include "support/mediafiles.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+#include <QTimer>
+
+#include <cmath>
+#include <cstring>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr double kQuiet = 0.01 * 32767; // -40 dBFS
+
+bool waitFor(const std::function<bool()> &cond, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!cond()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        QThread::usleep(300);
+    }
+    return true;
+}
+
+// The null sink's monitor, mono 16-bit, with the arrival time of each chunk.
+class Recorder {
+public:
+    bool start() {
+        m_proc.setProcessChannelMode(QProcess::SeparateChannels);
+        QObject::connect(&m_proc, &QProcess::readyReadStandardOutput, [this] { read(); });
+        m_proc.start("parec", {"-d", "bench.monitor", "--latency-msec=5", "--format=s16le", "--rate=44100",
+                               "--channels=1", "--raw"});
+        return m_proc.waitForStarted(3000) && waitFor([this] { return m_samples.size() > kRate / 10; }, 5000);
+    }
+    ~Recorder() {
+        m_proc.kill();
+        m_proc.waitForFinished(2000);
+    }
+    void read() {
+        const QByteArray data = m_pending + m_proc.readAllStandardOutput();
+        const qsizetype whole = data.size() / 2 * 2;
+        m_pending = data.mid(whole);
+        const auto *s = reinterpret_cast<const int16_t *>(data.constData());
+        m_samples.insert(m_samples.end(), s, s + whole / 2);
+        m_chunks.emplace_back(m_samples.size(), bench::nowMs());
+    }
+    size_t size() const { return m_samples.size(); }
+    const std::vector<int16_t> &samples() const { return m_samples; }
+    // The first loud sample at or after `from`, or -1.
+    long long firstLoud(size_t from) const {
+        for (size_t i = from; i < m_samples.size(); ++i)
+            if (std::abs(int(m_samples[i])) > kQuiet)
+                return (long long)i;
+        return -1;
+    }
+    // When sample i reached us (ms, monotonic).
+    double timeOf(size_t i) const {
+        for (const auto &[end, at] : m_chunks)
+            if (i < end)
+                return at - double(end - i) * 1000.0 / kRate;
+        return -1;
+    }
+
+private:
+    QProcess m_proc;
+    QByteArray m_pending;
+    std::vector<int16_t> m_samples;
+    std::vector<std::pair<size_t, double>> m_chunks;
+};
+
+Form1 *makeWindow(MediaControl *ctl, const QString &folder, QStringList *messages = nullptr) {
+    auto *f = new Form1(ctl);
+    f->MsgBox = [messages](const QString &text, QMessageBox::Icon, const QString &,
+                           QMessageBox::StandardButtons) {
+        if (messages)
+            *messages << text;
+        else
+            std::fprintf(stderr, "message box: %s\n", qPrintable(text));
+        return QMessageBox::Ok;
+    };
+    App::form1 = f;
+    f->Form_Load();
+    f->Dir1->setPath(folder);
+    QCoreApplication::processEvents();
+    return f;
+}
+
+int indexOf(Form1 *f, const QString &name) {
+    for (int i = 0; i < f->File1->ListCount(); ++i)
+        if (f->File1->List(i) == name)
+            return i;
+    return -1;
+}
+
+// ---- click to first sound, beside a stream kept open by pacat
+
+int benchClick(const QString &dir, int runs) {
+    Recorder rec;
+    if (!rec.start())
+        return 3;
+    const QString folder = dir + "/click";
+    QDir().mkpath(folder);
+    const testmedia::Tone tone{5.0, kRate, 2, 440.0, 0.5};
+    const QString wav = testmedia::MakeWav(folder, "tone.wav", tone);
+    const QString mp3 = testmedia::MakeMp3(folder, "tone.mp3", tone, testmedia::Mp3Kind::Cbr192);
+    QFile wf(wav);
+    if (wav.isEmpty() || mp3.isEmpty() || !wf.open(QIODevice::ReadOnly))
+        return 3;
+    const QByteArray pcm = wf.readAll().mid(44, kRate * 4 / 5); // the first 0.2 s
+
+    QProcess pacat;
+    pacat.start("pacat", {"--raw", "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=10"});
+    if (!pacat.waitForStarted(3000))
+        return 3;
+    auto heardAfter = [&](double t0, size_t from) {
+        long long i = -1;
+        waitFor([&] { return (i = rec.firstLoud(from)) >= 0; }, 3000);
+        return i < 0 ? -1.0 : rec.timeOf(size_t(i)) - t0;
+    };
+    std::vector<double> floor;
+    for (int r = 0; r <= runs; ++r) {
+        waitFor([] { return false; }, 300);
+        const size_t from = rec.size();
+        const double t0 = bench::nowMs();
+        pacat.write(pcm);
+        const double ms = heardAfter(t0, from);
+        if (r > 0 && ms >= 0)
+            floor.push_back(ms);
+    }
+    pacat.closeWriteChannel();
+    pacat.waitForFinished(3000);
+
+    auto *ctl = new GstMediaControl(nullptr, GstMediaOptions{});
+    Form1 *f = makeWindow(ctl, folder);
+    f->LectCont->setChecked(false);
+    int status = 0;
+    for (const char *name : {"tone.wav", "tone.mp3"}) {
+        const int index = indexOf(f, name);
+        std::vector<double> ours;
+        for (int r = 0; r <= runs && index >= 0; ++r) {
+            f->FlatBar1_Click(2);
+            waitFor([] { return false; }, 300);
+            f->File1->setListIndex(index);
+            const size_t from = rec.size();
+            const double t0 = bench::nowMs();
+            f->File1_KeyUp(0, 0);
+            const double ms = heardAfter(t0, from);
+            if (ms < 0)
+                status = 2;
+            else if (r > 0)
+                ours.push_back(ms);
+        }
+        const std::string kind = QString(name).section('.', 1).toStdString();
+        bench::report("heard_click_" + kind, bench::median(ours), bench::median(floor), 1.5, "ms", 1,
+                      "bound=" + std::string(kind == "wav" ? "10ms" : "15ms"));
+    }
+    f->FlatBar1_Click(2);
+    delete f;
+    return status;
+}
+
+// ---- silence heard between tracks
+
+// Quiet runs (below -40 dBFS) inside the sound, in ms, longest first per gap.
+std::vector<double> quietRuns(const std::vector<int16_t> &s, size_t from, size_t to) {
+    std::vector<double> runs;
+    size_t run = 0;
+    for (size_t i = from; i < to; ++i) {
+        if (std::abs(int(s[i])) <= kQuiet) {
+            ++run;
+        } else {
+            if (run >= 22) // 0.5 ms: a sine's zero crossing is a sample or two
+                runs.push_back(run * 1000.0 / kRate);
+            run = 0;
+        }
+    }
+    return runs;
+}
+
+// Leading plus trailing silence the decoded file itself holds, in ms.
+double ownSilence(const QString &path, const QString &tmp) {
+    const QString out = tmp + "/decoded.raw";
+    QProcess::execute("gst-launch-1.0",
+                      {"-q", "filesrc", "location=" + path, "!", "decodebin", "!", "audioconvert", "!",
+                       "audioresample", "!", "audio/x-raw,format=S16LE,channels=1,rate=44100", "!",
+                       "filesink", "location=" + out});
+    QFile f(out);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray all = f.readAll();
+    const auto *s = reinterpret_cast<const int16_t *>(all.constData());
+    const size_t n = size_t(all.size()) / 2;
+    size_t lead = 0, trail = 0;
+    while (lead < n && std::abs(int(s[lead])) <= kQuiet)
+        ++lead;
+    while (trail < n && std::abs(int(s[n - 1 - trail])) <= kQuiet)
+        ++trail;
+    return (lead + trail) * 1000.0 / kRate;
+}
+
+int benchGap(const QString &dir, int runs) {
+    const int tracks = std::max(21, runs + 1);
+    int status = 0;
+    for (const QString kind : {"wav", "mp3", "programme"}) {
+        const QString a = dir + "/gap-" + kind, b = a + "-b";
+        QDir().mkpath(a);
+        QDir().mkpath(b);
+        QStringList paths;
+        for (int i = 0; i < tracks; ++i) {
+            const testmedia::Tone tone{1.5, kRate, 2, 440.0, 0.5};
+            const QString name = QString("t%1.").arg(i, 2, 10, QChar('0'));
+            paths << (kind == "mp3"
+                          ? testmedia::MakeMp3(a, name + "mp3", tone)
+                          : testmedia::MakeWav(kind == "programme" && i % 2 ? b : a, name + "wav", tone));
+        }
+        Recorder rec;
+        if (paths.contains(QString()) || !rec.start())
+            return 3;
+        auto *ctl = new GstMediaControl(nullptr, GstMediaOptions{});
+        QStringList messages;
+        Form1 *f = makeWindow(ctl, a, &messages);
+        int opens = 0;
+        QObject::connect(ctl, &MediaControl::OpenComplete, [&] { ++opens; });
+        if (kind == "programme") {
+            f->PlayMode = 9;
+            for (const QString &p : paths) {
+                f->List3->addItem(QFileInfo(p).fileName());
+                f->List4->addItem(QFileInfo(p).path() + "/");
+            }
+            f->FlatBar1_Click(0);
+        } else {
+            f->PlayMode = 0;
+            f->LectCont->setChecked(true);
+            f->File1->setListIndex(0);
+            f->File1_KeyUp(0, 0);
+        }
+        const size_t from = rec.size();
+        waitFor([&] { return opens > tracks || !messages.isEmpty(); }, 3000 * tracks);
+        f->FlatBar1_Click(2);
+        const int handOvers = ctl->handOvers();
+        delete f;
+        const long long first = rec.firstLoud(from);
+        size_t last = rec.size();
+        while (last > from && std::abs(int(rec.samples()[last - 1])) <= kQuiet)
+            --last;
+        std::vector<double> gaps =
+            first < 0 ? std::vector<double>{} : quietRuns(rec.samples(), size_t(first), last);
+        const double own = kind == "mp3" ? ownSilence(paths[0], dir) : 0;
+        std::vector<double> heard;
+        for (double g : gaps)
+            heard.push_back(std::max(0.0, g - own));
+        heard.resize(std::max<size_t>(heard.size(), tracks - 1), 0.0); // joins with no silence at all
+        const double worst = *std::max_element(heard.begin(), heard.end());
+        if (!messages.isEmpty() || opens < tracks)
+            status = 2;
+        bench::reportBound("heard_gap_" + kind.toStdString(), bench::median(heard), "0ms(5ms)",
+                           bench::median(heard) <= 5, "ms", 1,
+                           "max=" + bench::fmt(worst, "ms") + " joins=" + std::to_string(tracks - 1) +
+                               " handovers=" + std::to_string(handOvers) +
+                               " own_silence=" + bench::fmt(own, "ms"));
+    }
+    return status;
+}
+
+// ---- fade-out as heard
+
+int benchFade(const QString &dir, int runs) {
+    const QString folder = dir + "/fade";
+    QDir().mkpath(folder);
+    if (testmedia::MakeWav(folder, "long.wav", {30.0, kRate, 2, 1000.0, 0.5}).isEmpty())
+        return 3;
+    Recorder rec;
+    if (!rec.start())
+        return 3;
+    auto *ctl = new GstMediaControl(nullptr, GstMediaOptions{});
+    Form1 *f = makeWindow(ctl, folder);
+    f->Fade->setChecked(true);
+    f->LectCont->setChecked(false);
+    std::vector<double> drops, lengths, tails;
+    for (int r = 0; r < std::max(3, runs); ++r) {
+        f->FlatBar1_Click(2);
+        f->File1->setListIndex(0);
+        f->File1_KeyUp(0, 0);
+        waitFor([] { return false; }, 600);
+        const size_t from = rec.size();
+        waitFor([] { return false; }, 200);
+        f->FlatBar1_Click(1); // Pause, faded
+        waitFor([] { return false; }, 400);
+        // 5 ms windows: steady level, then where it falls and where it stops.
+        const auto &s = rec.samples();
+        const size_t w = kRate / 200;
+        std::vector<double> db;
+        for (size_t i = from; i + w <= s.size(); i += w) {
+            double sum = 0;
+            for (size_t j = i; j < i + w; ++j)
+                sum += double(s[j]) * s[j];
+            db.push_back(sum > 0 ? 10 * std::log10(sum / w) : -200);
+        }
+        if (db.size() < 20)
+            continue;
+        // The ramp as heard runs from 1 dB down to 39 dB down; the sound
+        // stops at the last window that is not digital silence.
+        const double steady = db[2];
+        size_t start = 0, low = 0, end = 0;
+        for (size_t k = 0; k < db.size(); ++k) {
+            if (!start && db[k] < steady - 1)
+                start = k;
+            if (start && !low && db[k] <= steady - 39)
+                low = k;
+            if (db[k] > -100)
+                end = k;
+        }
+        if (!start || end <= start)
+            continue;
+        drops.push_back(steady - db[end]);
+        lengths.push_back(((low ? low : end) - start) * 5.0);
+        tails.push_back(low && end >= low ? (end - low) * 5.0 : 0);
+    }
+    f->FlatBar1_Click(2);
+    delete f;
+    const double drop = bench::median(drops), length = bench::median(lengths);
+    bench::reportBound("heard_fade_out_drop", drop, ">=35dB", drop >= 35, "dB");
+    bench::reportBound("heard_fade_out_length", length, "200ms+-10%", std::abs(length - 200) <= 20, "ms", 1,
+                       "stops_after_ramp=" + bench::fmt(bench::median(tails), "ms"));
+    return drops.empty() ? 2 : 0;
+}
+
+// ---- memory over 1,000 short files, and the hostile corpus (silent sink)
+
+long rssKb() {
+    QFile f("/proc/self/statm");
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    return f.readAll().split(' ').value(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+int benchMemory(const QString &dir, int) {
+    const QString folder = dir + "/many";
+    QDir().mkpath(folder);
+    for (int i = 0; i < 100; ++i)
+        if (testmedia::MakeWav(folder, QString("c%1.wav").arg(i, 3, 10, QChar('0')), {0.1}).isEmpty())
+            return 3;
+    GstMediaOptions o;
+    o.audioSink = "fakesink";
+    o.videoSink = "fakesink";
+    o.sync = false;
+    auto *ctl = new GstMediaControl(nullptr, o);
+    QStringList messages;
+    Form1 *f = makeWindow(ctl, folder, &messages);
+    int opens = 0;
+    long at50 = 0;
+    QObject::connect(ctl, &MediaControl::OpenComplete, [&] {
+        if (++opens == 50)
+            at50 = rssKb();
+    });
+    f->PlayMode = 0;
+    f->LectCont->setChecked(true);
+    f->File1->setListIndex(0);
+    f->File1_KeyUp(0, 0);
+    const bool done = waitFor([&] { return opens >= 1000 || !messages.isEmpty(); }, 600000);
+    const long at1000 = rssKb();
+    f->FlatBar1_Click(2);
+    delete f;
+    const double growth = (at1000 - at50) / 1024.0;
+    bench::reportBound("memory_1000_files_growth", growth, "<=2MB", growth <= 2.0, "MB", 2,
+                       "rss50=" + bench::fmt(at50 / 1024.0, "MB") + " rss1000=" +
+                           bench::fmt(at1000 / 1024.0, "MB") + " opens=" + std::to_string(opens));
+    return done && messages.isEmpty() ? 0 : 2;
+}
+
+int benchHostile(const QString &dir, int) {
+    const QString folder = dir + "/hostile";
+    const QStringList bad = testmedia::MakeHostileCorpus(folder);
+    const QStringList good = {testmedia::MakeWav(folder, "a-bon.wav", {0.3}),
+                              testmedia::MakeMp3(folder, "m-bon.mp3", {0.3}),
+                              testmedia::MakeAu(folder, "z-bon.au", {0.3})};
+    GstMediaOptions o;
+    o.audioSink = "fakesink";
+    o.videoSink = "fakesink";
+    o.sync = false;
+    auto *ctl = new GstMediaControl(nullptr, o);
+    QStringList messages, played;
+    Form1 *f = makeWindow(ctl, folder, &messages);
+    QObject::connect(ctl, &MediaControl::OpenComplete,
+                     [&] { played << QFileInfo(ctl->FileName()).fileName(); });
+    f->PlayMode = 0;
+    f->LectCont->setChecked(true);
+    const int count = f->File1->ListCount();
+    int hangs = 0, index = 0;
+    // Continuous play stops at each error: go on from the next file as a user would.
+    while (index < count) {
+        const qsizetype before = messages.size() + played.size();
+        f->File1->setListIndex(index);
+        f->File1_KeyUp(0, 0);
+        const QString last = f->File1->List(count - 1);
+        if (!waitFor(
+                [&] {
+                    return played.contains(last) ||
+                           (messages.size() > 0 && messages.size() + played.size() > before &&
+                            ctl->FileName().isEmpty());
+                },
+                15000)) {
+            ++hangs;
+            ++index;
+            continue;
+        }
+        if (played.contains(last))
+            break;
+        const QString msg = messages.last();
+        const int open = int(msg.indexOf("« ")), close = int(msg.indexOf(" »"));
+        index = indexOf(f, msg.mid(open + 2, close - open - 2)) + 1;
+        if (index <= 0)
+            break;
+    }
+    f->FlatBar1_Click(2);
+    delete f;
+    int goodPlayed = 0;
+    for (const QString &g : good)
+        goodPlayed += played.contains(QFileInfo(g).fileName());
+    bench::reportBound(
+        "hostile_corpus", double(hangs), "0 crashes, 0 hangs", hangs == 0 && goodPlayed == 3, "", 0,
+        "files=" + std::to_string(bad.size()) + " messages=" + std::to_string(messages.size()) +
+            " good_heard=" + std::to_string(goodPlayed) + "/3 crashes=0 hangs=" + std::to_string(hangs));
+    return hangs ? 2 : 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QApplication app(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: bench_heard click|gap|fade|memory|hostile DIR [RUNS]\n");
+        return 2;
+    }
+    StartMediaEngine();
+    gstengine::waitReady();
+    const QString mode = argv[1], dir = argv[2];
+    const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 10;
+    QDir().mkpath(dir);
+    if (mode == "click")
+        return benchClick(dir, runs);
+    if (mode == "gap")
+        return benchGap(dir, runs);
+    if (mode == "fade")
+        return benchFade(dir, runs);
+    if (mode == "memory")
+        return benchMemory(dir, runs);
+    if (mode == "hostile")
+        return benchHostile(dir, runs);
+    return 2;
+}

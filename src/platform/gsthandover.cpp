@@ -1,0 +1,254 @@
+// Gapless hand-over: playbin continues into the next file from its
+// about-to-finish signal; the player's own open of that file then adopts
+// what already plays instead of restarting the pipeline.
+#include "platform/gstmediacontrol.h"
+
+#include <QFileInfo>
+
+#include <gst/gst.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace {
+
+// A file the hand-over may take: a regular, readable sound file that its
+// decoder may be given.
+// Only the plain sound formats switch: the MIDI parser mishandles queries
+// made across a switch, films need their video branch set up by an open,
+// and the AIFF demuxers can wedge a switch on a damaged file.
+bool switchable(const QString &path) {
+    static const QStringList kinds = {"wav", "au", "snd", "mp3", "mp2", "mpa", "mpga"};
+    return !path.isEmpty() && kinds.contains(QFileInfo(path).suffix().toLower());
+}
+
+bool canTake(const QString &path) {
+    if (!switchable(path))
+        return false;
+    const QByteArray local = gstengine::localName(path);
+    struct stat st {};
+    return ::stat(local.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(local.constData(), R_OK) == 0 && !gstengine::structureProblem(path);
+}
+
+} // namespace
+
+void GstMediaControl::installHandOver() {
+    g_signal_connect(m_playbin, "about-to-finish", G_CALLBACK(+[](GstElement *, gpointer self) {
+                         static_cast<GstMediaControl *>(self)->onAboutToFinish();
+                     }),
+                     this);
+    // Where the next file's first sample enters the output, its running time
+    // says when it will be heard.
+    GstPad *pad = gst_element_get_static_pad(m_audioBin, "sink");
+    gst_pad_add_probe(
+        pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
+        [](GstPad *, GstPadProbeInfo *info, gpointer data) -> GstPadProbeReturn {
+            auto *self = static_cast<GstMediaControl *>(data);
+            GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
+            if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START && self->m_armed.load())
+                self->m_streamStarted = true;
+            if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT && self->m_streamStarted.exchange(false)) {
+                const GstSegment *segment = nullptr;
+                gst_event_parse_segment(event, &segment);
+                guint64 start = gst_segment_to_running_time(segment, GST_FORMAT_TIME, segment->start);
+                const qint64 runningTime = start == GST_CLOCK_TIME_NONE ? -1 : qint64(start);
+                const quint64 generation = self->m_generation.load();
+                QMetaObject::invokeMethod(
+                    self,
+                    [self, runningTime, generation] { self->onNextStreamQueued(runningTime, generation); },
+                    Qt::QueuedConnection);
+            }
+            return GST_PAD_PROBE_OK;
+        },
+        this, nullptr);
+    gst_object_unref(pad);
+}
+
+void GstMediaControl::setNextFileName(const QString &path) {
+    if (path == m_nextPath)
+        return;
+    m_nextPath = path;
+    updateHandOver();
+}
+
+// What the streaming thread may take, from the UI thread's state.
+void GstMediaControl::updateHandOver() {
+    const bool allowed =
+        m_playbin && m_handOver == HandOver::None &&
+        (m_phase == Phase::Opening || m_phase == Phase::Prerolling || m_phase == Phase::Ready) &&
+        m_rate == 1.0 && selectionIsWhole() && m_playsDone + 1 >= std::max(1, m_playCount) &&
+        !gstengine::hasVideo(m_path) && canTake(m_nextPath);
+    const QByteArray uri = allowed ? gstengine::fileUri(m_nextPath) : QByteArray();
+    std::lock_guard lock(m_nextMutex);
+    if (m_armed.load())
+        return; // taken already: only a drop undoes it
+    m_nextUri = uri;
+    m_armedPath = allowed ? m_nextPath : QString();
+}
+
+bool GstMediaControl::reloadIfArmed() {
+    if (!m_armed.load() || m_phase != Phase::Ready)
+        return false;
+    // playbin already prepares the next file: a seek now could let it in
+    // early, so this file reloads where it was.
+    const double position = queryPosition();
+    const int wanted = m_state;
+    restartAtZero();
+    m_pendingSeek = position;
+    if (wanted == 2)
+        Run();
+    else if (wanted == 1)
+        Pause();
+    return true;
+}
+
+void GstMediaControl::dropHandOver() {
+    m_handOverTimer.stop();
+    m_handOver = HandOver::None;
+    m_handOverPath.clear();
+    std::lock_guard lock(m_nextMutex);
+    m_nextUri.clear();
+    m_armed = false;
+    m_streamStarted = false;
+}
+
+// Streaming thread: the current file has been read to its end.
+void GstMediaControl::onAboutToFinish() {
+    std::lock_guard lock(m_nextMutex);
+    if (m_nextUri.isEmpty())
+        return;
+    g_object_set(m_playbin, "uri", m_nextUri.constData(), nullptr);
+    m_nextUri.clear();
+    m_armed = true;
+}
+
+void GstMediaControl::onNextStreamQueued(qint64 runningTimeNs, quint64 generation) {
+    if (!isCurrent(generation) || m_phase != Phase::Ready || !m_armed.load())
+        return;
+    // The current file ends as heard when the next one's first sample plays.
+    qint64 waitNs = 0;
+    if (GstClock *clock = gst_element_get_clock(m_playbin)) {
+        const GstClockTime now = gst_clock_get_time(clock);
+        gst_object_unref(clock);
+        const GstClockTime base = gst_element_get_base_time(m_playbin);
+        const GstClockTime latency = gstengine::latency(m_playbin);
+        if (runningTimeNs >= 0 && now != GST_CLOCK_TIME_NONE && now >= base)
+            waitNs = runningTimeNs + qint64(latency) - qint64(now - base);
+    }
+    const int waitMs = int(std::clamp<qint64>(waitNs / 1000000, 0, 5000));
+    m_handOverTimer.disconnect();
+    connect(&m_handOverTimer, &QTimer::timeout, this, [this, generation] { onNextStreamHeard(generation); });
+    m_handOverTimer.start(waitMs);
+}
+
+void GstMediaControl::onNextStreamHeard(quint64 generation) {
+    if (!isCurrent(generation) || m_phase != Phase::Ready || !m_armed.load())
+        return;
+    QString next;
+    {
+        std::lock_guard lock(m_nextMutex);
+        next = m_armedPath;
+        m_armed = false;
+    }
+    m_handOver = HandOver::Heard;
+    m_handOverPath = next;
+    const double end = m_selectionEnd > 0 ? m_selectionEnd : m_duration;
+    m_state = 0;
+    m_heldPosition = end;
+    report(0);
+    if (!isCurrent(generation) || m_phase != Phase::Ready)
+        return; // the handler adopted the next file, or opened or closed another
+    // Nothing asked for the next file: back to this one's start, as at any end.
+    const int wanted = m_state;
+    restartAtZero();
+    m_heldPosition = end;
+    if (wanted == 2)
+        Run();
+    else if (wanted == 1)
+        Pause();
+}
+
+bool GstMediaControl::adopt(const QString &path) {
+    if (m_handOver != HandOver::Heard || path != m_handOverPath || m_phase != Phase::Ready)
+        return false;
+    m_handOver = HandOver::None;
+    m_handOverPath.clear();
+    ++m_handOvers;
+    m_path = path;
+    m_nextPath.clear();
+    m_phase = Phase::Adopting;
+    resetPlayback();
+    m_duration = 0;
+    m_selectionEnd = 0;
+    m_retried = false;
+    m_reported = 0;
+    m_atStart = true;
+    updateHandOver();
+    // Messages the new file posts from now on carry this stamp too.
+    ++m_generation;
+    const quint64 generation = m_generation.load();
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            if (isCurrent(generation) && m_phase == Phase::Adopting)
+                finishAdopting();
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
+void GstMediaControl::finishAdopting() {
+    readDuration();
+    m_phase = Phase::Ready;
+    m_atStart = true;
+    m_tick.start();
+    updateHandOver();
+    const quint64 generation = m_generation.load();
+    emit OpenComplete();
+    if (!isCurrent(generation) || m_phase != Phase::Ready)
+        return;
+    if (m_pendingSeek) {
+        seekTo(*m_pendingSeek, true);
+        m_seekTarget = m_pendingSeek;
+        m_pendingSeek.reset();
+    }
+    if (m_state == 2) {
+        startPlaying();
+    } else if (m_state == 1) {
+        gst_element_set_state(m_playbin, GST_STATE_PAUSED);
+    } else {
+        // Opened but not started: stopped at its start, like any open.
+        restartAtZero();
+        return;
+    }
+    emit NextFileWanted();
+}
+
+void GstMediaControl::nextFileFailed() {
+    const bool endReported = m_handOver == HandOver::Heard;
+    {
+        std::lock_guard lock(m_nextMutex);
+        m_refusedPath = m_armedPath;
+    }
+    takeDown(true);
+    if (endReported)
+        return; // the handler's open of that file starts afresh
+    if (m_phase != Phase::Ready) {
+        // Still loading this file: load it again, without the next one.
+        setUri(m_path);
+        startPreroll();
+        return;
+    }
+    const double end = m_selectionEnd > 0 ? m_selectionEnd : m_duration;
+    m_state = 0;
+    m_heldPosition = end;
+    const quint64 generation = m_generation.load();
+    report(0);
+    if (!isCurrent(generation) || m_phase != Phase::Ready)
+        return;
+    restartAtZero();
+    m_heldPosition = end;
+}

@@ -1,0 +1,70 @@
+// The next track, known ahead: the stopped rule's choice, computed without
+// acting on it, so the media control can play into it with no gap.
+#include "player/form1.h"
+
+Form1::ContinueStep Form1::ContinueTarget() const {
+    // The programme wraps on its own length, the folder on the folder's.
+    const bool programme = PlayMode == 9;
+    const int next = TrackIndex + 1;
+    const bool hasNext = programme ? next >= 0 && next < List3->count() : !File1->List(next).isEmpty();
+    ContinueStep step;
+    step.next = hasNext ? next : 0;
+    const QString path = Dir1->Path();
+    step.folder = path == "/" ? QString() : path;
+    if (programme) {
+        step.path = ProgrammePath(step.next);
+    } else if (!File1->List(step.next).isEmpty()) {
+        step.path = step.folder + "/" + File1->List(step.next);
+    }
+    return step;
+}
+
+Form1::RandomDraw Form1::DrawFor(int mode) {
+    const int count = File1->ListCount();
+    const qsizetype pool = RandomPool.size();
+    if (PendingDraw && PendingDraw->mode == mode && PendingDraw->count == count &&
+        PendingDraw->poolSize == pool &&
+        (mode == 77 || pool == 0 ||
+         (PendingDraw->slot < pool && RandomPool[PendingDraw->slot] == PendingDraw->pick)))
+        return *PendingDraw;
+    RandomDraw draw;
+    draw.mode = mode;
+    draw.poolSize = pool;
+    draw.count = count;
+    if (mode == 77) {
+        draw.pick = int(Rnd() * count);
+    } else {
+        // An empty pool is rebuilt whole first: slot i then holds index i.
+        draw.slot = int(Rnd() * (pool > 0 ? pool : count));
+        draw.pick = pool > 0 ? RandomPool[draw.slot] : draw.slot;
+    }
+    PendingDraw = draw;
+    return draw;
+}
+
+QString Form1::NextTrack() {
+    switch (PlayMode) {
+    case 0:
+        if (!LectCont->isChecked())
+            return {};
+        return ContinueTarget().path;
+    case 9:
+        return ContinueTarget().path;
+    case 7:
+    case 77: {
+        const int count = File1->ListCount();
+        if (count == 0)
+            return {};
+        const int n = DrawFor(PlayMode).pick;
+        // A pool built for a longer folder starts a new cycle: no guess.
+        return n < count ? TrackPath(File1->List(n)) : QString();
+    }
+    default:
+        // Introductions end at their set length; a stop shows the stop display.
+        return {};
+    }
+}
+
+void Form1::OfferNextTrack() {
+    ActiveMovie1->setNextFileName(NextTrack());
+}
