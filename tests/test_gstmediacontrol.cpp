@@ -271,6 +271,37 @@ TEST_F(GstMediaControlTest, MessagesOfAClosedFileNeverArrive) {
     }
 }
 
+// Every message the pipeline posts is released: those the window thread
+// handles once handled, the others at once. Each kept one grows memory with
+// every file played.
+TEST_F(GstMediaControlTest, BusMessagesAreReleasedOnceHandled) {
+    static bool freed[2];
+    freed[0] = freed[1] = false;
+    const auto onFreed = [](gpointer flag, GstMiniObject *) { *static_cast<bool *>(flag) = true; };
+    Rig r;
+    ASSERT_TRUE(r.open(file("wav")));
+    GstObject *top = GST_OBJECT(r.c.audioSinkElement());
+    while (GST_OBJECT_PARENT(top))
+        top = GST_OBJECT_PARENT(top);
+    GstBus *bus = gst_element_get_bus(GST_ELEMENT(top));
+    ASSERT_TRUE(bus);
+    // One nobody acts on, and one handed to the window thread (a pipeline
+    // still paused, which changes nothing for a stopped file).
+    GstMessage *ignored = gst_message_new_application(top, gst_structure_new_empty("essai"));
+    GstMessage *handled =
+        gst_message_new_state_changed(top, GST_STATE_PAUSED, GST_STATE_PAUSED, GST_STATE_VOID_PENDING);
+    gst_mini_object_weak_ref(GST_MINI_OBJECT(ignored), onFreed, &freed[0]);
+    gst_mini_object_weak_ref(GST_MINI_OBJECT(handled), onFreed, &freed[1]);
+    gst_bus_post(bus, ignored);
+    EXPECT_TRUE(freed[0]);
+    gst_bus_post(bus, handled);
+    EXPECT_TRUE(waitFor([&] { return freed[1]; }, 10000));
+    gst_object_unref(bus);
+    EXPECT_TRUE(r.states.empty());
+    ASSERT_TRUE(r.play());
+    EXPECT_TRUE(r.errors.empty());
+}
+
 TEST_F(GstMediaControlTest, BadFilesGiveOneErrorAndLeaveTheControlUsable) {
     const QString dir = s_dir->path(), fifo = dir + "/tube.mp3";
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);

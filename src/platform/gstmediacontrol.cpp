@@ -124,6 +124,8 @@ bool GstMediaControl::ensurePipeline() {
         bus,
         [](GstBus *, GstMessage *msg, gpointer self) -> GstBusSyncReply {
             static_cast<GstMediaControl *>(self)->forwardMessage(msg);
+            // A dropped message stays ours to release: the bus does not unref it.
+            gst_message_unref(msg);
             return GST_BUS_DROP;
         },
         this, nullptr);
