@@ -1,8 +1,11 @@
 // Films draw into the media control's own window; sound files never touch it.
 #include "platform/gstmediacontrol.h"
+#include "platform/settingsstore.h"
+#include "player/form1.h"
 #include "support/mediafiles.h"
 #include "support/sinktap.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QWindow>
@@ -158,6 +161,57 @@ TEST_F(FilmsTest, AControlWithNoParentPlaysAFilmUnseenRatherThanInAWindowOfItsOw
     EXPECT_EQ(g_lastHandle.load(), 0u);
     EXPECT_FALSE(c.testAttribute(Qt::WA_NativeWindow));
     EXPECT_EQ(QGuiApplication::topLevelWindows().size(), windowsBefore);
+}
+
+TEST_F(FilmsTest, ThePlayersControlShowsTheFilmWhileRunningAndHidesItAtTheStopDisplay) {
+    QTemporaryDir tmp;
+    SetSettingsFolder(tmp.path() + "/config");
+    QFile::copy(s_film, tmp.path() + "/a.mpg");
+    QFile::copy(s_sound, tmp.path() + "/b.wav");
+    SaveSetting(kApp, "Session", "Path", tmp.path());
+    SaveSetting(kApp, "Session", "Mode", "0");
+    GstMediaOptions options = overlayOptions();
+    options.sync = true; // the film runs long enough to be looked at
+    auto *control = new GstMediaControl(nullptr, options);
+    auto form = std::make_unique<Form1>(control);
+    QStringList messages;
+    form->MsgBox = [&](const QString &text, QMessageBox::Icon, const QString &,
+                       QMessageBox::StandardButtons) {
+        messages << text;
+        return QMessageBox::Ok;
+    };
+    form->Form_Load();
+    form->show();
+    EXPECT_FALSE(control->isVisible());
+
+    ASSERT_TRUE(form->File1->setListIndex(0));
+    form->File1_KeyUp(0, 0);
+    // The running report shows the control.
+    ASSERT_TRUE(waitFor([&] { return control->isVisible() && g_frames.load() > 0; }));
+    EXPECT_GT(control->width(), 0);
+    EXPECT_GT(control->height(), 0);
+    EXPECT_EQ(g_lastHandle.load(), guintptr(control->winId()));
+    EXPECT_EQ(g_framesWithoutWindow.load(), 0);
+    ASSERT_NE(control->windowHandle(), nullptr);
+    EXPECT_EQ(control->windowHandle()->parent(), form->windowHandle());
+    for (QWindow *w : QGuiApplication::topLevelWindows())
+        EXPECT_TRUE(w == form->windowHandle() || !w->isVisible()) << w->objectName().toStdString();
+
+    form->FlatBar1_Click(2);
+    EXPECT_FALSE(control->isVisible());
+    EXPECT_EQ(form->Label2->text(), "Tunabel - Arrêt");
+
+    // A sound file shows the control again, with no picture in it.
+    const int frames = g_frames.load();
+    ASSERT_TRUE(form->File1->setListIndex(1));
+    form->File1_KeyUp(0, 0);
+    ASSERT_TRUE(waitFor([&] { return control->isVisible(); }));
+    EXPECT_FALSE(control->testAttribute(Qt::WA_PaintOnScreen));
+    form->FlatBar1_Click(2);
+    EXPECT_EQ(g_frames.load(), frames);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("\n").toStdString();
+    form.reset();
+    SetSettingsFolder(QString());
 }
 
 } // namespace
