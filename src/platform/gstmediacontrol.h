@@ -28,7 +28,7 @@ struct GstMediaOptions {
     QString audioSink = "autoaudiosink";
     // Clock synchronisation of the sinks; false plays as fast as possible.
     bool sync = true;
-    // Empty: autovideosink, or no video at all without a display.
+    // Empty: ximagesink on X11, no pictures elsewhere.
     QString videoSink;
     // An open (or a re-preroll after a stop) that stays silent this long is
     // retried once, then reported as an error.
