@@ -25,13 +25,12 @@ constexpr guint kPlayFlagVis = 1u << 3;
 
 // The video sink for the desktop the program runs on, "" for none. Chosen
 // by name: autovideosink probes every sink it knows on each open (DRM,
-// Wayland, GTK...), which costs a second or more on some desktops.
+// Wayland, GTK...), which costs a second or more on some desktops. Only X11
+// lets a sink draw into one of our widgets; elsewhere films play unseen
+// rather than in a window of the sink's own.
 QString desktopVideoSink() {
-    const QString platform = QGuiApplication::platformName();
-    if (platform == QLatin1String("xcb") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+    if (QGuiApplication::platformName() == QLatin1String("xcb") && !qEnvironmentVariableIsEmpty("DISPLAY"))
         return QStringLiteral("ximagesink");
-    if (platform.startsWith(QLatin1String("wayland")))
-        return QStringLiteral("glimagesink");
     return {};
 }
 
@@ -106,7 +105,7 @@ bool GstMediaControl::ensurePipeline() {
     if (video.isEmpty())
         video = desktopVideoSink();
     if (!video.isEmpty())
-        m_videoSink = gstengine::makeElement(video, &why);
+        m_videoSink = makeVideoSink(video, &why);
     if (m_videoSink) {
         gstengine::setSync(m_videoSink, m_options.sync);
         g_object_set(m_playbin, "video-sink", m_videoSink, nullptr);
@@ -187,7 +186,9 @@ void GstMediaControl::setFileName(const QString &path) {
     // Only the MPEG films have pictures: sound files never touch the video sink.
     guint flags = 0;
     g_object_get(m_playbin, "flags", &flags, nullptr);
-    const bool film = m_videoSink && gstengine::hasVideo(path);
+    const bool film = gstengine::hasVideo(path) && showFilm();
+    if (!film)
+        hideFilm();
     const guint wanted = film ? flags | kPlayFlagVideo : flags & ~kPlayFlagVideo;
     if (wanted != flags)
         g_object_set(m_playbin, "flags", wanted, nullptr);

@@ -28,7 +28,7 @@ struct GstMediaOptions {
     QString audioSink = "autoaudiosink";
     // Clock synchronisation of the sinks; false plays as fast as possible.
     bool sync = true;
-    // Empty: autovideosink, or no video at all without a display.
+    // Empty: ximagesink on X11, no pictures elsewhere.
     QString videoSink;
     // An open (or a re-preroll after a stop) that stays silent this long is
     // retried once, then reported as an error.
@@ -149,6 +149,9 @@ public:
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
+    // While a film shows, the sink paints the native window: Qt must not.
+    QPaintEngine *paintEngine() const override { return nullptr; }
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     enum class Phase { Closed, Opening, Prerolling, Ready, Adopting };
@@ -181,6 +184,12 @@ private:
     void letRampBeHeard();
     void watchStall();
 
+    // Films in the control's own native window (gstvideo.cpp).
+    GstElement *makeVideoSink(const QString &description, QString *error);
+    bool showFilm();
+    void hideFilm();
+    void offerWindow(GstMessage *msg);
+
     // Hand-over (gsthandover.cpp).
     void installHandOver();
     void updateHandOver();
@@ -199,6 +208,12 @@ private:
     GstElement *m_audioSink = nullptr;
     GstElement *m_audioBin = nullptr;
     GstElement *m_videoSink = nullptr;
+    // Inside the video sink: the element drawing into a window (null when it
+    // draws none, like a fakesink) and the size the picture is scaled to.
+    GstElement *m_overlay = nullptr;
+    GstElement *m_fit = nullptr;
+    // Native window handed to the video sink; 0 while no film shows.
+    std::atomic<quintptr> m_windowHandle{0};
 
     // Stamped on every bus message; bumped once the pipeline is down so
     // messages of a file closed earlier are recognised and dropped.

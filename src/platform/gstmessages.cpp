@@ -8,6 +8,7 @@
 #include <QFileInfo>
 
 #include <gst/gst.h>
+#include <gst/video/videooverlay.h>
 
 #include <unistd.h>
 
@@ -24,6 +25,10 @@ bool isPartOf(GstObject *object, GstElement *ancestor) {
 
 // Runs on whichever thread posted the message.
 void GstMediaControl::forwardMessage(GstMessage *msg) {
+    if (gst_is_video_overlay_prepare_window_handle_message(msg)) {
+        offerWindow(msg);
+        return;
+    }
     switch (GST_MESSAGE_TYPE(msg)) {
     case GST_MESSAGE_ERROR:
     case GST_MESSAGE_EOS:

@@ -1,0 +1,109 @@
+// Films: the video sink draws into the control's own native child window,
+// made only when a film is about to show, so sound files never create one.
+#include "platform/gstmediacontrol.h"
+
+#include <QGuiApplication>
+#include <QPaintEvent>
+
+#include <gst/gst.h>
+#include <gst/video/videooverlay.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr const char *kFitName = "tunabel-fit";
+
+// ximagesink draws at the stream's own size, cropped by the window: scale
+// the picture to the control first (letterboxed, square pixels). Events stay
+// with Qt: the control's clicks open the menu, its repaints call expose.
+QString withScaler(const QString &description) {
+    if (description.trimmed() == QLatin1String("ximagesink"))
+        return QStringLiteral("videoconvert ! videoscale ! capsfilter name=%1 ! ximagesink").arg(kFitName);
+    return description;
+}
+
+GstElement *overlayOf(GstElement *sink) {
+    if (GST_IS_VIDEO_OVERLAY(sink))
+        return sink;
+    if (!GST_IS_BIN(sink))
+        return nullptr;
+    GstElement *found = gst_bin_get_by_interface(GST_BIN(sink), GST_TYPE_VIDEO_OVERLAY);
+    // Borrowed: the bin keeps its children as long as the playbin keeps it.
+    if (found)
+        gst_object_unref(found);
+    return found;
+}
+
+} // namespace
+
+GstElement *GstMediaControl::makeVideoSink(const QString &description, QString *error) {
+    GstElement *sink = gstengine::makeElement(withScaler(description), error);
+    if (!sink)
+        return nullptr;
+    m_overlay = overlayOf(sink);
+    if (m_overlay && g_object_class_find_property(G_OBJECT_GET_CLASS(m_overlay), "handle-events"))
+        g_object_set(m_overlay, "handle-events", FALSE, nullptr);
+    if (GST_IS_BIN(sink)) {
+        m_fit = gst_bin_get_by_name(GST_BIN(sink), kFitName);
+        if (m_fit)
+            gst_object_unref(m_fit);
+    }
+    return sink;
+}
+
+// Gives the film's sink this control's window; false when the film must play
+// without its picture.
+bool GstMediaControl::showFilm() {
+    if (!m_videoSink)
+        return false;
+    // A sink that draws nowhere (a fakesink) needs no window.
+    if (!m_overlay && !GST_IS_BIN(m_videoSink))
+        return true;
+    // A control that is a window of its own would put the picture in a
+    // stray top-level window; on Wayland a child widget's id is no surface.
+    if (isWindow() || QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return false;
+    setAttribute(Qt::WA_NativeWindow);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAttribute(Qt::WA_PaintOnScreen);
+    const WId id = winId();
+    if (!id)
+        return false;
+    m_windowHandle.store(quintptr(id));
+    if (m_fit) {
+        const qreal ratio = devicePixelRatioF();
+        GstCaps *caps = gst_caps_new_simple(
+            "video/x-raw", "width", G_TYPE_INT, std::max(1, int(width() * ratio)), "height", G_TYPE_INT,
+            std::max(1, int(height() * ratio)), "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
+        g_object_set(m_fit, "caps", caps, nullptr);
+        gst_caps_unref(caps);
+    }
+    if (m_overlay)
+        gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(m_overlay), guintptr(id));
+    return true;
+}
+
+// Back to Qt's painting, which covers the last picture of a film.
+void GstMediaControl::hideFilm() {
+    m_windowHandle.store(0);
+    if (testAttribute(Qt::WA_PaintOnScreen)) {
+        setAttribute(Qt::WA_PaintOnScreen, false);
+        setAttribute(Qt::WA_NoSystemBackground, false);
+        update();
+    }
+}
+
+// Sync bus handler: a sink found only while prerolling (inside a bin that
+// makes it late) asks for its window here.
+void GstMediaControl::offerWindow(GstMessage *msg) {
+    const quintptr handle = m_windowHandle.load();
+    if (handle && GST_IS_VIDEO_OVERLAY(GST_MESSAGE_SRC(msg)))
+        gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(GST_MESSAGE_SRC(msg)), guintptr(handle));
+}
+
+void GstMediaControl::paintEvent(QPaintEvent *event) {
+    if (m_overlay && m_windowHandle.load())
+        gst_video_overlay_expose(GST_VIDEO_OVERLAY(m_overlay));
+    event->accept();
+}
