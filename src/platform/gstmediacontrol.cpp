@@ -2,11 +2,9 @@
 
 #include "platform/filename.h"
 #include "platform/gstreasons.h"
-#include "platform/listcontrols.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QMouseEvent>
 
 #include <gst/gst.h>
 
@@ -591,11 +589,4 @@ void GstMediaControl::Stop() {
     if (adopting)
         m_phase = Phase::Opening;
     report(0);
-}
-
-void GstMediaControl::mousePressEvent(QMouseEvent *event) {
-    const QPointF pos = event->position();
-    emit MouseDown(ButtonCode(event->button()), ShiftCode(event->modifiers()), float(pos.x() * 15),
-                   float(pos.y() * 15));
-    MediaControl::mousePressEvent(event);
 }

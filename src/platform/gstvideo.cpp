@@ -2,7 +2,10 @@
 // made only when a film is about to show, so sound files never create one.
 #include "platform/gstmediacontrol.h"
 
+#include "platform/listcontrols.h"
+
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QPaintEvent>
 
 #include <gst/gst.h>
@@ -106,4 +109,12 @@ void GstMediaControl::paintEvent(QPaintEvent *event) {
     if (m_overlay && m_windowHandle.load())
         gst_video_overlay_expose(GST_VIDEO_OVERLAY(m_overlay));
     event->accept();
+}
+
+// Clicks on the control, the picture included, reach the player.
+void GstMediaControl::mousePressEvent(QMouseEvent *event) {
+    const QPointF pos = event->position();
+    emit MouseDown(ButtonCode(event->button()), ShiftCode(event->modifiers()), float(pos.x() * 15),
+                   float(pos.y() * 15));
+    MediaControl::mousePressEvent(event);
 }
