@@ -3,6 +3,7 @@
 // minute of an armed alarm costs, beside the idle player; the organiser's
 // first showing with ten favourites, beside an empty window of its size.
 #include "benchutil.h"
+#include "qtbench.h"
 
 #include "platform/clock.h"
 #include "platform/gstmediacontrol.h"
@@ -27,25 +28,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-bool waitFor(const std::function<bool()> &cond, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    QTimer tick;
-    tick.start(5);
-    while (!cond()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-double cpuMs() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-}
 
 GstMediaOptions silent() {
     GstMediaOptions o;
@@ -194,34 +176,6 @@ int benchCpu(int seconds) {
 }
 
 // ---- the organiser's first showing, each in a fresh process
-
-// Stamps when a window has been exposed, painted and flushed.
-class Shown : public QObject {
-public:
-    explicit Shown(QWidget *w) : m_widget(w) { qApp->installEventFilter(this); }
-    bool eventFilter(QObject *obj, QEvent *ev) override {
-        if (ev->type() == QEvent::Paint && obj == m_widget && m_widget->windowHandle() &&
-            m_widget->windowHandle()->isExposed()) {
-            m_painted = true;
-            return false;
-        }
-        if (done || (ev->type() != QEvent::Expose && ev->type() != QEvent::UpdateRequest) ||
-            obj != m_widget->windowHandle())
-            return false;
-        obj->event(ev);
-        if (m_painted) {
-            done = true;
-            at = bench::nowMs();
-        }
-        return true;
-    }
-    bool done = false;
-    double at = 0;
-
-private:
-    QWidget *m_widget;
-    bool m_painted = false;
-};
 
 int organiserChild(const std::string &kind) {
     QTemporaryDir tmp;

@@ -4,6 +4,7 @@
 // floor, measured in the same run.
 //   bench_desktop TUNABEL_BIN DIR [runs]
 #include "benchutil.h"
+#include "qtbench.h"
 
 #include "platform/gstmediacontrol.h"
 #include "platform/handover.h"
@@ -41,19 +42,6 @@ GstMediaControl *silentControl() {
     o.audioSink = "fakesink";
     o.videoSink = "fakesink";
     return new GstMediaControl(nullptr, o);
-}
-
-bool waitFor(const std::function<bool()> &cond, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    QTimer tick;
-    tick.start(1);
-    while (!cond()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
 }
 
 void quiet(Form1 *f) {
@@ -195,7 +183,7 @@ double openToRunning(GstMediaControl &ctl, const QString &path) {
     auto c2 = QObject::connect(&ctl, &MediaControl::StateChange, [&](int, int s) { running |= s == 2; });
     const double t0 = bench::nowMs();
     ctl.setFileName(path);
-    const bool ok = waitFor([&] { return running; }, 5000);
+    const bool ok = waitFor([&] { return running; }, 5000, 1);
     const double ms = bench::nowMs() - t0;
     QObject::disconnect(c1);
     QObject::disconnect(c2);
@@ -279,10 +267,10 @@ int main(int argc, char **argv) {
         const int index = f->File1->List(0) == QFileInfo(path).fileName() ? 0 : 1;
         for (int i = 0; i <= runs; ++i) {
             f->FlatBar1_Click(2);
-            waitFor([] { return false; }, 30);
+            waitFor([] { return false; }, 30, 1);
             const double t0 = bench::nowMs();
             const pid_t pid = spawn(tunabel, {path.toStdString()});
-            const bool ok = pid > 0 && waitFor([&] { return state == 2; }, 5000);
+            const bool ok = pid > 0 && waitFor([&] { return state == 2; }, 5000, 1);
             const double ms = bench::nowMs() - t0;
             if (pid <= 0 || reap(pid) != 0 || !ok) {
                 status = 1;
@@ -295,11 +283,11 @@ int main(int argc, char **argv) {
             const double b = bench::nowMs() - b0;
             // The click in the file list.
             f->FlatBar1_Click(2);
-            waitFor([] { return false; }, 30);
+            waitFor([] { return false; }, 30, 1);
             f->File1->setListIndex(index);
             const double c0 = bench::nowMs();
             f->File1_KeyUp(0, 0);
-            if (!waitFor([&] { return state == 2; }, 5000)) {
+            if (!waitFor([&] { return state == 2; }, 5000, 1)) {
                 status = 1;
                 break;
             }
@@ -322,7 +310,7 @@ int main(int argc, char **argv) {
         daemon.start(QStandardPaths::findExecutable("dbus-daemon"),
                      {"--session", "--nofork", "--print-address=1"});
         QString address;
-        if (daemon.waitForStarted(10000) && waitFor([&] { return daemon.canReadLine(); }, 10000))
+        if (daemon.waitForStarted(10000) && waitFor([&] { return daemon.canReadLine(); }, 10000, 1))
             address = QString::fromUtf8(daemon.readLine()).trimmed();
         QDBusConnection service = QDBusConnection::connectToBus(address, "bench-service");
         QDBusConnection client = QDBusConnection::connectToBus(address, "bench-client");
@@ -333,23 +321,23 @@ int main(int argc, char **argv) {
             f->FlatBar1_Click(2);
             f->File1->setListIndex(0);
             f->File1_KeyUp(0, 0);
-            waitFor([&] { return state == 2; }, 5000);
+            waitFor([&] { return state == 2; }, 5000, 1);
             std::vector<double> ours, ping;
             for (int i = 0; i <= runs; ++i) {
                 const int before = state;
                 const double t0 = bench::nowMs();
                 QDBusPendingCall call = client.asyncCall(QDBusMessage::createMethodCall(
                     kMprisService, kMprisPath, "org.mpris.MediaPlayer2.Player", "PlayPause"));
-                if (!waitFor([&] { return state != before && state != 0; }, 5000)) {
+                if (!waitFor([&] { return state != before && state != 0; }, 5000, 1)) {
                     status = 1;
                     break;
                 }
                 const double ms = bench::nowMs() - t0;
-                waitFor([&] { return call.isFinished(); }, 5000);
+                waitFor([&] { return call.isFinished(); }, 5000, 1);
                 const double p0 = bench::nowMs();
                 QDBusPendingCall p = client.asyncCall(QDBusMessage::createMethodCall(
                     kMprisService, kMprisPath, "org.freedesktop.DBus.Peer", "Ping"));
-                waitFor([&] { return p.isFinished(); }, 5000);
+                waitFor([&] { return p.isFinished(); }, 5000, 1);
                 const double pms = bench::nowMs() - p0;
                 if (i == 0)
                     continue;
@@ -376,18 +364,18 @@ int main(int argc, char **argv) {
         std::vector<double> ours, bare;
         for (int i = 0; i <= runs; ++i) {
             f->ReduceToTray();
-            waitFor([&] { return !exposed(f); }, 2000);
-            waitFor([] { return false; }, 30);
+            waitFor([&] { return !exposed(f); }, 2000, 1);
+            waitFor([] { return false; }, 30, 1);
             const double t0 = bench::nowMs();
             emit TrayEvents::instance()->mouseMessage(f, WM_LBUTTONDOWN);
-            const bool ok = waitFor([&] { return exposed(f); }, 5000);
+            const bool ok = waitFor([&] { return exposed(f); }, 5000, 1);
             const double ms = bench::nowMs() - t0;
             bareWindow.hide();
-            waitFor([&] { return !exposed(&bareWindow); }, 2000);
-            waitFor([] { return false; }, 30);
+            waitFor([&] { return !exposed(&bareWindow); }, 2000, 1);
+            waitFor([] { return false; }, 30, 1);
             const double b0 = bench::nowMs();
             bareWindow.show();
-            waitFor([&] { return exposed(&bareWindow); }, 5000);
+            waitFor([&] { return exposed(&bareWindow); }, 5000, 1);
             const double b = bench::nowMs() - b0;
             if (!ok) {
                 status = 1;

@@ -4,6 +4,7 @@
 // against an empty dialog of the same size; the number of rate changes of a
 // one-second drag of the speed slider while an MP3 plays.
 #include "benchutil.h"
+#include "qtbench.h"
 
 #include "platform/gstmediacontrol.h"
 #include "player/form1.h"
@@ -34,31 +35,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-bool waitFor(const std::function<bool()> &cond, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    QTimer tick;
-    tick.start(5);
-    while (!cond()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-void idleMs(int ms) {
-    QElapsedTimer t;
-    t.start();
-    waitFor([&] { return t.elapsed() >= ms; }, ms + 1000);
-}
-
-double cpuMs() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-}
 
 double percentile(std::vector<double> v, double p) {
     if (v.empty())
@@ -215,34 +191,6 @@ int benchFlash(int seconds) {
 }
 
 // ---- the chooser's first showing, each in a fresh process
-
-// Stamps when a window has been exposed, painted and flushed.
-class Shown : public QObject {
-public:
-    explicit Shown(QWidget *w) : m_widget(w) { qApp->installEventFilter(this); }
-    bool eventFilter(QObject *obj, QEvent *ev) override {
-        if (ev->type() == QEvent::Paint && obj == m_widget && m_widget->windowHandle() &&
-            m_widget->windowHandle()->isExposed()) {
-            m_painted = true;
-            return false;
-        }
-        if (done || (ev->type() != QEvent::Expose && ev->type() != QEvent::UpdateRequest) ||
-            obj != m_widget->windowHandle())
-            return false;
-        obj->event(ev);
-        if (m_painted) {
-            done = true;
-            at = bench::nowMs();
-        }
-        return true;
-    }
-    bool done = false;
-    double at = 0;
-
-private:
-    QWidget *m_widget;
-    bool m_painted = false;
-};
 
 int chooserChild(const std::string &kind) {
     // The program is up: the style, fonts and common controls are warm.

@@ -3,6 +3,7 @@
 // CPU time of a minute of MP3, and the fades as heard. Floors come from a bare
 // playbin on the same files and sink, measured in the same run.
 #include "benchutil.h"
+#include "qtbench.h"
 
 #include "platform/gstmediacontrol.h"
 #include "player/form1.h"
@@ -37,26 +38,6 @@ GstMediaOptions silentOptions(const QString &sink = kSink) {
     o.sync = true;
     o.videoSink = "fakesink";
     return o;
-}
-
-// Runs the event loop until cond holds; false after timeoutMs.
-bool waitFor(const std::function<bool()> &cond, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    QTimer tick; // bounds each wait so the time-out is seen
-    tick.start(10);
-    while (!cond()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-void idleMs(int ms) {
-    QElapsedTimer t;
-    t.start();
-    waitFor([&] { return t.elapsed() >= ms; }, ms + 1000);
 }
 
 QString uriOf(const QString &path) {
@@ -114,8 +95,7 @@ private:
     GstBus *m_bus;
 };
 
-// Stamps the control's notifications; connected before any window so its
-// slots run first.
+// Stamps the control's notifications.
 struct Stamps {
     double opened = -1, running = -1, stopped = -1;
     bool error = false;
@@ -134,14 +114,6 @@ struct Stamps {
     }
     void clear() { opened = running = stopped = -1; }
 };
-
-// Errors of the windows go to stderr instead of a modal box.
-void quietBoxes(Form1 *f) {
-    f->MsgBox = [](const QString &text, QMessageBox::Icon, const QString &, QMessageBox::StandardButtons) {
-        std::fprintf(stderr, "message box: %s\n", qPrintable(text));
-        return QMessageBox::Ok;
-    };
-}
 
 struct Media {
     QString dir;
@@ -202,115 +174,6 @@ int benchOpen(const Media &m, int runs) {
         ctl.setFileName("");
         const std::string kind = QString(name).section('.', 1).toStdString();
         bench::report("open_to_running_" + kind, bench::median(ours), bench::median(floor), 1.2, "ms", 2);
-    }
-    return crashed ? 2 : 0;
-}
-
-// ---- a pick in the file list to running
-
-Form1 *makeWindow(MediaControl *ctl, const QString &folder) {
-    auto *f = new Form1(ctl);
-    quietBoxes(f);
-    App::form1 = f;
-    f->Form_Load();
-    f->Dir1->setPath(folder);
-    QCoreApplication::processEvents();
-    return f;
-}
-
-int benchClick(const Media &m, int runs) {
-    auto *ctl = new GstMediaControl(nullptr, silentOptions());
-    Stamps st;
-    st.attach(ctl);
-    Form1 *f = makeWindow(ctl, m.path("click"));
-    BarePlaybin bare;
-    bool crashed = false;
-    for (const char *name : {"tone.wav", "tone.mp3"}) {
-        int index = -1;
-        for (int i = 0; i < f->File1->ListCount(); ++i)
-            if (f->File1->List(i) == name)
-                index = i;
-        std::vector<double> ours, floor;
-        for (int i = 0; i <= runs && index >= 0; ++i) {
-            const double fl = bare.openToPlaying(m.path(QString("click/") + name));
-            f->FlatBar1_Click(2);
-            QCoreApplication::processEvents();
-            f->File1->setListIndex(index);
-            st.clear();
-            const double t0 = bench::nowMs();
-            f->File1_KeyUp(0, 0);
-            if (!waitFor([&] { return st.running > 0 || st.error; }, 5000) || st.error || fl < 0) {
-                crashed = true;
-                break;
-            }
-            if (i == 0)
-                continue;
-            ours.push_back(st.running - t0);
-            floor.push_back(fl);
-        }
-        crashed |= index < 0;
-        f->FlatBar1_Click(2);
-        const std::string kind = QString(name).section('.', 1).toStdString();
-        bench::report("click_to_running_" + kind, bench::median(ours), bench::median(floor), 1.2, "ms", 2);
-    }
-    delete f;
-    return crashed ? 2 : 0;
-}
-
-// ---- continuous play: end of one track to the next one running
-
-int benchGap(const Media &m, int runs) {
-    (void)runs; // the folders hold runs + 2 tracks
-    bool crashed = false;
-    for (const char *kind : {"wav", "mp3"}) {
-        const QString folder = m.path(QString("gap") + kind);
-        auto *ctl = new GstMediaControl(nullptr, silentOptions());
-        std::vector<double> gaps;
-        double stoppedAt = -1;
-        int started = 0;
-        bool error = false;
-        QObject::connect(ctl, &MediaControl::StateChange, [&](int, int s) {
-            if (s == 0 && ctl->CurrentState() == 0) {
-                stoppedAt = bench::nowMs();
-            } else if (s == 2) {
-                if (stoppedAt > 0)
-                    gaps.push_back(bench::nowMs() - stoppedAt);
-                stoppedAt = -1;
-                ++started;
-            }
-        });
-        QObject::connect(ctl, &MediaControl::Error, [&](int, const QString &d, const QString &, bool *) {
-            std::fprintf(stderr, "media error: %s\n", qPrintable(d));
-            error = true;
-        });
-        Form1 *f = makeWindow(ctl, folder);
-        f->FlatBar1_Click(7); // sequential mode
-        f->LectCont->setChecked(true);
-        const int count = f->File1->ListCount();
-        QStringList names;
-        for (int i = 0; i < count; ++i)
-            names.append(f->File1->List(i));
-        f->File1->setListIndex(0);
-        f->File1_KeyUp(0, 0);
-        // Each track lasts a second; allow two per track before giving up.
-        waitFor([&] { return error || started >= count; }, 2000 * count + 2000);
-        f->FlatBar1_Click(2);
-        delete f;
-        crashed |= error || int(gaps.size()) < count - 1;
-
-        BarePlaybin bare;
-        std::vector<double> floor;
-        for (int i = 0; i < count; ++i) {
-            const double fl = bare.openToPlaying(QDir(folder).filePath(names[i]));
-            if (fl < 0)
-                crashed = true;
-            else if (i > 0)
-                floor.push_back(fl);
-        }
-        if (!gaps.empty())
-            gaps.erase(gaps.begin()); // warm-up
-        bench::report(std::string("gap_") + kind, bench::median(gaps), bench::median(floor), 1.5, "ms", 2,
-                      "gaps=" + std::to_string(gaps.size()));
     }
     return crashed ? 2 : 0;
 }
@@ -508,7 +371,7 @@ int benchFade(const Media &m, int runs) {
 
 int main(int argc, char **argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s media|open|click|gap|cpu|fade DIR [runs] | cpuchild FILE\n", argv[0]);
+        std::fprintf(stderr, "usage: %s media|open|cpu|fade DIR [runs] | cpuchild FILE\n", argv[0]);
         return 1;
     }
     const std::string mode = argv[1];
@@ -523,10 +386,6 @@ int main(int argc, char **argv) {
         return makeMedia(m.dir, runs);
     if (mode == "open")
         return benchOpen(m, runs);
-    if (mode == "click")
-        return benchClick(m, runs);
-    if (mode == "gap")
-        return benchGap(m, runs);
     if (mode == "cpu")
         return benchCpu(m, runs);
     if (mode == "fade")
