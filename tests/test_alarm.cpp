@@ -32,15 +32,21 @@ protected:
         PlayerTest::TearDown();
         SetPlaylistFolder(QString());
     }
+    // Boxes are recorded, then answered by `answer`.
+    void answerBoxes(const std::function<QMessageBox::StandardButton(const QString &)> &answer) {
+        form->MsgBox = [this, answer](const QString &text, QMessageBox::Icon, const QString &,
+                                      QMessageBox::StandardButtons) {
+            messages << text;
+            return answer(text);
+        };
+    }
     // Loads the window; boxes are answered from `answers` (Ok otherwise).
     Form1 *loadAnswering() {
         load();
-        form->MsgBox = [this](const QString &text, QMessageBox::Icon, const QString &,
-                              QMessageBox::StandardButtons) {
-            messages << text;
+        answerBoxes([this](const QString &text) {
             const auto it = answers.find(text);
             return it == answers.end() ? QMessageBox::Ok : it->second;
-        };
+        });
         return form.get();
     }
     // A saved list of `count` files of a new folder.
@@ -103,28 +109,6 @@ protected:
     QString firstFile;
     int managerShown = 0;
 };
-
-TEST_F(AlarmTest, WindowProposesTheCurrentTimeInItsForms) {
-    clock.set(7, 5);
-    loadAnswering();
-    form->Alarme->trigger();
-    Form6 *w = App::form6;
-    ASSERT_TRUE(w && w->isVisible());
-    EXPECT_EQ(w->windowTitle(), "Réglage de l'alarme");
-    EXPECT_EQ(w->Label1->text() + w->Label2->text() + w->Label3->text(), "7H05");
-    w->HScroll2->setValue(10);
-    EXPECT_EQ(w->Label3->text(), "10");
-    w->HScroll2->setValue(0);
-    EXPECT_EQ(w->Label3->text(), "00");
-    w->HScroll1->setValue(23);
-    EXPECT_EQ(w->Label1->text(), "23");
-    EXPECT_EQ(w->Frame3->title(), "Liste à lire (Pas de liste en cours)");
-    EXPECT_TRUE(w->isActiverShown());
-    // Shown again: the same window, the time kept.
-    form->Alarme_Click();
-    EXPECT_EQ(App::form6, w);
-    EXPECT_EQ(w->Label1->text(), "23");
-}
 
 TEST_F(AlarmTest, RingsWithinTenSecondsOfTheSetTime) {
     clock.set(22, 10, 3);
@@ -229,39 +213,28 @@ TEST_F(AlarmTest, DueDuringAModalStepRingsRightAfterIt) {
     media = nullptr;
     loadAnswering();
     w = armed(22, 30);
+    // Answered No, it stays armed and hidden.
     bool rangDuringQuestion = true;
-    form->MsgBox = [&](const QString &text, QMessageBox::Icon, const QString &,
-                       QMessageBox::StandardButtons) {
-        messages << text;
+    answerBoxes([&](const QString &) {
         clock.set(22, 30, 2);
         form->Alarma_Timer();
         rangDuringQuestion = rung();
         return QMessageBox::No;
-    };
+    });
     form->Alarme_Click();
+    messages.clear();
     w->close();
     EXPECT_FALSE(rangDuringQuestion);
-    EXPECT_EQ(messages.last(), "Souhaitez-vous désactiver l'alarme ?");
-    EXPECT_TRUE(waitFor([&] { return rung(); }, 20000));
-}
-
-TEST_F(AlarmTest, ClosingWhileArmedAsksAndNoKeepsItRinging) {
-    loadAnswering();
-    answers["Souhaitez-vous désactiver l'alarme ?"] = QMessageBox::No;
-    Form6 *w = armed(22, 30);
-    form->Alarme_Click();
-    w->close();
     EXPECT_EQ(messages, QStringList{"Souhaitez-vous désactiver l'alarme ?"});
     EXPECT_EQ(App::form6, w);
     EXPECT_FALSE(w->isVisible());
-    EXPECT_TRUE(form->isAlarmArmed());
-    EXPECT_TRUE(walk(at(0, 22, 31)).isValid());
+    EXPECT_TRUE(waitFor([&] { return rung(); }, 20000));
+}
 
-    // Yes: disarmed and gone.
-    media->opened.clear();
-    clock.set(22, 10);
+TEST_F(AlarmTest, ClosingWhileArmedAndAnsweringYesDisarms) {
+    loadAnswering();
     answers["Souhaitez-vous désactiver l'alarme ?"] = QMessageBox::Yes;
-    w = armed(22, 30);
+    Form6 *w = armed(22, 30);
     form->Alarme_Click();
     w->close();
     EXPECT_FALSE(form->isAlarmArmed());
@@ -294,12 +267,15 @@ TEST_F(AlarmTest, DisarmingRestoresTheWindowAndRingingLeavesAFreshOne) {
     ASSERT_TRUE(walk(at(0, 22, 31)).isValid());
     QCoreApplication::processEvents();
     ASSERT_FALSE(App::form6);
-    clock.set(6, 45);
-    form->Alarme_Click();
-    ASSERT_TRUE(App::form6);
+    // A fresh window proposes the present time.
+    clock.set(6, 5);
+    form->Alarme->trigger();
+    ASSERT_TRUE(App::form6 && App::form6->isVisible());
     EXPECT_NE(App::form6, w);
     EXPECT_TRUE(App::form6->isActiverShown());
-    EXPECT_EQ(App::form6->Label1->text() + App::form6->Label3->text(), "645");
+    EXPECT_EQ(App::form6->Label1->text() + App::form6->Label2->text() + App::form6->Label3->text(), "6H05");
+    App::form6->HScroll2->setValue(30);
+    EXPECT_EQ(App::form6->Label3->text(), "30");
     EXPECT_FALSE(form->isAlarmArmed());
 }
 
@@ -317,18 +293,25 @@ TEST_F(AlarmTest, RingingGivesTheTopPlaceBackToAMainWindowKeptOnTop) {
     EXPECT_TRUE(IsTopMost(form.get()));
 }
 
+TEST_F(AlarmTest, MainWindowUnloadDisarmsWithoutAsking) {
+    loadAnswering();
+    armed(22, 30);
+    form->close();
+    EXPECT_FALSE(form->isAlarmArmed());
+    EXPECT_TRUE(messages.isEmpty());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(App::form6);
+}
+
 TEST_F(AlarmTest, ArmingWithoutAProgrammeOffersTheChoiceAgainOnRetry) {
     loadAnswering();
     makeList("matin", 2);
-    answers["Vous devez d'abord sélectionner une liste !"] = QMessageBox::Retry;
     int retries = 0;
-    form->MsgBox = [&](const QString &text, QMessageBox::Icon, const QString &,
-                       QMessageBox::StandardButtons) {
-        messages << text;
+    answerBoxes([&](const QString &) {
         // Nothing chosen three times, then the list.
         managerWillChoose(++retries < 3 ? QString() : QString("matin"));
         return QMessageBox::Retry;
-    };
+    });
     form->Alarme_Click();
     managerWillChoose("");
     App::form6->FlatBar1_Click(0);
@@ -341,11 +324,7 @@ TEST_F(AlarmTest, ArmingWithoutAProgrammeOffersTheChoiceAgainOnRetry) {
     // Cancel gives up and arms nothing.
     App::form6->FlatBar3_Click(0);
     form->FlatBar3_Click(0); // programme cleared
-    form->MsgBox = [&](const QString &text, QMessageBox::Icon, const QString &,
-                       QMessageBox::StandardButtons) {
-        messages << text;
-        return QMessageBox::Cancel;
-    };
+    answerBoxes([](const QString &) { return QMessageBox::Cancel; });
     managerWillChoose("");
     App::form6->FlatBar1_Click(0);
     EXPECT_FALSE(form->isAlarmArmed());
@@ -387,16 +366,6 @@ TEST_F(AlarmTest, DateAndTimeToolFromTheTime) {
     QTest::mouseClick(w->Label1, Qt::RightButton);
     EXPECT_TRUE(w->Heure->isVisible());
     w->Heure->close();
-}
-
-TEST_F(AlarmTest, MainWindowUnloadDisarmsWithoutAsking) {
-    loadAnswering();
-    armed(22, 30);
-    form->close();
-    EXPECT_FALSE(form->isAlarmArmed());
-    EXPECT_TRUE(messages.isEmpty());
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(App::form6);
 }
 
 TEST(AlarmEndToEnd, TheProgrammesFirstFileRunsAtTheSetTime) {

@@ -66,54 +66,44 @@ protected:
 
 } // namespace
 
-TEST(PlaylistReading, EdgeCasesOfTheRule) {
-    // A saved programme: names, separator, folders, separator.
-    Parsed p = parse("a.mp3\r\nb.mp3\r\n\r\n/x/\r\n/y/\r\n\r\n");
-    EXPECT_EQ(p.names, QStringList({"a.mp3", "b.mp3"}));
-    EXPECT_EQ(p.folders, QStringList({"/x/", "/y/"}));
-    EXPECT_TRUE(p.separator);
-
-    // No separator: everything is a name.
-    p = parse("a\r\nb\r\nc");
-    EXPECT_EQ(p.names, QStringList({"a", "b", "c"}));
-    EXPECT_TRUE(p.folders.isEmpty());
-    EXPECT_FALSE(p.separator);
-
-    // A second separator starts the folders again from the first entry.
-    p = parse("a\r\nb\r\nc\r\n\r\nf1\r\nf2\r\nf3\r\n\r\ng1\r\n\r\nh1\r\nh2\r\nh3\r\nh4\r\n");
-    EXPECT_EQ(p.names, QStringList({"a", "b", "c"}));
-    EXPECT_EQ(p.folders, QStringList({"h1", "h2", "h3", "h4"}));
-
-    // A leading empty line switches to folders at once.
-    p = parse("\r\nf1\r\nf2\r\n");
-    EXPECT_TRUE(p.names.isEmpty());
-    EXPECT_EQ(p.folders, QStringList({"f1", "f2"}));
-    EXPECT_TRUE(p.separator);
-
-    // Nothing at all.
-    p = parse("");
-    EXPECT_TRUE(p.names.isEmpty() && p.folders.isEmpty());
-    EXPECT_FALSE(p.separator);
+TEST(PlaylistReading, LineEndsSeparatorsAndEncodings) {
+    const struct {
+        const char *what;
+        QByteArray bytes;
+        QStringList names, folders;
+        bool separator;
+    } cases[] = {
+        {"saved programme",
+         "a.mp3\r\nb.mp3\r\n\r\n/x/\r\n/y/\r\n\r\n",
+         {"a.mp3", "b.mp3"},
+         {"/x/", "/y/"},
+         true},
+        {"no separator: all names", "a\r\nb\r\nc", {"a", "b", "c"}, {}, false},
+        {"a second separator starts the folders again",
+         "a\r\nb\r\nc\r\n\r\nf1\r\nf2\r\nf3\r\n\r\ng1\r\n\r\nh1\r\nh2\r\nh3\r\nh4\r\n",
+         {"a", "b", "c"},
+         {"h1", "h2", "h3", "h4"},
+         true},
+        {"leading empty line", "\r\nf1\r\nf2\r\n", {}, {"f1", "f2"}, true},
+        {"nothing", "", {}, {}, false},
+        // LF, CR alone and a mixture read like CR LF; so does a missing last line end.
+        {"LF", "a\nb\n\n/x/\n/y/\n\n", {"a", "b"}, {"/x/", "/y/"}, true},
+        {"CR", "a\rb\r\r/x/\r/y/\r\r", {"a", "b"}, {"/x/", "/y/"}, true},
+        {"mixed", "a\rb\n\r\n/x/\r\n/y/", {"a", "b"}, {"/x/", "/y/"}, true},
+        {"CR CR LF: a line end then an empty line", "a\r\r\nb", {"a"}, {"b"}, true},
+    };
+    for (const auto &c : cases) {
+        const Parsed p = parse(c.bytes);
+        EXPECT_EQ(p.names, c.names) << c.what;
+        EXPECT_EQ(p.folders, c.folders) << c.what;
+        EXPECT_EQ(p.separator, c.separator) << c.what;
+    }
 
     // Results are replaced, not appended to.
     QStringList names{"old"}, folders{"old/"};
     ParsePlaylist(u"n", names, folders);
     EXPECT_EQ(names, QStringList({"n"}));
     EXPECT_TRUE(folders.isEmpty());
-}
-
-TEST(PlaylistReading, LineEndsAndEncodings) {
-    const QStringList names{"a", "b"}, folders{"/x/", "/y/"};
-    // CR LF, LF, CR alone and a mixture read the same; so does a missing last line end.
-    for (const QByteArray &bytes :
-         {QByteArray("a\r\nb\r\n\r\n/x/\r\n/y/\r\n\r\n"), QByteArray("a\nb\n\n/x/\n/y/\n\n"),
-          QByteArray("a\rb\r\r/x/\r/y/\r\r"), QByteArray("a\rb\n\r\n/x/\r\n/y/")}) {
-        const Parsed p = parse(bytes);
-        EXPECT_EQ(p.names, names) << bytes.toStdString();
-        EXPECT_EQ(p.folders, folders) << bytes.toStdString();
-    }
-    // CR CR LF is one line end then an empty line.
-    EXPECT_EQ(parse("a\r\r\nb").folders, QStringList({"b"}));
 
     // A byte-order mark is skipped, not read as part of the first name.
     EXPECT_EQ(parse("\xEF\xBB\xBF"
