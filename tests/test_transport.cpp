@@ -193,7 +193,7 @@ TEST_F(TransportTest, ProgrammeWrapsOnItsOwnLength) {
     }
 }
 
-TEST_F(TransportTest, StartAndNextWhenStoppedMoveTheSelectionOnly) {
+TEST_F(TransportTest, StartAndNextStoppedPausedAndPlaying) {
     startNumbered(3, 0);
     // Next stops at the last file, Start at the first.
     for (auto [button, expected] : {std::pair{4, 0}, {4, 1}, {4, 2}, {4, 2}, {3, 1}, {3, 0}, {3, 0}}) {
@@ -208,11 +208,8 @@ TEST_F(TransportTest, StartAndNextWhenStoppedMoveTheSelectionOnly) {
     form->FlatBar1_Click(4);
     lecture();
     EXPECT_EQ(lastIndex(), 1);
-}
 
-TEST_F(TransportTest, StartAndNextWhilePlaying) {
-    startNumbered(3, 0);
-    pick(1);
+    // While playing, Start goes back to the beginning of the same file.
     media->completeOpen(180);
     media->setPosition(50);
     form->FlatBar1_Click(3);
