@@ -274,12 +274,10 @@ TEST_F(TransportTest, ModeButtonsChangeTheModeButNotThePlaying) {
     EXPECT_EQ(media->PlayCount(), 10000);
     // Each mode plays a file once; only the programme shows the editor, and
     // entered from random mode it re-reads the folder.
-    for (auto [randloo, button, mode, track] : {std::tuple{false, 7, 0, 1},
-                                                {true, 8, 77, 1},
-                                                {false, 8, 7, 1},
-                                                {false, 10, 9, -1},
-                                                {false, 9, 12, 1},
-                                                {false, 10, 9, 1}}) {
+    const std::tuple<bool, int, int, int> steps[] = {{false, 7, 0, 1},  {true, 8, 77, 1},
+                                                     {false, 8, 7, 1},  {false, 10, 9, -1},
+                                                     {false, 9, 12, 1}, {false, 10, 9, 1}};
+    for (auto [randloo, button, mode, track] : steps) {
         SCOPED_TRACE(button);
         form->Randloo->setChecked(randloo);
         form->TrackIndex = 1;
