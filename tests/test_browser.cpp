@@ -21,8 +21,13 @@ using BrowserTest = PlayerTest;
 TEST_F(BrowserTest, TransportButtonsFollowTheFileList) {
     const QString a = makeNumberedFolder("a", 3), b = makeNumberedFolder("b", 2);
     const QString e1 = makeFolder("e1", {"cover.jpg", "notes.txt"}), e2 = makeFolder("e2", {});
-    start(e1);
+    // Restored with no playable file: only the mode buttons stay usable.
+    setting("Session", "Path", e1);
+    load()->PlayMode = 0;
+    EXPECT_EQ(form->Dir1->Path(), e1);
     EXPECT_TRUE(transport(false));
+    for (int i = 5; i <= 11; ++i)
+        EXPECT_TRUE(form->FlatBar1->isButtonEnabled(i)) << i;
     enter(a);
     EXPECT_TRUE(transport(true));
     EXPECT_EQ(form->CurrentFolder, a);

@@ -101,20 +101,14 @@ TEST_F(PlaybackTest, OpenCompleteRunsAndShowsTheTitle) {
 }
 
 TEST_F(PlaybackTest, IntroductionLengthLimitsTheEnd) {
-    setting("Intro", "Durée", "10");
-    playing({"a.mp3"}, 185.4, 12);
-    EXPECT_DOUBLE_EQ(media->SelectionEnd(), 10);
-    setting("Intro", "Durée", "300");
-    pick(0);
-    media->completeOpen(185.4);
-    EXPECT_DOUBLE_EQ(media->SelectionEnd(), 185.4);
-    EXPECT_TRUE(prompts.isEmpty());
-
+    start(makeFolder("music", {"a.mp3"}), 12);
     // A decimal comma, as a French keyboard types it, is a number.
-    setting("Intro", "Durée", " 7,5 ");
-    pick(0);
-    media->completeOpen(185.4);
-    EXPECT_DOUBLE_EQ(media->SelectionEnd(), 7.5);
+    for (auto [value, end] : {std::pair{"10", 10.0}, {"300", 185.4}, {" 7,5 ", 7.5}}) {
+        setting("Intro", "Durée", value);
+        pick(0);
+        media->completeOpen(185.4);
+        EXPECT_DOUBLE_EQ(media->SelectionEnd(), end) << value;
+    }
     EXPECT_TRUE(prompts.isEmpty());
 
     // Unset, or not a positive number: asked until a length is typed.
@@ -188,7 +182,7 @@ TEST_F(PlaybackTest, PauseFadesOutBlinksFollowsSeeksAndResumes) {
     EXPECT_FALSE(form->Timer2->isActive());
 }
 
-TEST_F(PlaybackTest, ErrorShowsOneMessageAndStartsNothing) {
+TEST_F(PlaybackTest, ErrorOrStopDuringTheOpenStartsNothing) {
     start(makeFolder("music", {"a.mp3", "b.mp3"}));
     pick(0);
     ASSERT_FALSE(form->isWindowEnabled());
@@ -204,17 +198,16 @@ TEST_F(PlaybackTest, ErrorShowsOneMessageAndStartsNothing) {
     media->completeOpen(60);
     EXPECT_EQ(form->Label2->text(), "Tunabel - b 1'00\"");
     EXPECT_EQ(messages.size(), 1);
-}
 
-TEST_F(PlaybackTest, FileClosedWhileTheOpenCompletedOnlyReenables) {
-    start(makeFolder("music", {"a.mp3"}));
+    // A file closed while its open completed only re-enables the window:
+    // the user's Stop is among the events that run before Run.
     pick(0);
     ASSERT_FALSE(form->isWindowEnabled());
-    // The user's Stop is among the events that run before Run.
+    const int runs = media->runs;
     QTimer::singleShot(0, form.get(), [this] { form->FlatBar1_Click(2); });
     media->completeOpen(60);
     EXPECT_TRUE(form->isWindowEnabled());
-    EXPECT_EQ(media->runs, 0);
+    EXPECT_EQ(media->runs, runs);
     EXPECT_EQ(form->Label2->text(), "Tunabel - Arrêt");
     EXPECT_EQ(form->LastCaption, "Tunabel - Arrêt");
 }
@@ -239,13 +232,9 @@ TEST_F(PlaybackTest, VolumeMessageAndItsExpiry) {
 }
 
 TEST_F(PlaybackTest, PosWritesMinutesAndTwoDigitSeconds) {
-    for (auto [seconds, text] : {std::pair{185.7, "3'05"},
-                                 {59, "0'59"},
-                                 {59.99, "0'59"},
-                                 {60, "1'00"},
-                                 {3600, "60'00"},
-                                 {0, "0'00"},
-                                 {-0.4, "0'00"},
-                                 {-75, "0'00"}})
+    const std::pair<double, const char *> cases[] = {{185.7, "3'05"}, {59, "0'59"},    {59.99, "0'59"},
+                                                     {60, "1'00"},    {3600, "60'00"}, {0, "0'00"},
+                                                     {-0.4, "0'00"},  {-75, "0'00"}};
+    for (auto [seconds, text] : cases)
         EXPECT_EQ(Form1::Pos(seconds), text) << seconds;
 }

@@ -193,7 +193,7 @@ TEST_F(TransportTest, ProgrammeWrapsOnItsOwnLength) {
     }
 }
 
-TEST_F(TransportTest, StartAndNextWhenStoppedMoveTheSelectionOnly) {
+TEST_F(TransportTest, StartAndNextStoppedPausedAndPlaying) {
     startNumbered(3, 0);
     // Next stops at the last file, Start at the first.
     for (auto [button, expected] : {std::pair{4, 0}, {4, 1}, {4, 2}, {4, 2}, {3, 1}, {3, 0}, {3, 0}}) {
@@ -208,11 +208,8 @@ TEST_F(TransportTest, StartAndNextWhenStoppedMoveTheSelectionOnly) {
     form->FlatBar1_Click(4);
     lecture();
     EXPECT_EQ(lastIndex(), 1);
-}
 
-TEST_F(TransportTest, StartAndNextWhilePlaying) {
-    startNumbered(3, 0);
-    pick(1);
+    // While playing, Start goes back to the beginning of the same file.
     media->completeOpen(180);
     media->setPosition(50);
     form->FlatBar1_Click(3);
@@ -277,12 +274,10 @@ TEST_F(TransportTest, ModeButtonsChangeTheModeButNotThePlaying) {
     EXPECT_EQ(media->PlayCount(), 10000);
     // Each mode plays a file once; only the programme shows the editor, and
     // entered from random mode it re-reads the folder.
-    for (auto [randloo, button, mode, track] : {std::tuple{false, 7, 0, 1},
-                                                {true, 8, 77, 1},
-                                                {false, 8, 7, 1},
-                                                {false, 10, 9, -1},
-                                                {false, 9, 12, 1},
-                                                {false, 10, 9, 1}}) {
+    const std::tuple<bool, int, int, int> steps[] = {{false, 7, 0, 1},  {true, 8, 77, 1},
+                                                     {false, 8, 7, 1},  {false, 10, 9, -1},
+                                                     {false, 9, 12, 1}, {false, 10, 9, 1}};
+    for (auto [randloo, button, mode, track] : steps) {
         SCOPED_TRACE(button);
         form->Randloo->setChecked(randloo);
         form->TrackIndex = 1;
