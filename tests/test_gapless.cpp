@@ -15,6 +15,12 @@ protected:
         finish();
         return guess;
     }
+    // What the player offers now, with a stale offer left over from before.
+    QString offer() {
+        media->nextFile = "stale";
+        media->wantNext();
+        return media->nextFile;
+    }
 };
 
 } // namespace
@@ -47,9 +53,7 @@ TEST_F(GaplessTest, TheGuessIsWhatTheStoppedRuleThenOpensInEveryMode) {
             }
         }
         // The programme goes round its own three entries, backwards here.
-        if (mode == 9) {
-            EXPECT_EQ(lastIndex(), 2 - (24 % 3));
-        }
+        EXPECT_TRUE(mode != 9 || lastIndex() == 2 - (24 % 3)) << lastIndex();
         form.reset();
     }
 }
@@ -59,23 +63,16 @@ TEST_F(GaplessTest, NoGuessWhereTheRuleOpensNothingOrMustEndExactly) {
     form->LectCont->setChecked(false);
     form->FlatBar1_Click(0);
     media->completeOpen(180);
-    media->nextFile = "stale";
-    media->wantNext();
-    EXPECT_EQ(media->nextFile, "");
-
+    EXPECT_EQ(offer(), "");
     setting("Intro", "Durée", "10");
     form->FlatBar1_Click(9);
-    media->nextFile = "stale";
-    media->wantNext();
-    EXPECT_EQ(media->nextFile, "");
+    EXPECT_EQ(offer(), "");
 
     // An empty folder has no next file in any mode.
     enter(makeFolder("vide", {}));
     for (int mode : {0, 7, 77}) {
         form->PlayMode = mode;
-        media->nextFile = "stale";
-        media->wantNext();
-        EXPECT_EQ(media->nextFile, "") << mode;
+        EXPECT_EQ(offer(), "") << mode;
     }
 }
 
@@ -97,8 +94,7 @@ TEST_F(GaplessTest, ChangesAfterTheGuessAreFollowedByTheRule) {
     // Continuous guess, then random mode chosen: the random rule runs.
     form->FlatBar1_Click(7);
     media->completeOpen(180);
-    media->wantNext();
-    const QString continuous = media->nextFile;
+    const QString continuous = offer();
     form->FlatBar1_Click(8);
     const qsizetype pool = form->RandomPool.size();
     media->reachEnd();
