@@ -68,8 +68,8 @@ struct Recreations : QObject {
 };
 } // namespace
 
-TEST_F(ChromeTest, TrayLeftClickShowsOnTopOnlyWithTheOption) {
-    Form1 *f = load();
+TEST_F(ChromeTest, TrayLeftClickShowsOnTopOnlyWithTheOptionAndRightClickPauses) {
+    Form1 *f = playing();
     f->ReduceToTray();
     emit TrayEvents::instance()->mouseMessage(f, WM_LBUTTONDOWN);
     EXPECT_TRUE(f->isVisible());
@@ -88,10 +88,8 @@ TEST_F(ChromeTest, TrayLeftClickShowsOnTopOnlyWithTheOption) {
     emit TrayEvents::instance()->mouseMessage(f, WM_LBUTTONDOWN);
     EXPECT_TRUE(f->isVisible());
     EXPECT_TRUE(IsTopMost(f));
-}
 
-TEST_F(ChromeTest, TrayRightClickPausesAndResumesWithTheTip) {
-    Form1 *f = playing();
+    // The right button pauses and resumes, with the tip saying so.
     const QString caption = f->Label2->text();
     emit TrayEvents::instance()->mouseMessage(f, WM_RBUTTONDOWN);
     EXPECT_EQ(media->CurrentState(), 1);
