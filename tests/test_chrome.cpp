@@ -34,10 +34,6 @@ protected:
     }
 };
 
-TEST_F(ChromeTest, TheWindowHasNoFrame) {
-    EXPECT_TRUE(load()->windowFlags().testFlag(Qt::FramelessWindowHint));
-}
-
 TEST_F(ChromeTest, TrayKeyHidesWithoutReachingTheFileList) {
     // With a tray the window hides; without one it would only minimise.
     const std::shared_ptr<void> restore(nullptr, [](void *) { SetTrayAvailability({}); });
@@ -72,8 +68,8 @@ struct Recreations : QObject {
 };
 } // namespace
 
-TEST_F(ChromeTest, TrayLeftClickShowsOnTopOnlyWithTheOption) {
-    Form1 *f = load();
+TEST_F(ChromeTest, TrayLeftClickShowsOnTopOnlyWithTheOptionAndRightClickPauses) {
+    Form1 *f = playing();
     f->ReduceToTray();
     emit TrayEvents::instance()->mouseMessage(f, WM_LBUTTONDOWN);
     EXPECT_TRUE(f->isVisible());
@@ -92,10 +88,8 @@ TEST_F(ChromeTest, TrayLeftClickShowsOnTopOnlyWithTheOption) {
     emit TrayEvents::instance()->mouseMessage(f, WM_LBUTTONDOWN);
     EXPECT_TRUE(f->isVisible());
     EXPECT_TRUE(IsTopMost(f));
-}
 
-TEST_F(ChromeTest, TrayRightClickPausesAndResumesWithTheTip) {
-    Form1 *f = playing();
+    // The right button pauses and resumes, with the tip saying so.
     const QString caption = f->Label2->text();
     emit TrayEvents::instance()->mouseMessage(f, WM_RBUTTONDOWN);
     EXPECT_EQ(media->CurrentState(), 1);
@@ -114,8 +108,9 @@ TEST_F(ChromeTest, TrayRightClickPausesAndResumesWithTheTip) {
     EXPECT_EQ(f->TrayData.tipText(), tip);
 }
 
-TEST_F(ChromeTest, DragMovesByThePointerOnlyWhileAButtonIsHeld) {
+TEST_F(ChromeTest, FramelessDragOnlyWhileAButtonIsHeldAndTheRightButtonsMenu) {
     Form1 *f = load();
+    EXPECT_TRUE(f->windowFlags().testFlag(Qt::FramelessWindowHint));
     f->move(100, 100);
     const QPoint start = f->pos();
     mouse(f->Label2, QEvent::MouseButtonPress, {10, 10}, Qt::LeftButton, Qt::LeftButton);
@@ -134,15 +129,12 @@ TEST_F(ChromeTest, DragMovesByThePointerOnlyWhileAButtonIsHeld) {
     EXPECT_FALSE(f->DragOn);
     f->Label2_MouseMove(1, 0, 80 * 15, 80 * 15);
     EXPECT_EQ(f->pos(), at);
-}
 
-TEST_F(ChromeTest, RightButtonOpensTheMenuAndStartsNoDrag) {
-    Form1 *f = load();
+    // The right button opens the menu, anywhere, and starts no drag.
     mouse(f->Label2, QEvent::MouseButtonPress, {10, 10}, Qt::RightButton, Qt::RightButton);
     EXPECT_FALSE(f->DragOn);
     EXPECT_TRUE(f->principal->isVisible());
     f->principal->hide();
-    // Anywhere else on the window too.
     mouse(f, QEvent::MouseButtonPress, {270, 240}, Qt::RightButton, Qt::RightButton);
     EXPECT_TRUE(f->principal->isVisible());
     f->principal->hide();

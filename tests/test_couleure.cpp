@@ -52,21 +52,17 @@ protected:
 };
 
 TEST_F(ChooserTest, TheCaptionChoosesWhatTheSlidersColour) {
-    open(back, text, kFond);
-    set(40, 50, 60);
-    EXPECT_EQ(c.Shape1->FillColor(), QColor(40, 50, 60));
-    EXPECT_EQ(c.Label5Color(), text);
-
-    open(back, text, kTexte);
-    set(70, 80, 90);
-    EXPECT_EQ(c.Label5Color(), QColor(70, 80, 90));
-    EXPECT_EQ(c.Shape1->FillColor(), back);
-
     // "...éclat" ends with "at": the flash colour is a background choice.
-    open(back, text, kEclat);
-    set(1, 2, 3);
-    EXPECT_EQ(c.Shape1->FillColor(), QColor(1, 2, 3));
-    EXPECT_EQ(c.Label5Color(), text);
+    int step = 0;
+    for (auto [caption, isText] : {std::pair{kFond, false}, {kTexte, true}, {kEclat, false}}) {
+        SCOPED_TRACE(caption.toStdString());
+        open(back, text, caption);
+        const QColor chosen(40 + step, 50 + step, 60 + step);
+        set(chosen.red(), chosen.green(), chosen.blue());
+        step += 30;
+        EXPECT_EQ(c.Shape1->FillColor(), isText ? back : chosen);
+        EXPECT_EQ(c.Label5Color(), isText ? chosen : text);
+    }
 }
 
 TEST_F(ChooserTest, LuminosityStepsAreRefusedOutOfRangeNotClamped) {
@@ -142,14 +138,19 @@ TEST_F(ChooserTest, HoldingALuminosityButtonRepeatsUntilAnyRelease) {
     open(back, text, kFond);
     c.show();
     set(250, 250, 250);
+    // No repeat left running: the value holds for a while.
+    const auto staysStill = [this] {
+        const int v = c.VScroll1->value();
+        QTest::qWait(200);
+        EXPECT_EQ(c.VScroll1->value(), v);
+        return v;
+    };
     // Any mouse button repeats; the release ends it, and only the left
     // button's click adds one last step.
     QTest::mousePress(c.Command1, Qt::RightButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return c.VScroll1->value() <= 230; }, 20000));
     QTest::mouseRelease(c.Command1, Qt::RightButton);
-    int held = c.VScroll1->value();
-    QTest::qWait(200);
-    EXPECT_EQ(c.VScroll1->value(), held);
+    int held = staysStill();
 
     QTest::mousePress(c.Command2, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return c.VScroll1->value() >= held + 10; }, 20000));
@@ -157,8 +158,7 @@ TEST_F(ChooserTest, HoldingALuminosityButtonRepeatsUntilAnyRelease) {
     QTest::mouseRelease(c.Command2, Qt::LeftButton);
     const int afterRelease = c.VScroll1->value();
     EXPECT_EQ(afterRelease, beforeRelease + 5);
-    QTest::qWait(200);
-    EXPECT_EQ(c.VScroll1->value(), afterRelease);
+    staysStill();
     EXPECT_EQ(c.VScroll2->value(), afterRelease); // the three move together
 
     // A release the button never sees, elsewhere in the program.
@@ -166,17 +166,13 @@ TEST_F(ChooserTest, HoldingALuminosityButtonRepeatsUntilAnyRelease) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return c.VScroll1->value() > afterRelease; }, 20000));
     QWidget elsewhere;
     QTest::mouseRelease(&elsewhere, Qt::MiddleButton);
-    held = c.VScroll1->value();
-    QTest::qWait(200);
-    EXPECT_EQ(c.VScroll1->value(), held);
+    held = staysStill();
 
     // Hiding the window ends it too.
     QTest::mousePress(c.Command1, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return c.VScroll1->value() < held; }, 20000));
     c.hide();
-    held = c.VScroll1->value();
-    QTest::qWait(200);
-    EXPECT_EQ(c.VScroll1->value(), held);
+    staysStill();
 }
 
 } // namespace

@@ -51,7 +51,7 @@ protected:
     static double justBelowOne() { return std::nextafter(1.0, 0.0); }
 };
 
-TEST_F(FlashTest, OneWindowFromTheButtonAndTheMenuLoadedAfreshAfterX) {
+TEST_F(FlashTest, OneWindowItsHiddenControlsAndAFreshLoadAfterX) {
     Form2 *w = open();
     ASSERT_NE(w, nullptr);
     EXPECT_TRUE(w->isVisible());
@@ -72,11 +72,29 @@ TEST_F(FlashTest, OneWindowFromTheButtonAndTheMenuLoadedAfreshAfterX) {
     EXPECT_FALSE(w->AllColors || w->ControlsShown());
     EXPECT_TRUE(transparentPointer(w));
 
+    // A background click shows the controls and the pointer; clicks on the
+    // controls are theirs; another background click hides them again.
     w->HScroll1->setValue(70);
-    w->Command4_Click();
+    const QPoint background(300, 120);
+    QTest::mouseClick(w, Qt::LeftButton, {}, background);
+    EXPECT_TRUE(w->ControlsShown());
+    for (QWidget *c :
+         std::initializer_list<QWidget *>{w->Command1, w->Command3, w->Command4, w->HScroll1, w->Label1})
+        EXPECT_TRUE(c->isVisible());
+    EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
+    QTest::mouseClick(w->Command4, Qt::LeftButton);
+    QTest::mouseClick(w->Label1, Qt::LeftButton);
+    EXPECT_TRUE(w->ControlsShown());
+    EXPECT_TRUE(w->AllColors);
+    QTest::mouseClick(w, Qt::LeftButton, {}, background);
+    EXPECT_FALSE(w->ControlsShown());
+    EXPECT_FALSE(w->Label1->isVisible() || w->HScroll1->isVisible());
+    EXPECT_TRUE(transparentPointer(w));
+
+    // "X" unloads it: the next opening starts afresh.
     QPointer<Form2> gone = w;
-    QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(300, 120));
-    QTest::mouseClick(w->Command2, Qt::LeftButton); // "X"
+    QTest::mouseClick(w, Qt::LeftButton, {}, background);
+    QTest::mouseClick(w->Command2, Qt::LeftButton);
     EXPECT_EQ(App::form2, nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(gone.isNull());
@@ -176,25 +194,6 @@ TEST_F(FlashTest, TheChosenColourEndsRandomColoursAndACancelChangesNothing) {
         EXPECT_EQ(w->FlashColor, QColor(Qt::green));
     }
     EXPECT_EQ(stored("Aspect", "Fond"), "");
-}
-
-TEST_F(FlashTest, ABackgroundClickShowsTheControlsAndPointerAndHidesThemAgain) {
-    Form2 *w = open();
-    QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(300, 120));
-    EXPECT_TRUE(w->ControlsShown());
-    for (QWidget *c :
-         std::initializer_list<QWidget *>{w->Command1, w->Command3, w->Command4, w->HScroll1, w->Label1})
-        EXPECT_TRUE(c->isVisible());
-    EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
-    // Clicks on the controls are theirs.
-    QTest::mouseClick(w->Command4, Qt::LeftButton);
-    QTest::mouseClick(w->Label1, Qt::LeftButton);
-    EXPECT_TRUE(w->ControlsShown());
-    EXPECT_TRUE(w->AllColors);
-    QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(300, 120));
-    EXPECT_FALSE(w->ControlsShown());
-    EXPECT_FALSE(w->Label1->isVisible() || w->HScroll1->isVisible());
-    EXPECT_TRUE(transparentPointer(w));
 }
 
 TEST_F(FlashTest, TheMainWindowsUnloadClosesTheOptionWindows) {

@@ -194,7 +194,19 @@ TEST_F(OptionsTest, DesktopToolsStartTheFirstInstalledStandInOrSaySo) {
 TEST_F(OptionsTest, ListColoursApplyToTheThreeListsAndComeBackAtTheNextStart) {
     load();
     const QColor designBack = back(form->File1), designText = text(form->File1);
-    duringModal([this, designBack, designText] {
+    // Closed or left with Esc: neither applied nor stored.
+    for (bool esc : {false, true}) {
+        duringModal([esc] {
+            App::couleure->VScroll1->setValue(40);
+            esc ? QTest::keyClick(App::couleure, Qt::Key_Escape) : void(App::couleure->close());
+        });
+        esc ? form->TxtColors_Click() : form->BakColor_Click();
+    }
+    EXPECT_TRUE(listsAre(designBack, designText));
+    EXPECT_EQ(stored("Aspect", "Fond"), "");
+    EXPECT_EQ(stored("Aspect", "Texte"), "");
+
+    duringModal([designBack, designText] {
         Couleure *c = App::couleure;
         ASSERT_NE(c, nullptr);
         EXPECT_EQ(c->windowTitle(), "Choisisez une couleur pour le fond");
@@ -221,39 +233,16 @@ TEST_F(OptionsTest, ListColoursApplyToTheThreeListsAndComeBackAtTheNextStart) {
     form->TxtColors_Click();
     EXPECT_TRUE(listsAre(Qt::red, Qt::blue));
     EXPECT_EQ(stored("Aspect", "Texte"), "16711680");
-
     load();
     EXPECT_TRUE(listsAre(Qt::red, Qt::blue));
-}
 
-TEST_F(OptionsTest, ACancelledColourIsNeitherAppliedNorStored) {
-    load();
-    const QColor designBack = back(form->File1), designText = text(form->File1);
-    for (bool esc : {false, true}) {
-        duringModal([esc] {
-            Couleure *c = App::couleure;
-            c->VScroll1->setValue(40);
-            c->VScroll2->setValue(50);
-            if (esc)
-                QTest::keyClick(c, Qt::Key_Escape);
-            else
-                c->close();
-        });
-        esc ? form->TxtColors_Click() : form->BakColor_Click();
-    }
-    EXPECT_TRUE(listsAre(designBack, designText));
-    EXPECT_EQ(stored("Aspect", "Fond"), "");
-    EXPECT_EQ(stored("Aspect", "Texte"), "");
-}
-
-TEST_F(OptionsTest, StoredColoursOutOfRangeKeepTheDesignColours) {
-    const QColor designBack = FileListBox().BackColor();
+    // Stored values out of range keep the design colours.
     for (const char *value : {"16777216", "-1", "-16777215", "4294967295"}) {
         SCOPED_TRACE(value);
         setting("Aspect", "Fond", value);
         setting("Aspect", "Texte", value);
         load();
-        EXPECT_TRUE(listsAre(designBack, {}));
+        EXPECT_TRUE(listsAre(designBack, designText));
     }
     setting("Aspect", "Fond", "16777215");
     load();

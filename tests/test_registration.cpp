@@ -68,7 +68,7 @@ TEST(Registration, DefaultApplicationsKeepEveryOtherEntry) {
     EXPECT_EQ(MergeDefaultApplications(after, {"audio/mpeg", "audio/midi"}, "tunabel.desktop"), after);
 }
 
-TEST(Registration, WritesEverythingForTheUser) {
+TEST(Registration, WritesEverythingForTheUserAndNothingInTheTemporaryFolder) {
     QTemporaryDir tmp;
     const QString data = tmp.path() + "/data", config = tmp.path() + "/config";
     qputenv("XDG_DATA_HOME", data.toUtf8());
@@ -101,23 +101,20 @@ TEST(Registration, WritesEverythingForTheUser) {
         EXPECT_EQ(p.exitCode(), 0);
         EXPECT_EQ(p.readAll(), "");
     }
-    // Nothing was put in the shared temporary folder.
+    // Nothing was put in the shared temporary folder; its path ends with a
+    // separator and keeps its case.
     EXPECT_FALSE(QFile::exists(TempPath() + "Tunabel.reg"));
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    const QString mixed = tmp.path() + "/Dossier Temp";
+    QDir().mkpath(mixed);
+    qputenv("TMPDIR", mixed.toUtf8());
+    EXPECT_EQ(TempPath(), mixed + "/");
+    qputenv("TMPDIR", savedTmp);
 
     // A path that cannot be written in a desktop entry is refused.
     EXPECT_NE(RegisterFileTypes("/a\nb/tunabel", DesktopTemplate("/nowhere")), "");
     qputenv("XDG_DATA_HOME", (QDir::homePath() + "/data").toUtf8());
     qputenv("XDG_CONFIG_HOME", (QDir::homePath() + "/config").toUtf8());
-}
-
-TEST(Registration, TempPathEndsWithASeparatorAndKeepsItsCase) {
-    const QByteArray saved = qgetenv("TMPDIR");
-    QTemporaryDir tmp;
-    const QString mixed = tmp.path() + "/Dossier Temp";
-    QDir().mkpath(mixed);
-    qputenv("TMPDIR", mixed.toUtf8());
-    EXPECT_EQ(TempPath(), mixed + "/");
-    qputenv("TMPDIR", saved);
 }
 
 using AssociateTest = PlayerTest;

@@ -69,6 +69,14 @@ TEST_F(SpeedTest, OpeningReadsTheRateAndTheSliderSetsIt) {
     w->FlatBar1_Click(0);
     EXPECT_EQ(media->rateWrites.size(), 1);
     EXPECT_EQ(w->FlatBar1->button(0)->text(), "Rétablir la vitesse d'origine");
+
+    // Keep-on-top goes to the speed window while it is active, and comes back.
+    form->OnTop_Click();
+    w->Form_Activate();
+    EXPECT_FALSE(IsTopMost(form.get()));
+    EXPECT_TRUE(IsTopMost(w));
+    w->close();
+    EXPECT_TRUE(IsTopMost(form.get()));
 }
 
 TEST_F(SpeedTest, RatesTheSliderCannotShowAreBroughtIntoRange) {
@@ -107,17 +115,6 @@ TEST_F(SpeedTest, ADragMovesTheCaptionEveryStepButTheRateAtMostEvery50ms) {
     EXPECT_EQ(media->rateWrites.size(), 1);
 }
 
-TEST_F(SpeedTest, KeepOnTopGoesToTheSpeedWindowWhileActiveAndComesBack) {
-    load();
-    form->OnTop_Click();
-    form->Speed_Click();
-    App::form4->Form_Activate();
-    EXPECT_FALSE(IsTopMost(form.get()));
-    EXPECT_TRUE(IsTopMost(App::form4));
-    App::form4->close();
-    EXPECT_TRUE(IsTopMost(form.get()));
-}
-
 // The real control counts its rate changes: each is a seek, heard as a gap.
 class CountingControl : public GstMediaControl {
 public:
@@ -129,19 +126,34 @@ public:
     int changes = 0;
 };
 
-TEST(SpeedEndToEnd, ADragWhilePlayingGivesFewRateChangesAndPlaysOn) {
+// A real player over one 20 s file; `body` runs with the file listed.
+void withRealPlayer(GstMediaControl *control, const std::function<void(Form1 &)> &body) {
     QTemporaryDir tmp;
     SetSettingsFolder(tmp.path() + "/config");
     StartMediaEngine();
     ASSERT_FALSE(testmedia::MakeWav(tmp.path(), "a.wav", {20.0}).isEmpty());
     SaveSetting(kApp, "Session", "Path", tmp.path());
-    auto *control = new CountingControl(nullptr, silentSinks(true));
     {
         Form1 form(control);
         form.Form_Load();
-        ASSERT_TRUE(form.File1->setListIndex(0));
-        form.File1_KeyUp(0, 0);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return control->CurrentState() == 2; }, 30000));
+        body(form);
+        int cancel = 0;
+        form.Form_Unload(cancel);
+    }
+    SetSettingsFolder(QString());
+}
+
+bool playFirst(Form1 &form, GstMediaControl *control) {
+    if (!form.File1->setListIndex(0))
+        return false;
+    form.File1_KeyUp(0, 0);
+    return QTest::qWaitFor([&] { return control->CurrentState() == 2; }, 30000);
+}
+
+TEST(SpeedEndToEnd, ADragWhilePlayingGivesFewRateChangesAndPlaysOn) {
+    auto *control = new CountingControl(nullptr, silentSinks(true));
+    withRealPlayer(control, [control](Form1 &form) {
+        ASSERT_TRUE(playFirst(form, control));
         form.Speed_Click();
         const qint64 ms = drag(App::form4->HScroll1, 220);
         EXPECT_GE(control->changes, 1);
@@ -150,28 +162,16 @@ TEST(SpeedEndToEnd, ADragWhilePlayingGivesFewRateChangesAndPlaysOn) {
         const double at = control->CurrentPosition();
         ASSERT_TRUE(QTest::qWaitFor([&] { return control->CurrentPosition() > at + 0.5; }, 30000));
         EXPECT_EQ(control->CurrentState(), 2);
-        int cancel = 0;
-        form.Form_Unload(cancel);
-    }
-    SetSettingsFolder(QString());
+    });
 }
 
 TEST(SpeedEndToEnd, ASpeedSetWithNothingLoadedAppliesToTheNextFile) {
-    QTemporaryDir tmp;
-    SetSettingsFolder(tmp.path() + "/config");
-    StartMediaEngine();
-    ASSERT_FALSE(testmedia::MakeWav(tmp.path(), "a.wav", {20.0}).isEmpty());
-    SaveSetting(kApp, "Session", "Path", tmp.path());
     auto *control = new GstMediaControl(nullptr, silentSinks(true));
-    {
-        Form1 form(control);
-        form.Form_Load();
+    withRealPlayer(control, [control](Form1 &form) {
         form.Speed_Click();
         App::form4->HScroll1->setValue(150);
         App::form4->close();
-        ASSERT_TRUE(form.File1->setListIndex(0));
-        form.File1_KeyUp(0, 0);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return control->CurrentState() == 2; }, 30000));
+        ASSERT_TRUE(playFirst(form, control));
         // Position follows the clock times the rate, whatever the load.
         QElapsedTimer wall;
         wall.start();
@@ -180,10 +180,7 @@ TEST(SpeedEndToEnd, ASpeedSetWithNothingLoadedAppliesToTheNextFile) {
         const double speed = (control->CurrentPosition() - from) / (wall.elapsed() / 1000.0);
         EXPECT_GT(speed, 1.3);
         EXPECT_LT(speed, 1.7);
-        int cancel = 0;
-        form.Form_Unload(cancel);
-    }
-    SetSettingsFolder(QString());
+    });
 }
 
 } // namespace
