@@ -29,6 +29,15 @@ struct OverlaySinkClass {
 std::atomic<guintptr> g_lastHandle{0};
 std::atomic<int> g_frames{0};
 std::atomic<int> g_framesWithoutWindow{0};
+// Times the sink left NULL: a real one connects to the display there.
+std::atomic<int> g_opens{0};
+GstElementClass *g_parentClass = nullptr;
+
+GstStateChangeReturn changeState(GstElement *element, GstStateChange transition) {
+    if (transition == GST_STATE_CHANGE_NULL_TO_READY)
+        ++g_opens;
+    return g_parentClass->change_state(element, transition);
+}
 
 void setHandle(GstVideoOverlay *overlay, guintptr handle) {
     reinterpret_cast<OverlaySink *>(overlay)->handle = handle;
@@ -52,6 +61,8 @@ void classInit(gpointer klass, gpointer) {
     gst_element_class_set_static_metadata(GST_ELEMENT_CLASS(klass), "Overlay test sink", "Sink/Video",
                                           "Counts frames and the window given", "Tunabel");
     GST_VIDEO_SINK_CLASS(klass)->show_frame = showFrame;
+    g_parentClass = GST_ELEMENT_CLASS(g_type_class_peek_parent(klass));
+    GST_ELEMENT_CLASS(klass)->change_state = changeState;
 }
 
 void overlayInit(gpointer iface, gpointer) {
@@ -87,6 +98,7 @@ protected:
         g_lastHandle.store(0);
         g_frames.store(0);
         g_framesWithoutWindow.store(0);
+        g_opens.store(0);
     }
     static GstMediaOptions overlayOptions() {
         GstMediaOptions o = silentSinks();
@@ -123,10 +135,13 @@ TEST_F(FilmsTest, AFilmDrawsInTheControlsOwnChildWindowAndASoundFileReleasesIt) 
     window.show();
     const qsizetype windowsBefore = QGuiApplication::topLevelWindows().size();
 
-    // Sound first: the control stays an ordinary widget.
+    // Sound first: the control stays an ordinary widget, and the film's
+    // sink is not even opened (a real one costs a display connection).
+    ASSERT_TRUE(playThrough(c, s_sound));
     ASSERT_TRUE(playThrough(c, s_sound));
     EXPECT_FALSE(c.testAttribute(Qt::WA_NativeWindow));
     EXPECT_EQ(g_frames.load(), 0);
+    EXPECT_EQ(g_opens.load(), 0);
 
     ASSERT_TRUE(playThrough(c, s_film));
     EXPECT_GT(g_frames.load(), 0);
@@ -140,8 +155,12 @@ TEST_F(FilmsTest, AFilmDrawsInTheControlsOwnChildWindowAndASoundFileReleasesIt) 
 
     // A sound file after the film: Qt paints the control again, no frames.
     const int frames = g_frames.load();
+    const int opens = g_opens.load();
+    EXPECT_GE(opens, 1);
+    ASSERT_TRUE(playThrough(c, s_sound));
     ASSERT_TRUE(playThrough(c, s_sound));
     EXPECT_EQ(g_frames.load(), frames);
+    EXPECT_EQ(g_opens.load(), opens);
     EXPECT_FALSE(c.testAttribute(Qt::WA_PaintOnScreen));
 
     // The same film again gets the same window.

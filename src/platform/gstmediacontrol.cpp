@@ -70,6 +70,12 @@ GstMediaControl::~GstMediaControl() {
         g_signal_handlers_disconnect_by_data(m_playbin, this);
         gst_object_unref(m_playbin);
     }
+    for (GstElement *owned : {m_videoSink, m_noVideo, m_keeper}) {
+        if (owned) {
+            gst_element_set_state(owned, GST_STATE_NULL);
+            gst_object_unref(owned);
+        }
+    }
 }
 
 bool GstMediaControl::ensurePipeline() {
@@ -80,6 +86,7 @@ bool GstMediaControl::ensurePipeline() {
     GstElement *sink = gstengine::makeElement(m_options.audioSink, &why);
     if (!sink)
         return false;
+    sink = gstengine::resolveAutomaticSink(sink);
     gstengine::setSync(sink, m_options.sync);
     GstElement *out = gstengine::makeAudioOutput(sink, m_gain.get());
     if (!out)
@@ -102,19 +109,24 @@ bool GstMediaControl::ensurePipeline() {
     QString video = m_options.videoSink;
     if (video.isEmpty())
         video = desktopVideoSink();
+    m_videoDescription = video;
     if (!video.isEmpty())
         m_videoSink = makeVideoSink(video, &why);
     if (m_videoSink) {
+        gst_object_ref_sink(m_videoSink);
         gstengine::setSync(m_videoSink, m_options.sync);
-        g_object_set(m_playbin, "video-sink", m_videoSink, nullptr);
     } else {
         flags &= ~kPlayFlagVideo;
-        // Without a sink of ours playbin still tries the system's video sinks
-        // while autoplugging, and DirectFB's crashes without a display.
-        if (GstElement *none = gst_element_factory_make("fakesink", nullptr))
-            g_object_set(m_playbin, "video-sink", none, nullptr);
     }
+    // Without a sink of ours playbin would try the system's video sinks while
+    // autoplugging, and DirectFB's crashes without a display.
+    if (GstElement *none = gst_element_factory_make("fakesink", nullptr))
+        m_noVideo = GST_ELEMENT(gst_object_ref_sink(none));
+    if (m_noVideo)
+        g_object_set(m_playbin, "video-sink", m_noVideo, nullptr);
+    m_installedVideo = m_noVideo;
     g_object_set(m_playbin, "flags", flags, nullptr);
+    m_keeper = gstengine::keepServerOpen(m_audioSink);
 
     GstBus *bus = gst_element_get_bus(m_playbin);
     gst_bus_set_sync_handler(
@@ -184,9 +196,15 @@ void GstMediaControl::setFileName(const QString &path) {
     // Only the MPEG films have pictures: sound files never touch the video sink.
     guint flags = 0;
     g_object_get(m_playbin, "flags", &flags, nullptr);
-    const bool film = gstengine::hasVideo(path) && showFilm();
-    if (!film)
+    bool film = false;
+    if (gstengine::hasVideo(path) && m_videoSink) {
+        chooseVideoSink(true);
+        film = showFilm();
+    }
+    if (!film) {
         hideFilm();
+        chooseVideoSink(false);
+    }
     const guint wanted = film ? flags | kPlayFlagVideo : flags & ~kPlayFlagVideo;
     if (wanted != flags)
         g_object_set(m_playbin, "flags", wanted, nullptr);

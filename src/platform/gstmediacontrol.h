@@ -53,6 +53,14 @@ void waitReady();
 GstElement *makeElement(const QString &description, QString *error);
 // Sets "sync" on the element, or on every sink of a bin.
 void setSync(GstElement *element, bool sync);
+// The device autoaudiosink picks, as a sink of its own: the automatic sink
+// probes every device again on each open. Returns the sink unchanged when it
+// is not automatic or found no device (the result owns the reference).
+GstElement *resolveAutomaticSink(GstElement *sink);
+// A second instance of a sound-server sink held open (READY) so that every
+// open of the real one reuses its connection instead of dialling the server.
+// Null when the sink is not one that shares connections.
+GstElement *keepServerOpen(GstElement *sink);
 // Output bin: gain stage then conversion to what the sink accepts.
 GstElement *makeAudioOutput(GstElement *sink, GainStage *gain);
 // Exact length of an MPEG file by parsing every frame; < 0 on failure.
@@ -187,6 +195,8 @@ private:
     // Films in the control's own native window (gstvideo.cpp).
     GstElement *makeVideoSink(const QString &description, QString *error);
     bool showFilm();
+    void chooseVideoSink(bool film);
+    void refreshKeeper();
     void hideFilm();
     void offerWindow(GstMessage *msg);
 
@@ -207,7 +217,11 @@ private:
     GstElement *m_playbin = nullptr;
     GstElement *m_audioSink = nullptr;
     GstElement *m_audioBin = nullptr;
-    GstElement *m_videoSink = nullptr;
+    GstElement *m_videoSink = nullptr;      // ours: in playbin only for films
+    GstElement *m_noVideo = nullptr;        // ours: playbin's video sink otherwise
+    GstElement *m_installedVideo = nullptr; // which of the two playbin has
+    QString m_videoDescription;
+    GstElement *m_keeper = nullptr; // keeps the sound server's connection open
     // Inside the video sink: the element drawing into a window (null when it
     // draws none, like a fakesink) and the size the picture is scaled to.
     GstElement *m_overlay = nullptr;

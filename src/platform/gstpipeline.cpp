@@ -180,6 +180,56 @@ void setSync(GstElement *element, bool sync) {
     gst_iterator_free(it);
 }
 
+GstElement *resolveAutomaticSink(GstElement *sink) {
+    GstElementFactory *factory = gst_element_get_factory(sink);
+    if (!factory || qstrcmp(GST_OBJECT_NAME(factory), "autoaudiosink") != 0 || !GST_IS_BIN(sink))
+        return sink;
+    if (gst_element_set_state(sink, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
+        gst_element_set_state(sink, GST_STATE_NULL);
+        return sink;
+    }
+    GstElement *chosen = nullptr;
+    GstIterator *it = gst_bin_iterate_elements(GST_BIN(sink));
+    GValue item = G_VALUE_INIT;
+    if (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        GstElementFactory *child = gst_element_get_factory(GST_ELEMENT(g_value_get_object(&item)));
+        // The silent stand-in stays inside: outputIsFallback() looks for it.
+        if (child && qstrcmp(GST_OBJECT_NAME(child), "fakesink") != 0)
+            chosen = gst_element_factory_create(child, nullptr);
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    gst_element_set_state(sink, GST_STATE_NULL);
+    if (!chosen)
+        return sink;
+    gst_object_unref(sink);
+    return chosen;
+}
+
+GstElement *keepServerOpen(GstElement *sink) {
+    GstElementFactory *factory = sink ? gst_element_get_factory(sink) : nullptr;
+    if (!factory || qstrcmp(GST_OBJECT_NAME(factory), "pulsesink") != 0)
+        return nullptr;
+    GstElement *keeper = gst_element_factory_create(factory, nullptr);
+    if (!keeper)
+        return nullptr;
+    // Same server and client name: the sink shares the keeper's connection.
+    gchar *server = nullptr;
+    gchar *client = nullptr;
+    g_object_get(sink, "server", &server, "client-name", &client, nullptr);
+    g_object_set(keeper, "server", server, "client-name", client, nullptr);
+    g_free(server);
+    g_free(client);
+    gst_object_ref_sink(keeper);
+    if (gst_element_set_state(keeper, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
+        gst_element_set_state(keeper, GST_STATE_NULL);
+        gst_object_unref(keeper);
+        return nullptr;
+    }
+    return keeper;
+}
+
 // playbin already converts and resamples in front of its audio sink, so the
 // bin only pins the format the gain stage works on, then converts back for
 // sinks that take no float.

@@ -87,6 +87,32 @@ bool GstMediaControl::showFilm() {
     return true;
 }
 
+// playbin readies its video sink on every open, pictures or not, and a
+// real one connects to the display there (about 50 ms): sound files get a
+// fakesink instead. Called while the pipeline is down. playbin's own
+// "video-sink" reads back the sink of its last video chain, so what was
+// installed is tracked here.
+void GstMediaControl::chooseVideoSink(bool film) {
+    GstElement *wanted = film ? m_videoSink : m_noVideo;
+    if (!wanted || !m_playbin || wanted == m_installedVideo)
+        return;
+    if (film && m_installedVideo) {
+        // Going back to pictures needs the video chain rebuilt from NULL,
+        // around a sink playbin never had.
+        gst_element_set_state(m_playbin, GST_STATE_NULL);
+        QString why;
+        if (GstElement *fresh = makeVideoSink(m_videoDescription, &why)) {
+            gst_element_set_state(m_videoSink, GST_STATE_NULL);
+            gst_object_unref(m_videoSink);
+            m_videoSink = GST_ELEMENT(gst_object_ref_sink(fresh));
+            gstengine::setSync(m_videoSink, m_options.sync);
+            wanted = m_videoSink;
+        }
+    }
+    g_object_set(m_playbin, "video-sink", wanted, nullptr);
+    m_installedVideo = wanted;
+}
+
 // Back to Qt's painting, which covers the last picture of a film.
 void GstMediaControl::hideFilm() {
     m_windowHandle.store(0);
