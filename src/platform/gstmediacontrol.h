@@ -203,7 +203,8 @@ private:
     // Hand-over (gsthandover.cpp).
     void installHandOver();
     void updateHandOver();
-    void dropHandOver();
+    // True when playbin had taken the next file (prepared, or switched to).
+    bool dropHandOver();
     void onAboutToFinish();
     void onNextStreamQueued(qint64 runningTimeNs, quint64 generation);
     void onNextStreamHeard(quint64 generation);
