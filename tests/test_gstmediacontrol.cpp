@@ -480,6 +480,33 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
     ASSERT_TRUE(waitFor([&] { return r.opens > opens; }));
 }
 
+// playbin switches to an offered file on its own thread, where a failure
+// can wedge it: only files that start as their kind does are offered.
+TEST_F(GstMediaControlTest, OnlyFilesThatStartAsTheirKindMayBeSwitchedTo) {
+    using testmedia::MakeFile;
+    const QString d = s_dir->path();
+    QByteArray au = QByteArray(".snd") + QByteArray::fromHex("00100000") + QByteArray(40, '\0');
+    QByteArray wavHeaderOnly = QByteArray("RIFF") + QByteArray(4, '\0') + "WAVEfmt ";
+    wavHeaderOnly += QByteArray(44 - wavHeaderOnly.size(), '\0');
+    const std::vector<std::pair<QString, bool>> cases = {
+        {file("wav"), true},
+        {file("au"), true},
+        {file("mp3"), true},
+        {file("mp3-vbr"), true},
+        {file("mp2"), true},
+        {file("cut"), true}, // cut short, but whole frames up to the cut
+        {file("text"), false},
+        {file("aiff"), false}, // not a kind that switches
+        {MakeFile(d, "texte.wav", QByteArray("RIFF mais pas du son").repeated(10)), false},
+        {MakeFile(d, "vide.wav", {}), false},
+        {MakeFile(d, "entete.wav", wavHeaderOnly), false},
+        {MakeFile(d, "decale.au", au), false}, // data offset past the end
+        {MakeFile(d, "bruit.mp2", QByteArray(4096, '\x55')), false},
+    };
+    for (const auto &[path, expected] : cases)
+        EXPECT_EQ(gstengine::looksLikeItsKind(path), expected) << path.toStdString();
+}
+
 TEST_F(GstMediaControlTest, NamesThatAreNotUtf8OpenPlayAndAreNamedReadably) {
     // "été.au" and "café.mp3" written in Latin-1: bytes, not UTF-8.
     const QByteArray dir = QFile::encodeName(s_dir->path());

@@ -3,6 +3,7 @@
 #include "platform/filename.h"
 #include "platform/gstmediacontrol.h"
 #include "platform/gstreasons.h"
+#include "platform/mpegaudio.h"
 
 #include <QFileInfo>
 
@@ -75,6 +76,25 @@ const char *structureProblem(const QString &path) {
     if ((midiMagic || midiName) && !midiIsSound(file.fd, st.st_size))
         return gstreason::NotRecognised;
     return nullptr;
+}
+
+bool looksLikeItsKind(const QString &path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == "mp3" || suffix == "mp2" || suffix == "mpa" || suffix == "mpga")
+        return MpegAudioDuration(path) > 0;
+    const Fd file{::open(EncodeFileName(path).constData(), O_RDONLY | O_CLOEXEC)};
+    struct stat st {};
+    unsigned char head[24];
+    if (file.fd < 0 || ::fstat(file.fd, &st) != 0 ||
+        ::pread(file.fd, head, sizeof head, 0) != ssize_t(sizeof head))
+        return false;
+    if (suffix == "wav")
+        return std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0 && st.st_size > 44;
+    if (suffix == "au" || suffix == "snd") {
+        const uint32_t offset = bigEndian32(head + 4);
+        return std::memcmp(head, ".snd", 4) == 0 && offset >= 24 && off_t(offset) < st.st_size;
+    }
+    return false;
 }
 
 } // namespace gstengine

@@ -67,6 +67,15 @@ void GstMediaControl::installHandOver() {
     gst_object_unref(pad);
 }
 
+// Checked once per offered file: the MPEG check walks the whole file.
+bool GstMediaControl::canTakeNext() {
+    if (m_nextPath != m_vettedPath) {
+        m_vettedPath = m_nextPath;
+        m_vetted = canTake(m_nextPath) && gstengine::looksLikeItsKind(m_nextPath);
+    }
+    return m_vetted;
+}
+
 void GstMediaControl::setNextFileName(const QString &path) {
     if (path == m_nextPath)
         return;
@@ -80,7 +89,7 @@ void GstMediaControl::updateHandOver() {
         m_playbin && m_handOver == HandOver::None &&
         (m_phase == Phase::Opening || m_phase == Phase::Prerolling || m_phase == Phase::Ready) &&
         m_rate == 1.0 && selectionIsWhole() && m_playsDone + 1 >= std::max(1, m_playCount) &&
-        !gstengine::hasVideo(m_path) && canTake(m_nextPath);
+        !gstengine::hasVideo(m_path) && canTakeNext();
     const QByteArray uri = allowed ? gstengine::fileUri(m_nextPath) : QByteArray();
     std::lock_guard lock(m_nextMutex);
     if (m_armed.load())

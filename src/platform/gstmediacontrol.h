@@ -84,6 +84,10 @@ QByteArray localName(const QString &path);
 // "" when the file's structure is sound enough for its decoder, else the
 // reason it is refused (checked before the file reaches the decoder).
 const char *structureProblem(const QString &path);
+// Whether a WAV, AU or MPEG audio file starts as its kind does (for MPEG,
+// holds a run of valid frames). A file playbin switches to on its own
+// thread must not fail there: a failing switch can wedge playbin.
+bool looksLikeItsKind(const QString &path);
 } // namespace gstengine
 
 // The media control on one reused playbin.
@@ -203,6 +207,7 @@ private:
     // Hand-over (gsthandover.cpp).
     void installHandOver();
     void updateHandOver();
+    bool canTakeNext();
     // True when playbin had taken the next file (prepared, or switched to).
     bool dropHandOver();
     void onAboutToFinish();
@@ -263,6 +268,8 @@ private:
     HandOver m_handOver = HandOver::None;
     QString m_handOverPath;
     QString m_refusedPath; // a next file that failed: not taken again for this one
+    QString m_vettedPath;  // the last next file checked, and whether it may be taken
+    bool m_vetted = false;
     int m_handOvers = 0;
 
     int m_stalledTicks = 0;
