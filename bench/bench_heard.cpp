@@ -160,7 +160,9 @@ int benchClick(const QString &dir, int runs) {
     f->LectCont->setChecked(false);
     int status = 0;
     for (const QString &path : {wav, mp3}) {
-        // The floor: one stream kept open, given the same file's first 0.2 s.
+        // The floor: one stream kept open, given the same file's first 0.2 s,
+        // with the player silent.
+        f->FlatBar1_Click(2);
         const QByteArray pcm = decodedPcm(path, dir).left(kRate * 4 / 5);
         const double lead = leadingSilenceMs(pcm);
         QProcess pacat;
