@@ -114,16 +114,14 @@ bool GstMediaControl::reloadIfArmed() {
     return true;
 }
 
-bool GstMediaControl::dropHandOver() {
+void GstMediaControl::dropHandOver() {
     m_handOverTimer.stop();
-    const bool switched = m_handOver == HandOver::Heard;
     m_handOver = HandOver::None;
     m_handOverPath.clear();
     std::lock_guard lock(m_nextMutex);
     m_nextUri.clear();
+    m_armed = false;
     m_streamStarted = false;
-    // Once this returns the streaming thread can no longer arm one.
-    return m_armed.exchange(false) || switched;
 }
 
 // Streaming thread: the current file has been read to its end.

@@ -239,12 +239,9 @@ void GstMediaControl::startPreroll() {
 
 void GstMediaControl::takeDown(bool toNull) {
     m_openTimer.stop();
-    // With the next file taken, READY can return while that file's streaming
-    // thread still runs playbin's switch code, holding playbin's lock; the
-    // next call into playbin then waits for it forever. NULL joins it.
-    const bool nextTaken = dropHandOver();
+    dropHandOver();
     if (m_playbin)
-        gst_element_set_state(m_playbin, toNull || nextTaken ? GST_STATE_NULL : GST_STATE_READY);
+        gst_element_set_state(m_playbin, toNull ? GST_STATE_NULL : GST_STATE_READY);
     // Downward state changes are synchronous: no thread can still post with
     // the old stamp once this is bumped.
     ++m_generation;

@@ -208,8 +208,7 @@ private:
     void installHandOver();
     void updateHandOver();
     bool canTakeNext();
-    // True when playbin had taken the next file (prepared, or switched to).
-    bool dropHandOver();
+    void dropHandOver();
     void onAboutToFinish();
     void onNextStreamQueued(qint64 runningTimeNs, quint64 generation);
     void onNextStreamHeard(quint64 generation);
