@@ -1,4 +1,5 @@
 // The toolbar, the settings store and the file list.
+#include "platform/filename.h"
 #include "platform/flatbar.h"
 #include "platform/listcontrols.h"
 #include "platform/settingsstore.h"
@@ -39,6 +40,41 @@ QList<int> clicked(const QSignalSpy &spy) {
 }
 
 } // namespace
+
+// Names are bytes: whatever the file system holds must come back the same,
+// valid UTF-8 must read as itself, and anything else as one escape per byte.
+TEST(FileNameTest, EveryByteSequenceRoundTripsAndValidUtf8ReadsAsItself) {
+    const struct {
+        QByteArray bytes;
+        int escapes; // bytes that cannot be read as UTF-8
+    } cases[] = {
+        {"piste 01.mp3", 0},
+        {"caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x8e\xb5.wav", 0},
+        {"caf\xe9.mp3", 1},                    // Latin-1
+        {"\xe9t\xe9 \xc3\xa9t\xc3\xa9.au", 2}, // Latin-1 then UTF-8
+        {"fin coup\xc3", 1},                   // a sequence cut at the end
+        {"\xc0\xaf", 2},                       // overlong
+        {"\xed\xa0\x80", 3},                   // a surrogate
+        {"\xef\x9e\x81", 3},                   // U+F781, one of our own escapes
+        {"\x80\xff", 2},
+        {"", 0},
+    };
+    for (const auto &c : cases) {
+        const QString name = DecodeFileName(c.bytes);
+        EXPECT_EQ(EncodeFileName(name), c.bytes) << c.bytes.toHex().toStdString();
+        EXPECT_EQ(HasEscapedBytes(name), c.escapes > 0) << c.bytes.toHex().toStdString();
+        int escapes = 0;
+        for (QChar ch : name)
+            escapes += ch.unicode() >= 0xF780 && ch.unicode() <= 0xF7FF;
+        EXPECT_EQ(escapes, c.escapes) << c.bytes.toHex().toStdString();
+        if (c.escapes == 0) {
+            EXPECT_EQ(name, QString::fromUtf8(c.bytes));
+        }
+    }
+    // Valid text around bad bytes keeps its characters.
+    EXPECT_EQ(DecodeFileName("\xe9t\xe9 \xc3\xa9t\xc3\xa9.au").right(7),
+              QString::fromUtf8(" \xc3\xa9t\xc3\xa9.au"));
+}
 
 TEST(FlatBarTest, CheckGroupDisabledButtonsAndRefresh) {
     auto bar = transportLike();

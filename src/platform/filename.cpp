@@ -46,22 +46,32 @@ constexpr char16_t kCp1252High[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x
 
 } // namespace
 
-QString DecodeFileName(const QByteArray &bytes) {
-    const auto *p = reinterpret_cast<const unsigned char *>(bytes.constData());
+QString DecodeFileName(QByteArrayView bytes) {
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     const qsizetype size = bytes.size();
+    // Valid runs convert in one go: a listing decodes every name it reads.
+    qsizetype run = 0, i = 0;
+    while (i < size) {
+        const int n = p[i] < 0x80 ? 1 : utf8Sequence(p + i, size - i);
+        if (n == 0)
+            break;
+        i += n;
+    }
+    if (i == size)
+        return QString::fromUtf8(bytes);
     QString out;
     out.reserve(size);
-    qsizetype i = 0;
     while (i < size) {
         const int n = utf8Sequence(p + i, size - i);
-        if (n == 0) {
-            out.append(QChar(char16_t(kEscapeBase + p[i])));
-            ++i;
-        } else {
-            out.append(QString::fromUtf8(reinterpret_cast<const char *>(p + i), n));
+        if (n > 0) {
             i += n;
+            continue;
         }
+        out.append(QString::fromUtf8(bytes.sliced(run, i - run)));
+        out.append(QChar(char16_t(kEscapeBase + p[i])));
+        run = ++i;
     }
+    out.append(QString::fromUtf8(bytes.sliced(run, i - run)));
     return out;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 // File names on Linux are bytes and need not be UTF-8. The program carries
@@ -11,7 +12,7 @@
 // bytes escaped the same way, so decoding is one-to-one.
 
 // Bytes from the file system to the name the program carries.
-QString DecodeFileName(const QByteArray &bytes);
+QString DecodeFileName(QByteArrayView bytes);
 // The name the program carries back to the file system's bytes.
 QByteArray EncodeFileName(const QString &name);
 // The name as shown to the user: escaped bytes read as Windows-1252.

@@ -94,7 +94,7 @@ QStringList subfoldersOf(const QString &folder) {
             isDir = fstatat(dirFd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
         }
         if (isDir)
-            names.append(DecodeFileName(QByteArray(e->d_name)));
+            names.append(DecodeFileName(QByteArrayView(e->d_name)));
     }
     closedir(dir);
     return sortedNames(names);
@@ -157,7 +157,7 @@ QStringList ListMatchingFiles(const QString &folder, const QString &pattern) {
             regular = fstatat(dirFd, name, &st, 0) == 0 && S_ISREG(st.st_mode);
         }
         if (regular)
-            names.append(DecodeFileName(QByteArray(name)));
+            names.append(DecodeFileName(QByteArrayView(name)));
     }
     closedir(dir);
     return sortedNames(names);
