@@ -226,6 +226,7 @@ private:
     GstElement *m_noVideo = nullptr;        // ours: playbin's video sink otherwise
     GstElement *m_installedVideo = nullptr; // which of the two playbin has
     QString m_videoDescription;
+    bool m_filmSinkUsed = false;    // playbin has had m_videoSink: a film needs a new one
     GstElement *m_keeper = nullptr; // keeps the sound server's connection open
     // Inside the video sink: the element drawing into a window (null when it
     // draws none, like a fakesink) and the size the picture is scaled to.

@@ -96,7 +96,7 @@ void GstMediaControl::chooseVideoSink(bool film) {
     GstElement *wanted = film ? m_videoSink : m_noVideo;
     if (!wanted || !m_playbin || wanted == m_installedVideo)
         return;
-    if (film && m_installedVideo) {
+    if (film && m_filmSinkUsed) {
         // Going back to pictures needs the video chain rebuilt from NULL,
         // around a sink playbin never had.
         gst_element_set_state(m_playbin, GST_STATE_NULL);
@@ -111,6 +111,7 @@ void GstMediaControl::chooseVideoSink(bool film) {
     }
     g_object_set(m_playbin, "video-sink", wanted, nullptr);
     m_installedVideo = wanted;
+    m_filmSinkUsed = m_filmSinkUsed || film;
 }
 
 // Back to Qt's painting, which covers the last picture of a film.
