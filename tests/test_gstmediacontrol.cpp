@@ -1,9 +1,12 @@
 // The GStreamer media control against real files and a silent sink.
 #include "platform/filename.h"
 #include "platform/gstmediacontrol.h"
+#include "platform/mpegaudio.h"
 #include "support/mediafiles.h"
 #include "support/sinktap.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -505,6 +508,18 @@ TEST_F(GstMediaControlTest, OnlyFilesThatStartAsTheirKindMayBeSwitchedTo) {
     };
     for (const auto &[path, expected] : cases)
         EXPECT_EQ(gstengine::looksLikeItsKind(path), expected) << path.toStdString();
+}
+
+// The frame walk's answer is kept for the file it walked, not for its name.
+TEST_F(GstMediaControlTest, AFileReplacedUnderTheSameNameIsWalkedAgain) {
+    const QString d = s_dir->path() + "/remplace";
+    QDir().mkpath(d);
+    const QString path = testmedia::MakeMp3(d, "meme.mp3", {2.0});
+    EXPECT_NEAR(MpegAudioDuration(path), 2.0, 0.05);
+    ASSERT_FALSE(testmedia::MakeMp3(d, "meme.mp3", {1.0}).isEmpty());
+    EXPECT_NEAR(MpegAudioDuration(path), 1.0, 0.05);
+    QFile::resize(path, 0);
+    EXPECT_LT(MpegAudioDuration(path), 0);
 }
 
 TEST_F(GstMediaControlTest, NamesThatAreNotUtf8OpenPlayAndAreNamedReadably) {

@@ -5,10 +5,12 @@
 #include <QFile>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -65,11 +67,52 @@ bool isInfoFrame(const uint8_t *frame, qsizetype available, const Frame &f) {
 
 } // namespace
 
+namespace {
+double walkFrames(int fd);
+} // namespace
+
 double MpegAudioDuration(const QString &path) {
     // Opened by its bytes: the name need not be valid UTF-8.
     const int fd = ::open(EncodeFileName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return -1;
+    // The next file is walked when it is offered for a gapless switch and
+    // again when it opens: the last answer is kept for the same unchanged file.
+    struct Walked {
+        QString path;
+        dev_t dev = 0;
+        ino_t ino = 0;
+        off_t size = -1;
+        timespec mtime{};
+        double seconds = -1;
+    };
+    static std::mutex lastMutex;
+    static Walked last;
+    struct stat st {};
+    const bool known = ::fstat(fd, &st) == 0;
+    const auto same = [&](const Walked &w) {
+        return known && w.path == path && w.dev == st.st_dev && w.ino == st.st_ino && w.size == st.st_size &&
+               w.mtime.tv_sec == st.st_mtim.tv_sec && w.mtime.tv_nsec == st.st_mtim.tv_nsec;
+    };
+    {
+        std::lock_guard lock(lastMutex);
+        if (same(last)) {
+            ::close(fd);
+            return last.seconds;
+        }
+    }
+    const double seconds = walkFrames(fd);
+    if (known) {
+        std::lock_guard lock(lastMutex);
+        last = {path, st.st_dev, st.st_ino, st.st_size, st.st_mtim, seconds};
+    }
+    return seconds;
+}
+
+namespace {
+
+// The walk itself; takes the descriptor over.
+double walkFrames(int fd) {
     QFile file;
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
@@ -119,3 +162,5 @@ double MpegAudioDuration(const QString &path) {
         return -1;
     return double(samples) / rate;
 }
+
+} // namespace
