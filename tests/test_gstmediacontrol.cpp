@@ -11,7 +11,11 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <random>
+#include <thread>
 
 namespace {
 
@@ -481,6 +485,52 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
     r.c.Stop();
     EXPECT_EQ(r.states, (States{{0, 0}}));
     ASSERT_TRUE(waitFor([&] { return r.opens > opens; }));
+}
+
+// playbin switches to a taken next file on its own thread: an open, a stop
+// or a seek landing in that instant must never leave the control wedged.
+TEST_F(GstMediaControlTest, ChangesMadeAsTheNextFileIsTakenNeverWedgeTheControl) {
+    using namespace testmedia;
+    const QString d = s_dir->path();
+    const QString a = MakeWav(d, "vif1.wav", {0.3}), b = MakeWav(d, "vif2.wav", {0.3});
+    const QString c = MakeWav(d, "vif3.wav", {0.3});
+    Rig r(silentSinks(true));
+    // A wedge blocks this thread inside GStreamer: only another thread can
+    // report it, and the process must end for the run to go on.
+    std::atomic<int> progress{0};
+    std::jthread watchdog([&progress](std::stop_token stop) {
+        int last = -1;
+        for (int idle = 0; !stop.stop_requested();
+             std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+            const int now = progress.load();
+            idle = now == last ? idle + 1 : 0;
+            last = now;
+            if (idle > 600) {
+                std::fprintf(stderr, "media control wedged after %d changes\n", now);
+                std::_Exit(EXIT_FAILURE);
+            }
+        }
+    });
+    // A short WAV is read to its end while it prerolls: playbin takes the
+    // offer within milliseconds of the open.
+    std::mt19937 random(20261206);
+    std::uniform_int_distribution<int> delay(0, 40);
+    for (int i = 0; i < 90; ++i) {
+        r.c.setFileName(a);
+        r.c.setNextFileName(b);
+        r.c.Run();
+        QTest::qWait(delay(random));
+        if (i % 3 == 0)
+            r.c.setFileName(c);
+        else if (i % 3 == 1)
+            r.c.Stop();
+        else
+            r.c.setCurrentPosition(0.1);
+        ++progress;
+    }
+    ASSERT_TRUE(r.open(c));
+    ASSERT_TRUE(r.play());
+    EXPECT_TRUE(r.errors.empty());
 }
 
 // playbin switches to an offered file on its own thread, where a failure

@@ -40,6 +40,22 @@ void GstMediaControl::installHandOver() {
                          static_cast<GstMediaControl *>(self)->onAboutToFinish();
                      }),
                      this);
+    // playbin sets up the next file in its own handler of its source's
+    // "drained", right after about-to-finish: a handler run after it marks
+    // the end of the switch.
+    g_signal_connect(m_playbin, "element-added", G_CALLBACK(+[](GstBin *, GstElement *child, gpointer self) {
+                         GstElementFactory *factory = gst_element_get_factory(child);
+                         if (!factory || g_strcmp0(GST_OBJECT_NAME(factory), "uridecodebin") != 0 ||
+                             g_object_get_data(G_OBJECT(child), "tunabel-drain-hook"))
+                             return; // playbin adds its sources again each time it reuses them
+                         g_object_set_data(G_OBJECT(child), "tunabel-drain-hook", self);
+                         g_signal_connect_after(child, "drained",
+                                                G_CALLBACK(+[](GstElement *, gpointer data) {
+                                                    static_cast<GstMediaControl *>(data)->onDrainHandled();
+                                                }),
+                                                self);
+                     }),
+                     this);
     // Where the next file's first sample enters the output, its running time
     // says when it will be heard.
     GstPad *pad = gst_element_get_static_pad(m_audioBin, "sink");
@@ -127,11 +143,37 @@ void GstMediaControl::dropHandOver() {
 // Streaming thread: the current file has been read to its end.
 void GstMediaControl::onAboutToFinish() {
     std::lock_guard lock(m_nextMutex);
-    if (m_nextUri.isEmpty())
+    // While this thread changes playbin the next file opens the usual way.
+    if (m_nextUri.isEmpty() || m_touching > 0)
         return;
     g_object_set(m_playbin, "uri", m_nextUri.constData(), nullptr);
     m_nextUri.clear();
     m_armed = true;
+    m_switchingThread = std::this_thread::get_id();
+}
+
+// Streaming thread, after playbin's own handling of the end of a source.
+void GstMediaControl::onDrainHandled() {
+    std::lock_guard lock(m_nextMutex);
+    if (m_switchingThread != std::this_thread::get_id())
+        return;
+    m_switchingThread = {};
+    m_switchDone.notify_all();
+}
+
+GstMediaControl::Touch::Touch(GstMediaControl &control) : m_control(control) {
+    std::unique_lock lock(control.m_nextMutex);
+    // A switch takes milliseconds; the bound only keeps a wedged one from
+    // freezing the window as well.
+    if (!control.m_switchDone.wait_for(lock, std::chrono::seconds(3),
+                                       [&control] { return control.m_switchingThread == std::thread::id(); }))
+        control.m_switchingThread = {}; // its end went unseen: wait no more for it
+    ++control.m_touching;
+}
+
+GstMediaControl::Touch::~Touch() {
+    std::lock_guard lock(m_control.m_nextMutex);
+    --m_control.m_touching;
 }
 
 void GstMediaControl::onNextStreamQueued(qint64 runningTimeNs, quint64 generation) {
@@ -227,6 +269,7 @@ void GstMediaControl::finishAdopting() {
     if (m_state == 2) {
         startPlaying();
     } else if (m_state == 1) {
+        const Touch touch(*this);
         gst_element_set_state(m_playbin, GST_STATE_PAUSED);
     } else {
         // Opened but not started: stopped at its start, like any open.

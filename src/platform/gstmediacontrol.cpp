@@ -63,7 +63,10 @@ GstMediaControl::~GstMediaControl() {
     m_tick.stop();
     m_handOverTimer.stop();
     if (m_playbin) {
-        gst_element_set_state(m_playbin, GST_STATE_NULL);
+        {
+            const Touch touch(*this);
+            gst_element_set_state(m_playbin, GST_STATE_NULL);
+        }
         GstBus *bus = gst_element_get_bus(m_playbin);
         gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
         gst_object_unref(bus);
@@ -145,6 +148,7 @@ bool GstMediaControl::ensurePipeline() {
 
 void GstMediaControl::setUri(const QString &path) {
     const QByteArray uri = gstengine::fileUri(path);
+    const Touch touch(*this);
     g_object_set(m_playbin, "uri", uri.constData(), nullptr);
 }
 
@@ -206,8 +210,10 @@ void GstMediaControl::setFileName(const QString &path) {
         chooseVideoSink(false);
     }
     const guint wanted = film ? flags | kPlayFlagVideo : flags & ~kPlayFlagVideo;
-    if (wanted != flags)
+    if (wanted != flags) {
+        const Touch touch(*this);
         g_object_set(m_playbin, "flags", wanted, nullptr);
+    }
     m_phase = Phase::Opening;
     startPreroll();
     updateHandOver();
@@ -223,6 +229,7 @@ void GstMediaControl::setFileName(const QString &path) {
 
 void GstMediaControl::startPreroll() {
     m_openTimer.start(std::max(1, m_options.openTimeoutMs));
+    const Touch touch(*this);
     if (gst_element_set_state(m_playbin, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
         // The error message, posted before this returned, is normally handled
         // first; this only catches a failure that posted nothing.
@@ -239,6 +246,7 @@ void GstMediaControl::startPreroll() {
 
 void GstMediaControl::takeDown(bool toNull) {
     m_openTimer.stop();
+    const Touch touch(*this);
     dropHandOver();
     if (m_playbin)
         gst_element_set_state(m_playbin, toNull ? GST_STATE_NULL : GST_STATE_READY);
@@ -393,6 +401,7 @@ void GstMediaControl::seekTo(double from, bool flush) {
     // No stop for the whole file: some demuxers (MPEG program streams) clamp
     // to an estimated length shorter than the real one.
     const bool whole = selectionIsWhole();
+    const Touch touch(*this);
     gst_element_seek(m_playbin, m_rate, GST_FORMAT_TIME, GstSeekFlags(flags), GST_SEEK_TYPE_SET,
                      toNs(std::max(0.0, from)), whole ? GST_SEEK_TYPE_NONE : GST_SEEK_TYPE_SET,
                      whole ? GST_CLOCK_TIME_NONE : toNs(m_selectionEnd));
@@ -421,6 +430,7 @@ void GstMediaControl::startPlaying() {
     }
     m_atStart = false;
     m_heldPosition.reset();
+    const Touch touch(*this);
     gst_element_set_state(m_playbin, GST_STATE_PLAYING);
 }
 
@@ -583,8 +593,10 @@ void GstMediaControl::Pause() {
     m_state = 1;
     if (m_phase != Phase::Ready)
         return;
-    if (GST_STATE_TARGET(m_playbin) == GST_STATE_PLAYING)
+    if (GST_STATE_TARGET(m_playbin) == GST_STATE_PLAYING) {
+        const Touch touch(*this);
         gst_element_set_state(m_playbin, GST_STATE_PAUSED);
+    }
     // The bus reports a pause from PLAYING; anything else never changes the
     // pipeline's state, so confirm it ourselves.
     if (m_reported != 2)

@@ -9,9 +9,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 typedef struct _GstElement GstElement;
 typedef struct _GstMessage GstMessage;
@@ -210,12 +212,29 @@ private:
     bool canTakeNext();
     void dropHandOver();
     void onAboutToFinish();
+    void onDrainHandled();
     void onNextStreamQueued(qint64 runningTimeNs, quint64 generation);
     void onNextStreamHeard(quint64 generation);
     bool adopt(const QString &path);
     void finishAdopting();
     void nextFileFailed();
     bool reloadIfArmed();
+
+    // playbin's switch to a taken next file runs on its streaming thread and
+    // takes playbin's locks in the opposite order to a state change or a new
+    // source from this thread: the two must never overlap, or both wait for
+    // good. Every such call holds a Touch; a switch waits for none of them
+    // and is simply not started while one is held.
+    class Touch {
+    public:
+        explicit Touch(GstMediaControl &control);
+        ~Touch();
+        Touch(const Touch &) = delete;
+        Touch &operator=(const Touch &) = delete;
+
+    private:
+        GstMediaControl &m_control;
+    };
 
     GstMediaOptions m_options;
     std::unique_ptr<GainStage> m_gain;
@@ -264,6 +283,9 @@ private:
     QByteArray m_nextUri; // guarded by m_nextMutex
     QString m_armedPath;  // guarded by m_nextMutex
     std::atomic<bool> m_armed{false};
+    std::condition_variable m_switchDone;
+    int m_touching = 0;                // guarded by m_nextMutex
+    std::thread::id m_switchingThread; // guarded by m_nextMutex: a switch under way
     std::atomic<bool> m_streamStarted{false};
     HandOver m_handOver = HandOver::None;
     QString m_handOverPath;

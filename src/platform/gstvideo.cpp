@@ -96,6 +96,7 @@ void GstMediaControl::chooseVideoSink(bool film) {
     GstElement *wanted = film ? m_videoSink : m_noVideo;
     if (!wanted || !m_playbin || wanted == m_installedVideo)
         return;
+    const Touch touch(*this);
     if (film && m_filmSinkUsed) {
         // Going back to pictures needs the video chain rebuilt from NULL,
         // around a sink playbin never had.
