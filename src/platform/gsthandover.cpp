@@ -43,19 +43,25 @@ void GstMediaControl::installHandOver() {
     // playbin sets up the next file in its own handler of its source's
     // "drained", right after about-to-finish: a handler run after it marks
     // the end of the switch.
-    g_signal_connect(m_playbin, "element-added", G_CALLBACK(+[](GstBin *, GstElement *child, gpointer self) {
-                         GstElementFactory *factory = gst_element_get_factory(child);
-                         if (!factory || g_strcmp0(GST_OBJECT_NAME(factory), "uridecodebin") != 0 ||
-                             g_object_get_data(G_OBJECT(child), "tunabel-drain-hook"))
-                             return; // playbin adds its sources again each time it reuses them
-                         g_object_set_data(G_OBJECT(child), "tunabel-drain-hook", self);
-                         g_signal_connect_after(child, "drained",
-                                                G_CALLBACK(+[](GstElement *, gpointer data) {
-                                                    static_cast<GstMediaControl *>(data)->onDrainHandled();
-                                                }),
-                                                self);
-                     }),
-                     this);
+    g_signal_connect(
+        m_playbin, "element-added", G_CALLBACK(+[](GstBin *, GstElement *child, gpointer self) {
+            GstElementFactory *factory = gst_element_get_factory(child);
+            if (!factory || g_strcmp0(GST_OBJECT_NAME(factory), "uridecodebin") != 0 ||
+                g_object_get_data(G_OBJECT(child), "tunabel-drain-hook"))
+                return; // playbin adds its sources again each time it reuses them
+            g_object_set_data(G_OBJECT(child), "tunabel-drain-hook", self);
+            g_signal_connect_after(child, "drained", G_CALLBACK(+[](GstElement *, gpointer data) {
+                                       static_cast<GstMediaControl *>(data)->onDrainHandled();
+                                   }),
+                                   self);
+            // The next file's pads are linked in playbin's handler of
+            // this one, on the next file's own thread.
+            g_signal_connect_after(child, "no-more-pads", G_CALLBACK(+[](GstElement *, gpointer data) {
+                                       static_cast<GstMediaControl *>(data)->onPadsLinked();
+                                   }),
+                                   self);
+        }),
+        this);
     // Where the next file's first sample enters the output, its running time
     // says when it will be heard.
     GstPad *pad = gst_element_get_static_pad(m_audioBin, "sink");
@@ -150,6 +156,7 @@ void GstMediaControl::onAboutToFinish() {
     m_nextUri.clear();
     m_armed = true;
     m_switchingThread = std::this_thread::get_id();
+    m_awaitingPads = true;
 }
 
 // Streaming thread, after playbin's own handling of the end of a source.
@@ -161,13 +168,27 @@ void GstMediaControl::onDrainHandled() {
     m_switchDone.notify_all();
 }
 
+// A state change before the next file's pads are linked would leave them
+// unlinked: its source then ends at once and playbin re-enters the switch.
+void GstMediaControl::onPadsLinked() {
+    std::lock_guard lock(m_nextMutex);
+    if (!m_awaitingPads)
+        return;
+    m_awaitingPads = false;
+    m_switchDone.notify_all();
+}
+
 GstMediaControl::Touch::Touch(GstMediaControl &control) : m_control(control) {
     std::unique_lock lock(control.m_nextMutex);
     // A switch takes milliseconds; the bound only keeps a wedged one from
     // freezing the window as well.
-    if (!control.m_switchDone.wait_for(lock, std::chrono::seconds(3),
-                                       [&control] { return control.m_switchingThread == std::thread::id(); }))
-        control.m_switchingThread = {}; // its end went unseen: wait no more for it
+    if (!control.m_switchDone.wait_for(lock, std::chrono::seconds(3), [&control] {
+            return control.m_switchingThread == std::thread::id() && !control.m_awaitingPads;
+        })) {
+        // Its end went unseen (a next file that never typefinds): wait no more for it.
+        control.m_switchingThread = {};
+        control.m_awaitingPads = false;
+    }
     ++control.m_touching;
 }
 

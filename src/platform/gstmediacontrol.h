@@ -213,6 +213,7 @@ private:
     void dropHandOver();
     void onAboutToFinish();
     void onDrainHandled();
+    void onPadsLinked();
     void onNextStreamQueued(qint64 runningTimeNs, quint64 generation);
     void onNextStreamHeard(quint64 generation);
     bool adopt(const QString &path);
@@ -286,6 +287,7 @@ private:
     std::condition_variable m_switchDone;
     int m_touching = 0;                // guarded by m_nextMutex
     std::thread::id m_switchingThread; // guarded by m_nextMutex: a switch under way
+    bool m_awaitingPads = false;       // guarded by m_nextMutex: its next file not linked yet
     std::atomic<bool> m_streamStarted{false};
     HandOver m_handOver = HandOver::None;
     QString m_handOverPath;
