@@ -172,20 +172,24 @@ void GstMediaControl::onDrainHandled() {
 // unlinked: its source then ends at once and playbin re-enters the switch.
 void GstMediaControl::onPadsLinked() {
     std::lock_guard lock(m_nextMutex);
-    if (!m_awaitingPads)
-        return;
-    m_awaitingPads = false;
-    m_switchDone.notify_all();
+    if (m_awaitingPads.exchange(false))
+        m_switchDone.notify_all();
 }
 
 GstMediaControl::Touch::Touch(GstMediaControl &control) : m_control(control) {
     std::unique_lock lock(control.m_nextMutex);
     // A switch takes milliseconds; the bound only keeps a wedged one from
     // freezing the window as well.
-    if (!control.m_switchDone.wait_for(lock, std::chrono::seconds(3), [&control] {
-            return control.m_switchingThread == std::thread::id() && !control.m_awaitingPads;
-        })) {
-        // Its end went unseen (a next file that never typefinds): wait no more for it.
+    // An error of the next file ends the wait without this lock: the short
+    // slices catch a wake-up it may miss.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    const auto done = [&control] {
+        return control.m_switchingThread == std::thread::id() && !control.m_awaitingPads.load();
+    };
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+        control.m_switchDone.wait_for(lock, std::chrono::milliseconds(20));
+    if (!done()) {
+        // Its end went unseen: wait no more for it.
         control.m_switchingThread = {};
         control.m_awaitingPads = false;
     }

@@ -285,9 +285,9 @@ private:
     QString m_armedPath;  // guarded by m_nextMutex
     std::atomic<bool> m_armed{false};
     std::condition_variable m_switchDone;
-    int m_touching = 0;                // guarded by m_nextMutex
-    std::thread::id m_switchingThread; // guarded by m_nextMutex: a switch under way
-    bool m_awaitingPads = false;       // guarded by m_nextMutex: its next file not linked yet
+    int m_touching = 0;                      // guarded by m_nextMutex
+    std::thread::id m_switchingThread;       // guarded by m_nextMutex: a switch under way
+    std::atomic<bool> m_awaitingPads{false}; // its next file not linked yet
     std::atomic<bool> m_streamStarted{false};
     HandOver m_handOver = HandOver::None;
     QString m_handOverPath;

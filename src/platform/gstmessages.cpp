@@ -31,6 +31,11 @@ void GstMediaControl::forwardMessage(GstMessage *msg) {
     }
     switch (GST_MESSAGE_TYPE(msg)) {
     case GST_MESSAGE_ERROR:
+        // A next file that fails never links its pads: the switch is over.
+        // Not under m_nextMutex: the poster may hold playbin's lock.
+        if (m_awaitingPads.exchange(false))
+            m_switchDone.notify_all();
+        break;
     case GST_MESSAGE_EOS:
     case GST_MESSAGE_SEGMENT_DONE:
         break;
