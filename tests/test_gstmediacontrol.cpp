@@ -487,6 +487,30 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
     ASSERT_TRUE(waitFor([&] { return r.opens > opens; }));
 }
 
+// A next file that passes the first look but fails once playbin switches to
+// it: the current file is still heard whole, then the open of the next one
+// reports its error, once.
+TEST_F(GstMediaControlTest, ANextFileFailingInTheSwitchCostsNothingOfTheCurrentOne) {
+    using namespace testmedia;
+    const QString d = s_dir->path();
+    QByteArray trap = QByteArray("RIFF") + QByteArray::fromHex("ff000000") + "WAVEjunk";
+    trap += QByteArray::fromHex("08000000") + QByteArray(8, 'x') + QByteArray(200, '\x7f');
+    const QString bad = MakeFile(d, "piege.wav", trap);
+    for (const double length : {0.5, 2.0}) {
+        const QString a = MakeWav(d, QString("entier%1.wav").arg(length), {length});
+        Rig r(silentSinks(true));
+        ASSERT_TRUE(r.open(a, bad));
+        Sequencer seq(r);
+        seq.picks = {bad};
+        r.c.Run();
+        ASSERT_TRUE(waitFor([&] { return !r.errors.empty(); }));
+        QTest::qWait(200);
+        EXPECT_NEAR(r.tap.seconds.load(), length, 0.06) << length;
+        ASSERT_EQ(r.errors.size(), 1u);
+        EXPECT_TRUE(r.errors[0].second.contains("piege.wav")) << r.errors[0].second.toStdString();
+    }
+}
+
 // playbin switches to a taken next file on its own thread: an open, a stop
 // or a seek landing in that instant must never leave the control wedged.
 TEST_F(GstMediaControlTest, ChangesMadeAsTheNextFileIsTakenNeverWedgeTheControl) {

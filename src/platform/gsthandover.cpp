@@ -111,7 +111,7 @@ void GstMediaControl::updateHandOver() {
         m_playbin && m_handOver == HandOver::None &&
         (m_phase == Phase::Opening || m_phase == Phase::Prerolling || m_phase == Phase::Ready) &&
         m_rate == 1.0 && selectionIsWhole() && m_playsDone + 1 >= std::max(1, m_playCount) &&
-        !gstengine::hasVideo(m_path) && canTakeNext();
+        !gstengine::hasVideo(m_path) && m_nextPath != m_refusedPath && canTakeNext();
     const QByteArray uri = allowed ? gstengine::fileUri(m_nextPath) : QByteArray();
     std::lock_guard lock(m_nextMutex);
     if (m_armed.load())
@@ -310,6 +310,7 @@ void GstMediaControl::nextFileFailed() {
         std::lock_guard lock(m_nextMutex);
         m_refusedPath = m_armedPath;
     }
+    const double position = m_phase == Phase::Ready ? queryPosition() : 0;
     takeDown(true);
     if (endReported)
         return; // the handler's open of that file starts afresh
@@ -319,13 +320,15 @@ void GstMediaControl::nextFileFailed() {
         startPreroll();
         return;
     }
-    const double end = m_selectionEnd > 0 ? m_selectionEnd : m_duration;
-    m_state = 0;
-    m_heldPosition = end;
-    const quint64 generation = m_generation.load();
-    report(0);
-    if (!isCurrent(generation) || m_phase != Phase::Ready)
-        return;
+    // playbin reads a file to its end well before it is heard, and tells of
+    // the next one's failure only as it switches: this one goes on from
+    // where it was and ends the usual way, and the rule's own open of the
+    // next file then reports that file's error.
+    const int wanted = m_state;
     restartAtZero();
-    m_heldPosition = end;
+    m_pendingSeek = position;
+    if (wanted == 2)
+        Run();
+    else if (wanted == 1)
+        Pause();
 }
