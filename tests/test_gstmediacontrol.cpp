@@ -11,11 +11,7 @@
 
 #include <sys/stat.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <map>
-#include <random>
-#include <thread>
 
 namespace {
 
@@ -464,15 +460,21 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
     ASSERT_TRUE(r.play());
     EXPECT_NEAR(r.tap.seconds.load() - before, 0.5, 0.05);
 
-    // A damaged next file: this one ends, the rule's open of it gives one
-    // error naming it, and the control plays again afterwards.
-    ASSERT_TRUE(r.open(a, file("text")));
-    seq.picks = {file("text")};
+    // A next file that passes the first look but fails only as playbin
+    // switches to it: this one is still heard whole, the rule's open of the
+    // next gives one error naming it, and the control plays again afterwards.
+    QByteArray trap = QByteArray("RIFF") + QByteArray::fromHex("ff000000") + "WAVEjunk";
+    trap += QByteArray::fromHex("08000000") + QByteArray(8, 'x') + QByteArray(200, '\x7f');
+    const QString bad = MakeFile(d, "piege.wav", trap);
+    ASSERT_TRUE(r.open(file("wav"), bad));
+    seq.picks = {bad};
+    const double heard = r.tap.seconds.load();
     r.c.Run();
     ASSERT_TRUE(waitFor([&] { return !r.errors.empty(); }));
     QTest::qWait(200);
+    EXPECT_NEAR(r.tap.seconds.load() - heard, 2.0, 0.06);
     ASSERT_EQ(r.errors.size(), 1u);
-    EXPECT_TRUE(r.errors[0].second.contains("faux.mp3")) << r.errors[0].second.toStdString();
+    EXPECT_TRUE(r.errors[0].second.contains("piege.wav")) << r.errors[0].second.toStdString();
     r.errors.clear();
     ASSERT_TRUE(r.open(a));
     ASSERT_TRUE(r.play());
@@ -485,76 +487,6 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
     r.c.Stop();
     EXPECT_EQ(r.states, (States{{0, 0}}));
     ASSERT_TRUE(waitFor([&] { return r.opens > opens; }));
-}
-
-// A next file that passes the first look but fails once playbin switches to
-// it: the current file is still heard whole, then the open of the next one
-// reports its error, once.
-TEST_F(GstMediaControlTest, ANextFileFailingInTheSwitchCostsNothingOfTheCurrentOne) {
-    using namespace testmedia;
-    const QString d = s_dir->path();
-    QByteArray trap = QByteArray("RIFF") + QByteArray::fromHex("ff000000") + "WAVEjunk";
-    trap += QByteArray::fromHex("08000000") + QByteArray(8, 'x') + QByteArray(200, '\x7f');
-    const QString bad = MakeFile(d, "piege.wav", trap);
-    for (const double length : {0.5, 2.0}) {
-        const QString a = MakeWav(d, QString("entier%1.wav").arg(length), {length});
-        Rig r(silentSinks(true));
-        ASSERT_TRUE(r.open(a, bad));
-        Sequencer seq(r);
-        seq.picks = {bad};
-        r.c.Run();
-        ASSERT_TRUE(waitFor([&] { return !r.errors.empty(); }));
-        QTest::qWait(200);
-        EXPECT_NEAR(r.tap.seconds.load(), length, 0.06) << length;
-        ASSERT_EQ(r.errors.size(), 1u);
-        EXPECT_TRUE(r.errors[0].second.contains("piege.wav")) << r.errors[0].second.toStdString();
-    }
-}
-
-// playbin switches to a taken next file on its own thread: an open, a stop
-// or a seek landing in that instant must never leave the control wedged.
-TEST_F(GstMediaControlTest, ChangesMadeAsTheNextFileIsTakenNeverWedgeTheControl) {
-    using namespace testmedia;
-    const QString d = s_dir->path();
-    const QString a = MakeWav(d, "vif1.wav", {0.3}), b = MakeWav(d, "vif2.wav", {0.3});
-    const QString c = MakeWav(d, "vif3.wav", {0.3});
-    Rig r(silentSinks(true));
-    // A wedge blocks this thread inside GStreamer: only another thread can
-    // report it, and the process must end for the run to go on.
-    std::atomic<int> progress{0};
-    std::jthread watchdog([&progress](std::stop_token stop) {
-        int last = -1;
-        for (int idle = 0; !stop.stop_requested();
-             std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
-            const int now = progress.load();
-            idle = now == last ? idle + 1 : 0;
-            last = now;
-            if (idle > 600) {
-                std::fprintf(stderr, "media control wedged after %d changes\n", now);
-                std::_Exit(EXIT_FAILURE);
-            }
-        }
-    });
-    // A short WAV is read to its end while it prerolls: playbin takes the
-    // offer within milliseconds of the open.
-    std::mt19937 random(20261206);
-    std::uniform_int_distribution<int> delay(0, 40);
-    for (int i = 0; i < 90; ++i) {
-        r.c.setFileName(a);
-        r.c.setNextFileName(b);
-        r.c.Run();
-        QTest::qWait(delay(random));
-        if (i % 3 == 0)
-            r.c.setFileName(c);
-        else if (i % 3 == 1)
-            r.c.Stop();
-        else
-            r.c.setCurrentPosition(0.1);
-        ++progress;
-    }
-    ASSERT_TRUE(r.open(c));
-    ASSERT_TRUE(r.play());
-    EXPECT_TRUE(r.errors.empty());
 }
 
 // playbin switches to an offered file on its own thread, where a failure

@@ -179,9 +179,8 @@ void GstMediaControl::onPadsLinked() {
 GstMediaControl::Touch::Touch(GstMediaControl &control) : m_control(control) {
     std::unique_lock lock(control.m_nextMutex);
     // A switch takes milliseconds; the bound only keeps a wedged one from
-    // freezing the window as well.
-    // An error of the next file ends the wait without this lock: the short
-    // slices catch a wake-up it may miss.
+    // freezing the window as well. A next file's error ends the wait without
+    // this lock, so short slices catch a wake-up it may miss.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     const auto done = [&control] {
         return control.m_switchingThread == std::thread::id() && !control.m_awaitingPads.load();
