@@ -14,16 +14,8 @@
 #include <QTimer>
 
 #include <functional>
-#include <sys/stat.h>
 
 namespace {
-
-QStringList entries(const QListWidget *list) {
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out << list->item(i)->text();
-    return out;
-}
 
 QByteArray readBytes(const QString &path) {
     QFile f(path);
@@ -45,20 +37,11 @@ protected:
     // with it open; the open command returns when the manager hides or closes.
     void withManager(const std::function<void(Form5 *)> &act, bool viaMenu = false) {
         bool ran = false;
-        QTimer::singleShot(0, [&] {
+        duringModal([&](QWidget *modal) {
             ran = true;
-            ASSERT_TRUE(App::form5 && App::form5->isVisible() && App::form5->isModal());
+            ASSERT_TRUE(App::form5 && modal == App::form5);
             act(App::form5);
         });
-        QTimer guard;
-        guard.setSingleShot(true);
-        QObject::connect(&guard, &QTimer::timeout, [] {
-            if (App::form5 && App::form5->isVisible()) {
-                ADD_FAILURE() << "the manager did not return";
-                App::form5->Unload();
-            }
-        });
-        guard.start(20000);
         viaMenu ? form->OpenProg->trigger() : form->FlatBar8_Click(0);
         EXPECT_TRUE(ran);
     }
@@ -82,8 +65,8 @@ protected:
         form->FlatBar5_Click(0);
         names = QStringList({"deux.mp3", "un.mp3", "trois.mp3"}); // the folder's order
         folders = QStringList({a + "/", a + "/", b + "/"});
-        ASSERT_EQ(entries(form->List3), names);
-        ASSERT_EQ(entries(form->List4), folders);
+        ASSERT_EQ(listTexts(form->List3), names);
+        ASSERT_EQ(listTexts(form->List4), folders);
     }
     QString lists;
     QStringList names, folders;
@@ -96,7 +79,7 @@ TEST_F(ProgrammeTest, EditorCommandsKeepBothListsTogether) {
     const QString b = makeFolder("b", {"q.mp3", "r.mp3"});
     start(a);
     form->EditProg_Click();
-    ASSERT_EQ(entries(form->List2), QStringList({"x.mp3", "y.wav", "z.mid"}));
+    ASSERT_EQ(listTexts(form->List2), QStringList({"x.mp3", "y.wav", "z.mid"}));
 
     // Nothing selected adds nothing; the selection is added in list order,
     // and stays selected, so adding again gives duplicates.
@@ -106,14 +89,14 @@ TEST_F(ProgrammeTest, EditorCommandsKeepBothListsTogether) {
     form->List2->item(0)->setSelected(true);
     QTest::mouseClick(form->FlatBar2->button(0), Qt::LeftButton);
     form->List2_DblClick();
-    EXPECT_EQ(entries(form->List3), QStringList({"x.mp3", "z.mid", "x.mp3", "z.mid"}));
-    EXPECT_EQ(entries(form->List4), QStringList(4, a + "/"));
+    EXPECT_EQ(listTexts(form->List3), QStringList({"x.mp3", "z.mid", "x.mp3", "z.mid"}));
+    EXPECT_EQ(listTexts(form->List4), QStringList(4, a + "/"));
 
     // The programme grows across folders.
     enter(b);
     QTest::mouseClick(form->FlatBar5->button(0), Qt::LeftButton);
-    EXPECT_EQ(entries(form->List3), QStringList({"x.mp3", "z.mid", "x.mp3", "z.mid", "q.mp3", "r.mp3"}));
-    EXPECT_EQ(entries(form->List4).mid(4), QStringList(2, b + "/"));
+    EXPECT_EQ(listTexts(form->List3), QStringList({"x.mp3", "z.mid", "x.mp3", "z.mid", "q.mp3", "r.mp3"}));
+    EXPECT_EQ(listTexts(form->List4).mid(4), QStringList(2, b + "/"));
 
     // Remove: nothing without a current entry; the current one otherwise,
     // after which there is no current entry, so a second press removes nothing.
@@ -122,8 +105,8 @@ TEST_F(ProgrammeTest, EditorCommandsKeepBothListsTogether) {
     form->List3->setCurrentRow(1);
     QTest::mouseClick(form->FlatBar4->button(0), Qt::LeftButton);
     form->FlatBar4_Click(0);
-    EXPECT_EQ(entries(form->List3), QStringList({"x.mp3", "x.mp3", "z.mid", "q.mp3", "r.mp3"}));
-    EXPECT_EQ(entries(form->List4), QStringList({a + "/", a + "/", a + "/", b + "/", b + "/"}));
+    EXPECT_EQ(listTexts(form->List3), QStringList({"x.mp3", "x.mp3", "z.mid", "q.mp3", "r.mp3"}));
+    EXPECT_EQ(listTexts(form->List4), QStringList({a + "/", a + "/", a + "/", b + "/", b + "/"}));
 
     // "&Lire" follows the programme's size; clearing empties both lists.
     emit form->Prog->aboutToShow();
@@ -170,8 +153,8 @@ TEST_F(ProgrammeTest, SaveThenOpenThroughTheManager) {
             f->List1_DblClick();
         },
         true);
-    EXPECT_EQ(entries(form->List3), names);
-    EXPECT_EQ(entries(form->List4), folders);
+    EXPECT_EQ(listTexts(form->List3), names);
+    EXPECT_EQ(listTexts(form->List4), folders);
     EXPECT_EQ(form->TrackIndex, 1);
     EXPECT_TRUE(transport(true));
     EXPECT_EQ(form->PlayMode, 9);
@@ -270,7 +253,7 @@ TEST_F(ProgrammeTest, ManagerChoosesOnlyByItsOwnCommands) {
                 choose(f, "beta");
             c.act(f);
         });
-        EXPECT_EQ(entries(form->List3), c.chosen ? QStringList({"beta.mp3"}) : keep);
+        EXPECT_EQ(listTexts(form->List3), c.chosen ? QStringList({"beta.mp3"}) : keep);
         EXPECT_FALSE(App::form5->isVisible());
     }
 
@@ -288,7 +271,7 @@ TEST_F(ProgrammeTest, ManagerChoosesOnlyByItsOwnCommands) {
     });
     EXPECT_FALSE(App::form5->isLoaded());
     withManager([](Form5 *f) {
-        EXPECT_EQ(entries(f->List1), QStringList({"alpha", "beta", "gamma"}));
+        EXPECT_EQ(listTexts(f->List1), QStringList({"alpha", "beta", "gamma"}));
         EXPECT_EQ(f->Text(), QString());
         // The edition items need a selected list; closing is always there.
         emit f->Liste->aboutToShow();
@@ -299,7 +282,7 @@ TEST_F(ProgrammeTest, ManagerChoosesOnlyByItsOwnCommands) {
         EXPECT_TRUE(f->Ouvrir->isEnabled() && f->Renomme->isEnabled() && f->Effacer->isEnabled());
         f->Fermer_Click();
     });
-    EXPECT_EQ(entries(form->List3), QStringList({"g.mp3"}));
+    EXPECT_EQ(listTexts(form->List3), QStringList({"g.mp3"}));
 }
 
 TEST_F(ProgrammeTest, ManagerKeepsTheMainWindowOnTopOrderAndItsModalLoop) {
@@ -318,7 +301,7 @@ TEST_F(ProgrammeTest, ManagerKeepsTheMainWindowOnTopOrderAndItsModalLoop) {
         choose(f, "une");
         f->List1_DblClick();
     });
-    EXPECT_EQ(entries(form->List3), QStringList({"u.mp3"}));
+    EXPECT_EQ(listTexts(form->List3), QStringList({"u.mp3"}));
     // Hidden only: the top place is given back at the unload.
     EXPECT_FALSE(IsTopMost(form.get()));
     withManager([](Form5 *f) { f->close(); });
@@ -336,7 +319,7 @@ TEST_F(ProgrammeTest, RenameAndDeleteChangeTheListOnlyWhenTheFileDid) {
         inputAnswers << "zèbre";
         f->Renomme->trigger();
         EXPECT_EQ(prompts.last(), "Renommer \"a\" en :");
-        EXPECT_EQ(entries(f->List1), QStringList({"zèbre", "b", "c"}));
+        EXPECT_EQ(listTexts(f->List1), QStringList({"zèbre", "b", "c"}));
         EXPECT_TRUE(QFile::exists(PlaylistPath("zèbre")));
         EXPECT_FALSE(QFile::exists(PlaylistPath("a")));
         // Cancelled, onto another list, or with a bad name: nothing changes.
@@ -346,7 +329,7 @@ TEST_F(ProgrammeTest, RenameAndDeleteChangeTheListOnlyWhenTheFileDid) {
             messages.clear();
             f->Renomme_Click();
             EXPECT_EQ(messages.size(), answer.isEmpty() ? 0 : 1) << answer.toStdString();
-            EXPECT_EQ(entries(f->List1), QStringList({"zèbre", "b", "c"}));
+            EXPECT_EQ(listTexts(f->List1), QStringList({"zèbre", "b", "c"}));
         }
         EXPECT_EQ(readBytes(PlaylistPath("c")), QByteArray("c.mp3\r\n\r\n/m/\r\n\r\n"));
 
@@ -355,7 +338,7 @@ TEST_F(ProgrammeTest, RenameAndDeleteChangeTheListOnlyWhenTheFileDid) {
         choose(f, "b");
         f->Effacer->trigger();
         f->Effacer_Click();
-        EXPECT_EQ(entries(f->List1), QStringList({"zèbre", "c"}));
+        EXPECT_EQ(listTexts(f->List1), QStringList({"zèbre", "c"}));
         EXPECT_FALSE(QFile::exists(PlaylistPath("b")));
         EXPECT_TRUE(QFile::exists(PlaylistPath("c")));
         EXPECT_TRUE(messages.isEmpty());
@@ -368,7 +351,7 @@ TEST_F(ProgrammeTest, RenameAndDeleteChangeTheListOnlyWhenTheFileDid) {
         inputAnswers << "d";
         f->Renomme_Click();
         EXPECT_EQ(messages.size(), 2);
-        EXPECT_EQ(entries(f->List1), QStringList({"zèbre", "c"}));
+        EXPECT_EQ(listTexts(f->List1), QStringList({"zèbre", "c"}));
 
         // And opening it changes nothing in the programme.
         choose(f, "c");
@@ -389,8 +372,8 @@ TEST_F(ProgrammeTest, ListsWithoutFoldersOrUnreadableAreSafe) {
         m->Ouvrir_Click();
     });
     EXPECT_EQ(messages.size(), 1);
-    EXPECT_EQ(entries(form->List3), names);
-    EXPECT_EQ(entries(form->List4), folders);
+    EXPECT_EQ(listTexts(form->List3), names);
+    EXPECT_EQ(listTexts(form->List4), folders);
 
     // A list without separator (written elsewhere): every line a name.
     // Playing it must not crash; an entry without folder fails like a missing file.
@@ -399,7 +382,7 @@ TEST_F(ProgrammeTest, ListsWithoutFoldersOrUnreadableAreSafe) {
     f.write("p.mp3\r\nq.mp3\r\n");
     f.close();
     ASSERT_TRUE(form->LoadProgramme(PlaylistPath("sans")));
-    EXPECT_EQ(entries(form->List3), QStringList({"p.mp3", "q.mp3"}));
+    EXPECT_EQ(listTexts(form->List3), QStringList({"p.mp3", "q.mp3"}));
     EXPECT_EQ(form->List4->count(), 0);
     form->LireProg_Click();
     EXPECT_EQ(media->opened, QStringList({"p.mp3"}));
@@ -412,33 +395,6 @@ TEST_F(ProgrammeTest, ListsWithoutFoldersOrUnreadableAreSafe) {
     form->LireProg_Click();
     finish();
     EXPECT_EQ(media->opened.mid(1), QStringList({folder + "/p.mp3", "q.mp3"}));
-}
-
-TEST_F(ProgrammeTest, MuteCutsTheSoundWithAndWithoutFades) {
-    start(makeNumberedFolder("a", 2));
-    pick(0);
-    media->completeOpen(60);
-    for (bool fade : {false, true}) {
-        for (int slider : {10, 90}) { // 90: below the fades' floor of -4000
-            SCOPED_TRACE(testing::Message() << "fade " << fade << " slider " << slider);
-            form->Fade->setChecked(fade);
-            form->VScroll1->setValue(slider);
-            media->volumeWrites.clear();
-            QTest::mouseClick(form->FlatBar6->button(0), Qt::LeftButton);
-            EXPECT_TRUE(form->Muted);
-            EXPECT_EQ(media->Volume(), -7000);
-            EXPECT_FALSE(form->VScroll1->isEnabled());
-            EXPECT_EQ(form->FlatBar6->button(0)->toolTip(), "Rétablir le son");
-            if (fade && slider == 10) {
-                EXPECT_GT(media->volumeWrites.size(), 10); // a ramp, then the cut
-            }
-            QTest::mouseClick(form->FlatBar6->button(0), Qt::LeftButton);
-            EXPECT_FALSE(form->Muted);
-            EXPECT_EQ(media->Volume(), -slider * 50);
-            EXPECT_TRUE(form->VScroll1->isEnabled());
-            EXPECT_EQ(form->FlatBar6->button(0)->toolTip(), "Couper le son");
-        }
-    }
 }
 
 // ---- end to end, through the GStreamer control
@@ -460,14 +416,9 @@ TEST(ProgrammeEndToEnd, ProgrammeOfTwoFoldersPlaysInOrderAfterASaveAndAnOpen) {
     auto *control = new GstMediaControl(nullptr, silentSinks());
     auto form = std::make_unique<Form1>(control);
     QStringList messages, opened;
-    QStringList answers({"deux dossiers"});
-    form->MsgBox = [&](const QString &text, QMessageBox::Icon, const QString &,
-                       QMessageBox::StandardButtons) {
-        messages << text;
-        return QMessageBox::Ok;
-    };
-    form->InputBox = [&](const QString &, const QString &, const QString &) {
-        return answers.isEmpty() ? QString() : answers.takeFirst();
+    recordBoxes(*form, messages);
+    form->InputBox = [](const QString &, const QString &, const QString &) {
+        return QString("deux dossiers");
     };
     QObject::connect(control, &MediaControl::OpenComplete, control,
                      [&] { opened << Form1::Nom(control->FileName()); });

@@ -241,12 +241,14 @@ TEST_F(TransportTest, StartAndNextStoppedPausedAndPlaying) {
     EXPECT_EQ(media->opened.size(), 2);
 }
 
-TEST_F(TransportTest, LectureOrPickWhileMutedTurnsTheSoundBackOnAndPickOpensOnlyThatFile) {
+TEST_F(TransportTest, MuteCutsTheSoundAndLectureOrPickTurnsItBackOn) {
     startNumbered(3, 0);
     form->VScroll1->setValue(10);
+    // The bar is rebuilt at each toggle: its button is looked up every time.
+    const auto toggle = [this] { QTest::mouseClick(form->FlatBar6->button(0), Qt::LeftButton); };
     for (bool byPick : {false, true}) {
         SCOPED_TRACE(byPick);
-        QTest::mouseClick(form->FlatBar6->button(0), Qt::LeftButton); // then one the unmute rebuilt
+        toggle();
         ASSERT_TRUE(form->Muted);
         EXPECT_EQ(media->Volume(), -7000);
         EXPECT_FALSE(form->VScroll1->isEnabled());
@@ -259,6 +261,29 @@ TEST_F(TransportTest, LectureOrPickWhileMutedTurnsTheSoundBackOnAndPickOpensOnly
         EXPECT_EQ(media->Volume(), -500);
     }
     EXPECT_EQ(form->FlatBar6->buttonCount(), 1);
+
+    // While playing, with and without fades.
+    for (bool fade : {false, true}) {
+        for (int slider : {10, 90}) { // 90: below the fades' floor of -4000
+            SCOPED_TRACE(testing::Message() << "fade " << fade << " slider " << slider);
+            form->Fade->setChecked(fade);
+            form->VScroll1->setValue(slider);
+            media->volumeWrites.clear();
+            toggle();
+            EXPECT_TRUE(form->Muted);
+            EXPECT_EQ(media->Volume(), -7000);
+            EXPECT_FALSE(form->VScroll1->isEnabled());
+            EXPECT_EQ(form->FlatBar6->button(0)->toolTip(), "Rétablir le son");
+            if (fade && slider == 10) {
+                EXPECT_GT(media->volumeWrites.size(), 10); // a ramp, then the cut
+            }
+            toggle();
+            EXPECT_FALSE(form->Muted);
+            EXPECT_EQ(media->Volume(), -slider * 50);
+            EXPECT_TRUE(form->VScroll1->isEnabled());
+            EXPECT_EQ(form->FlatBar6->button(0)->toolTip(), "Couper le son");
+        }
+    }
     // The pick while playing opened only the picked file, and the next follows it.
     EXPECT_EQ(media->opened, QStringList({folder + "/track00000.mp3", folder + "/track00001.mp3"}));
     EXPECT_EQ(form->PlayMode, 0);
@@ -289,13 +314,4 @@ TEST_F(TransportTest, ModeButtonsChangeTheModeButNotThePlaying) {
     }
     EXPECT_EQ(media->opened.size(), 1);
     EXPECT_EQ(media->CurrentState(), 2);
-}
-
-TEST_F(TransportTest, NomGivesTheNameWithoutFolderAndExtension) {
-    const char *const cases[][2] = {{"/Musique/titre.mp3", "titre"}, {"/a.b/c.d.mp3", "c.d"},
-                                    {"titre.mp3", "titre"},          {"/a.b/titre", "titre"},
-                                    {"/x/.cache", ".cache"},         {".cache", ".cache"},
-                                    {"/x/chanson.", "chanson"},      {"", ""}};
-    for (auto [path, name] : cases)
-        EXPECT_EQ(Form1::Nom(path), name) << path;
 }

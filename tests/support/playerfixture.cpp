@@ -2,10 +2,43 @@
 
 #include "platform/settingsstore.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QListWidget>
+#include <QPointer>
+#include <QTimer>
+
+QStringList listTexts(const QListWidget *list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out << list->item(i)->text();
+    return out;
+}
+
+void duringModal(const std::function<void(QWidget *)> &inside) {
+    QTimer::singleShot(0, qApp, [inside] {
+        const QPointer<QWidget> modal = QApplication::activeModalWidget();
+        EXPECT_NE(modal, nullptr) << "no modal window";
+        QTimer::singleShot(60000, qApp, [modal] {
+            if (modal && modal->isVisible()) {
+                ADD_FAILURE() << "a modal window stayed open";
+                modal->hide();
+            }
+        });
+        inside(modal);
+    });
+}
+
+void recordBoxes(Form1 &form, QStringList &messages) {
+    form.MsgBox = [&messages](const QString &text, QMessageBox::Icon, const QString &,
+                              QMessageBox::StandardButtons) {
+        messages << text;
+        return QMessageBox::Ok;
+    };
+}
 
 void PlayerTest::SetUp() {
     ASSERT_TRUE(tmp.isValid());
@@ -20,11 +53,7 @@ void PlayerTest::TearDown() {
 Form1 *PlayerTest::load() {
     media = new FakeMediaControl;
     form = std::make_unique<Form1>(media);
-    form->MsgBox = [this](const QString &text, QMessageBox::Icon, const QString &,
-                          QMessageBox::StandardButtons) {
-        messages << text;
-        return QMessageBox::Ok;
-    };
+    recordBoxes(*form, messages);
     form->InputBox = [this](const QString &prompt, const QString &, const QString &) {
         prompts << prompt;
         // A test that runs out of answers cancels, which gives "".

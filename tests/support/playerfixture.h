@@ -7,13 +7,24 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <ostream>
+
+class QListWidget;
 
 // Readable failures.
 inline void PrintTo(const QString &s, std::ostream *os) {
     *os << '"' << s.toStdString() << '"';
 }
+
+// The texts of a list's entries, in order.
+QStringList listTexts(const QListWidget *list);
+// Runs `inside` once the next modal loop is up. A modal window still open a
+// minute later is a failure, and is hidden so the test goes on.
+void duringModal(const std::function<void(QWidget *modal)> &inside);
+// Message boxes of `form` answer Ok and add their texts to `messages`.
+void recordBoxes(Form1 &form, QStringList &messages);
 
 // A main window over the fake media control, with its own settings store
 // and folders; message and input boxes are answered by the test.
