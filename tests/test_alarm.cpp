@@ -175,7 +175,6 @@ TEST_F(AlarmTest, RingsAtTheNextOccurrenceOfItsTime) {
 }
 
 TEST_F(AlarmTest, SlidersMovedWhileArmedMoveTheDueTime) {
-    loadAnswering();
     Form6 *w = armed(22, 30);
     clock.set(22, 20);
     form->Alarme_Click();
@@ -193,7 +192,6 @@ TEST_F(AlarmTest, SlidersMovedWhileArmedMoveTheDueTime) {
 }
 
 TEST_F(AlarmTest, DueDuringAModalStepRingsRightAfterIt) {
-    loadAnswering();
     Form6 *w = armed(22, 30);
     form->Alarme_Click();
     bool rangInside = true;
@@ -211,7 +209,6 @@ TEST_F(AlarmTest, DueDuringAModalStepRingsRightAfterIt) {
     // The question at closing: the alarm waits for the answer too.
     form.reset();
     media = nullptr;
-    loadAnswering();
     w = armed(22, 30);
     // Answered No, it stays armed and hidden.
     bool rangDuringQuestion = true;
@@ -231,7 +228,7 @@ TEST_F(AlarmTest, DueDuringAModalStepRingsRightAfterIt) {
     EXPECT_TRUE(waitFor([&] { return rung(); }, 20000));
 }
 
-TEST_F(AlarmTest, ClosingWhileArmedAndAnsweringYesDisarms) {
+TEST_F(AlarmTest, ClosingAnsweredYesOrTheMainWindowsUnloadDisarms) {
     loadAnswering();
     answers["Souhaitez-vous désactiver l'alarme ?"] = QMessageBox::Yes;
     Form6 *w = armed(22, 30);
@@ -241,10 +238,19 @@ TEST_F(AlarmTest, ClosingWhileArmedAndAnsweringYesDisarms) {
     QCoreApplication::processEvents();
     EXPECT_FALSE(App::form6);
     EXPECT_FALSE(walk(at(0, 22, 31)).isValid());
+
+    // The main window's unload does not ask.
+    clock.set(22, 10);
+    armed(22, 30);
+    messages.clear();
+    form->close();
+    EXPECT_FALSE(form->isAlarmArmed());
+    EXPECT_TRUE(messages.isEmpty());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(App::form6);
 }
 
 TEST_F(AlarmTest, DisarmingRestoresTheWindowAndRingingLeavesAFreshOne) {
-    loadAnswering();
     Form6 *w = armed(22, 30);
     form->Alarme_Click();
     w->Timer1_Timer(); // caption blinking
@@ -291,16 +297,6 @@ TEST_F(AlarmTest, RingingGivesTheTopPlaceBackToAMainWindowKeptOnTop) {
     App::form6->hide();
     ASSERT_TRUE(walk(at(0, 22, 31)).isValid());
     EXPECT_TRUE(IsTopMost(form.get()));
-}
-
-TEST_F(AlarmTest, MainWindowUnloadDisarmsWithoutAsking) {
-    loadAnswering();
-    armed(22, 30);
-    form->close();
-    EXPECT_FALSE(form->isAlarmArmed());
-    EXPECT_TRUE(messages.isEmpty());
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(App::form6);
 }
 
 TEST_F(AlarmTest, ArmingWithoutAProgrammeOffersTheChoiceAgainOnRetry) {
@@ -387,11 +383,7 @@ TEST(AlarmEndToEnd, TheProgrammesFirstFileRunsAtTheSetTime) {
         auto *control = new GstMediaControl(nullptr, silentSinks());
         Form1 form(control);
         QStringList messages;
-        form.MsgBox = [&](const QString &text, QMessageBox::Icon, const QString &,
-                          QMessageBox::StandardButtons) {
-            messages << text;
-            return QMessageBox::Ok;
-        };
+        recordBoxes(form, messages);
         QStringList opened;
         QObject::connect(control, &MediaControl::OpenComplete, control,
                          [&] { opened << control->FileName(); });
