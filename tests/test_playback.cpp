@@ -231,10 +231,16 @@ TEST_F(PlaybackTest, VolumeMessageAndItsExpiry) {
     EXPECT_EQ(media->Volume(), -1750);
 }
 
-TEST_F(PlaybackTest, PosWritesMinutesAndTwoDigitSeconds) {
-    const std::pair<double, const char *> cases[] = {{185.7, "3'05"}, {59, "0'59"},    {59.99, "0'59"},
+TEST(DisplayText, PosWritesMinutesAndTwoDigitSecondsAndNomTheBareName) {
+    const std::pair<double, const char *> times[] = {{185.7, "3'05"}, {59, "0'59"},    {59.99, "0'59"},
                                                      {60, "1'00"},    {3600, "60'00"}, {0, "0'00"},
                                                      {-0.4, "0'00"},  {-75, "0'00"}};
-    for (auto [seconds, text] : cases)
+    for (auto [seconds, text] : times)
         EXPECT_EQ(Form1::Pos(seconds), text) << seconds;
+    const char *const names[][2] = {{"/Musique/titre.mp3", "titre"}, {"/a.b/c.d.mp3", "c.d"},
+                                    {"titre.mp3", "titre"},          {"/a.b/titre", "titre"},
+                                    {"/x/.cache", ".cache"},         {".cache", ".cache"},
+                                    {"/x/chanson.", "chanson"},      {"", ""}};
+    for (auto [path, name] : names)
+        EXPECT_EQ(Form1::Nom(path), name) << path;
 }
