@@ -1,10 +1,9 @@
 // The colour chooser on its own: modes, luminosity steps, confirm, cancel,
 // and the repeat while a luminosity button is held.
+#include "support/playerfixture.h"
 #include "windows/couleure.h"
 
 #include <QTest>
-#include <QTimer>
-#include <gtest/gtest.h>
 
 #include <functional>
 
@@ -27,17 +26,10 @@ protected:
     }
     // Shows it modal, runs `inside` while it is up; what ShowModal returned.
     bool whileShown(const std::function<void()> &inside) {
-        QTimer::singleShot(0, &c, [this, inside] {
+        duringModal([this, inside](QWidget *) {
             EXPECT_TRUE(c.isVisible() && c.isModal());
             inside();
         });
-        QTimer guard;
-        guard.setSingleShot(true);
-        QObject::connect(&guard, &QTimer::timeout, &c, [this] {
-            ADD_FAILURE() << "the chooser stayed open";
-            c.done(0);
-        });
-        guard.start(60000);
         return c.ShowModal();
     }
     void set(int r, int g, int b) {

@@ -23,17 +23,11 @@ protected:
         form->Strobe_Click();
         return App::form2;
     }
-    void duringChooser(const std::function<void(Couleure *)> &inside) {
-        QTimer::singleShot(0, qApp, [inside] {
-            auto *c = qobject_cast<Couleure *>(QApplication::activeModalWidget());
+    static void duringChooser(const std::function<void(Couleure *)> &inside) {
+        duringModal([inside](QWidget *modal) {
+            auto *c = qobject_cast<Couleure *>(modal);
             ASSERT_NE(c, nullptr);
             inside(c);
-        });
-        QTimer::singleShot(60000, qApp, [] {
-            if (QWidget *modal = QApplication::activeModalWidget()) {
-                ADD_FAILURE() << "the chooser stayed open";
-                modal->hide();
-            }
         });
     }
     static bool transparentPointer(const QWidget *w) {

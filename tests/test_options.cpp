@@ -23,21 +23,6 @@ const QString kAskEditor = "Indiquez l'emplacement de votre éditeur de sons";
 
 class OptionsTest : public PlayerTest {
 protected:
-    // Runs `inside` once the next modal window is up; fails the test, and
-    // closes it, if it is still open a minute later.
-    void duringModal(const std::function<void()> &inside) {
-        QTimer::singleShot(0, qApp, [inside] {
-            QWidget *modal = QApplication::activeModalWidget();
-            EXPECT_NE(modal, nullptr);
-            inside();
-        });
-        QTimer::singleShot(60000, qApp, [] {
-            if (QWidget *modal = QApplication::activeModalWidget()) {
-                ADD_FAILURE() << "a modal window stayed open";
-                modal->hide();
-            }
-        });
-    }
     // An executable file; `body` is its shell script.
     QString makeProgram(const QString &path, const QByteArray &body) {
         QDir().mkpath(QFileInfo(path).path());
@@ -196,7 +181,7 @@ TEST_F(OptionsTest, ListColoursApplyToTheThreeListsAndComeBackAtTheNextStart) {
     const QColor designBack = back(form->File1), designText = text(form->File1);
     // Closed or left with Esc: neither applied nor stored.
     for (bool esc : {false, true}) {
-        duringModal([esc] {
+        duringModal([esc](QWidget *) {
             App::couleure->VScroll1->setValue(40);
             esc ? QTest::keyClick(App::couleure, Qt::Key_Escape) : void(App::couleure->close());
         });
@@ -206,7 +191,7 @@ TEST_F(OptionsTest, ListColoursApplyToTheThreeListsAndComeBackAtTheNextStart) {
     EXPECT_EQ(stored("Aspect", "Fond"), "");
     EXPECT_EQ(stored("Aspect", "Texte"), "");
 
-    duringModal([designBack, designText] {
+    duringModal([designBack, designText](QWidget *) {
         Couleure *c = App::couleure;
         ASSERT_NE(c, nullptr);
         EXPECT_EQ(c->windowTitle(), "Choisisez une couleur pour le fond");
@@ -221,7 +206,7 @@ TEST_F(OptionsTest, ListColoursApplyToTheThreeListsAndComeBackAtTheNextStart) {
     EXPECT_TRUE(listsAre(Qt::red, designText));
     EXPECT_EQ(stored("Aspect", "Fond"), "255");
 
-    duringModal([] {
+    duringModal([](QWidget *) {
         Couleure *c = App::couleure;
         EXPECT_EQ(c->windowTitle(), "Choisisez une couleur pour le texte");
         EXPECT_EQ(c->Shape1->FillColor(), QColor(Qt::red)); // the lists' current background
@@ -258,11 +243,10 @@ TEST_F(OptionsTest, TheAboutBoxShowsTheVersionAndLiftsKeepOnTopWhileOpen) {
             form->OnTop_Click();
         ASSERT_EQ(IsTopMost(form.get()), onTop);
         bool shown = false;
-        duringModal([this, onTop, &shown] {
+        duringModal([this, onTop, &shown](QWidget *modal) {
             Form3 *about = App::form3;
-            ASSERT_NE(about, nullptr);
+            ASSERT_TRUE(about && modal == about);
             shown = true;
-            EXPECT_EQ(QApplication::activeModalWidget(), about);
             EXPECT_TRUE(about->Label1->isVisible());
             EXPECT_EQ(about->Label1->text(), "Version 3.00");
             EXPECT_FALSE(IsTopMost(form.get()));
