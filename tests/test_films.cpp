@@ -3,6 +3,7 @@
 #include "platform/settingsstore.h"
 #include "player/form1.h"
 #include "support/mediafiles.h"
+#include "support/playerfixture.h"
 #include "support/sinktap.h"
 
 #include <QFile>
@@ -194,11 +195,7 @@ TEST_F(FilmsTest, ThePlayersControlShowsTheFilmWhileRunningAndHidesItAtTheStopDi
     auto *control = new GstMediaControl(nullptr, options);
     auto form = std::make_unique<Form1>(control);
     QStringList messages;
-    form->MsgBox = [&](const QString &text, QMessageBox::Icon, const QString &,
-                       QMessageBox::StandardButtons) {
-        messages << text;
-        return QMessageBox::Ok;
-    };
+    recordBoxes(*form, messages);
     form->Form_Load();
     form->show();
     EXPECT_FALSE(control->isVisible());

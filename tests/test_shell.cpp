@@ -21,13 +21,6 @@ void writeList(const QString &path, const QByteArray &bytes) {
     f.write(bytes);
 }
 
-QStringList items(const QListWidget *list) {
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out << list->item(i)->text();
-    return out;
-}
-
 } // namespace
 
 class ShellTest : public PlayerTest {
@@ -82,15 +75,15 @@ TEST_F(ShellTest, PlayListBecomesTheProgrammeAndPlays) {
     execute(wrap(lists + "/liste.tnl"));
     EXPECT_EQ(form->PlayMode, 9);
     EXPECT_EQ(form->FlatBar1->pressedButton(), 10);
-    EXPECT_EQ(items(form->List3), QStringList({"un.mp3", "deux.wav"}));
-    EXPECT_EQ(items(form->List4), QStringList({a + "/", b + "/"}));
+    EXPECT_EQ(listTexts(form->List3), QStringList({"un.mp3", "deux.wav"}));
+    EXPECT_EQ(listTexts(form->List4), QStringList({a + "/", b + "/"}));
     EXPECT_EQ(media->opened.last(), a + "/un.mp3");
 
     // Names without their folder block: nothing to play, and no crash.
     writeList(lists + "/noms.tnl", "un.mp3\r\ndeux.wav\r\n");
     media->completeOpen(10);
     execute(wrap(lists + "/noms.tnl"));
-    EXPECT_TRUE(items(form->List3).isEmpty() && items(form->List4).isEmpty());
+    EXPECT_TRUE(listTexts(form->List3).isEmpty() && listTexts(form->List4).isEmpty());
     EXPECT_EQ(media->FileName(), "");
 }
 
@@ -115,7 +108,7 @@ TEST_F(ShellTest, BadRequestsAndUnreadablePlayListsChangeNothingButSaySo) {
         EXPECT_EQ(messages.size(), 1);
         EXPECT_EQ(form->PlayMode, 0);
         EXPECT_EQ(form->Height(), height);
-        EXPECT_EQ(items(form->List3), QStringList{"keep.mp3"});
+        EXPECT_EQ(listTexts(form->List3), QStringList{"keep.mp3"});
     }
     EXPECT_EQ(media->log, log); // still playing
     EXPECT_TRUE(form->isWindowEnabled());
@@ -153,8 +146,8 @@ TEST_F(ShellTest, SeveralFilesBecomeTheProgrammeInOrder) {
     form->HandOver({wrap(a + "/z.mp3"), wrap(a + "/missing.mp3"), wrap(a + "/b.mp3")});
     EXPECT_EQ(messages.size(), 1); // the missing one is named, the others play
     EXPECT_EQ(form->PlayMode, 9);
-    EXPECT_EQ(items(form->List3), QStringList({"z.mp3", "b.mp3"}));
-    EXPECT_EQ(items(form->List4), QStringList({a + "/", a + "/"}));
+    EXPECT_EQ(listTexts(form->List3), QStringList({"z.mp3", "b.mp3"}));
+    EXPECT_EQ(listTexts(form->List4), QStringList({a + "/", a + "/"}));
     EXPECT_EQ(media->opened.last(), a + "/z.mp3");
     media->completeOpen(1);
     media->reachEnd();
