@@ -69,12 +69,7 @@ TEST_F(BrowserTest, RootFolderGivesAnEmptyCurrentFolder) {
 TEST_F(BrowserTest, EditorCopyIsRefilledOnlyWhileShown) {
     const QString a = makeNumberedFolder("a", 3), b = makeNumberedFolder("b", 2);
     const QString c = makeFolder("c", {"z.wav"}), empty = makeFolder("empty", {});
-    auto editorCopy = [this] {
-        QStringList out;
-        for (int i = 0; i < form->List2->count(); ++i)
-            out << form->List2->item(i)->text();
-        return out;
-    };
+    const auto editorCopy = [this] { return listTexts(form->List2); };
     start(a);
     EXPECT_EQ(form->List2->count(), 0);
     form->EditProg_Click();
@@ -152,35 +147,6 @@ TEST_F(BrowserTest, PicksAndKeysInTheFileList) {
     EXPECT_TRUE(form->isWindowEnabled());
     QTest::mouseClick(form->FlatBar1->button(2), Qt::LeftButton);
     EXPECT_EQ(clicks.count(), 1);
-}
-
-TEST_F(BrowserTest, FavouritesFollowTheStoreAndAMissingOneWarns) {
-    const QString a = makeNumberedFolder("fav a", 3), b = makeFolder("fav & b", {"x.mp3"});
-    setting("Favoris", "1", b); // shown without key "0" too
-    load();
-    EXPECT_TRUE(form->Menu[1]->isVisible());
-    EXPECT_FALSE(form->Menu[2]->isVisible());
-    setting("Favoris", "0", a);
-    form->CreateFav();
-    EXPECT_TRUE(form->Menu[1]->isVisible());
-    EXPECT_TRUE(form->Menu[2]->isVisible());
-    EXPECT_FALSE(form->Menu[3]->isVisible());
-    // Going to a favourite whose folder has an ampersand in its name.
-    form->Menu_Click(2);
-    EXPECT_EQ(form->Dir1->Path(), b);
-    form->Menu_Click(1);
-    EXPECT_EQ(form->Dir1->Path(), a);
-    EXPECT_EQ(form->CurrentFolder, a);
-    EXPECT_TRUE(messages.isEmpty());
-
-    form->File1->setListIndex(1);
-    form->Menu[3]->setText(tmp.path() + "/parti");
-    form->Menu_Click(3);
-    EXPECT_EQ(messages, QStringList({"Ce répertoire n'existe plus."}));
-    EXPECT_EQ(form->Dir1->Path(), a);
-    EXPECT_EQ(form->CurrentFolder, a);
-    EXPECT_EQ(form->File1->ListCount(), 3);
-    EXPECT_EQ(form->File1->ListIndex(), 1);
 }
 
 TEST_F(BrowserTest, HugeFolderInRandomMode) {

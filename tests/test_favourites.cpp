@@ -29,12 +29,7 @@ protected:
             out << pair.first + "=" + pair.second;
         return out;
     }
-    QStringList organiserList() const {
-        QStringList out;
-        for (int i = 0; i < App::favori->List1->count(); ++i)
-            out << App::favori->List1->item(i)->text();
-        return out;
-    }
+    QStringList organiserList() const { return listTexts(App::favori->List1); }
     // Four stored favourites a to d, the organiser open over them.
     Favori *openWithFour() {
         for (int i = 0; i < 4; ++i)
@@ -49,7 +44,8 @@ protected:
 TEST_F(FavouritesTest, AddingKeepsTenAtMostAndRefusesTheEleventh) {
     load();
     for (int i = 0; i < 10; ++i) {
-        enter(makeFolder(QString("d%1").arg(i), {}));
+        // One with an ampersand, which a menu would take for a shortcut.
+        enter(makeFolder(i == 2 ? "d2 & co" : QString("d%1").arg(i), {"x.mp3", "y.mp3"}));
         form->Ajouter_Click();
     }
     ASSERT_EQ(menu().size(), 10);
@@ -63,13 +59,20 @@ TEST_F(FavouritesTest, AddingKeepsTenAtMostAndRefusesTheEleventh) {
     EXPECT_EQ(messages, QStringList{"Pas plus de 10 favoris !"});
     EXPECT_EQ(section(), before);
 
-    // A slot opens its folder; one that has vanished says so and stays.
+    // A slot opens its folder; one that has vanished says so, and the
+    // browser, the current folder and the selection stay.
     form->Menu_Click(3);
-    EXPECT_TRUE(form->Dir1->Path().endsWith("/d2"));
+    const QString d2 = tmp.path() + "/d2 & co";
+    EXPECT_EQ(form->Dir1->Path(), d2);
+    EXPECT_EQ(form->CurrentFolder, d2);
+    form->File1->setListIndex(1);
     QDir(tmp.path() + "/d4").removeRecursively();
     form->Menu_Click(5);
     EXPECT_EQ(messages.last(), "Ce répertoire n'existe plus.");
-    EXPECT_TRUE(form->Dir1->Path().endsWith("/d2"));
+    EXPECT_EQ(form->Dir1->Path(), d2);
+    EXPECT_EQ(form->CurrentFolder, d2);
+    EXPECT_EQ(form->File1->ListCount(), 2);
+    EXPECT_EQ(form->File1->ListIndex(), 1);
     EXPECT_EQ(menu().size(), 10);
 }
 
