@@ -32,34 +32,27 @@ protected:
     }
 };
 
-TEST_F(ShellTest, SoundFileIsSelectedInItsFolderAndPlayed) {
+TEST_F(ShellTest, SoundFileIsSelectedInItsFolderAndPlayedByItsExactName) {
     const QString other = makeNumberedFolder("other", 2);
-    const QString music = makeFolder("Musique", {"avant.mp3", "titre.mp3", "zut.mp3"});
+    const QString music = makeFolder("Musique", {"avant.mp3", "liste.mp3", "titre.mp3", "titre.wav"});
+    writeList(music + "/liste.TNL", "x.mp3\r\n\r\n/x/\r\n\r\n");
     start(other);
     pick(0);
     media->completeOpen(60);
     media->log.clear();
-    execute(wrap(music + "/titre.mp3"));
-    EXPECT_EQ(media->log, QStringList({"close", "open " + music + "/titre.mp3"}));
+    execute(wrap(music + "/titre.wav"));
+    EXPECT_EQ(media->log, QStringList({"close", "open " + music + "/titre.wav"}));
     EXPECT_EQ(form->Dir1->Path(), music);
-    EXPECT_EQ(form->File1->FileName(), "titre.mp3");
-    EXPECT_EQ(form->TrackIndex, 1);
+    EXPECT_EQ(form->File1->FileName(), "titre.wav");
+    EXPECT_EQ(form->TrackIndex, 3);
     EXPECT_FALSE(form->isWindowEnabled()); // until the open completes
     media->completeOpen(30);
     EXPECT_TRUE(form->isWindowEnabled());
     EXPECT_EQ(media->CurrentState(), 2);
-}
 
-TEST_F(ShellTest, ExactNameBeforeTheNameWithoutExtension) {
-    const QString dir = makeFolder("d", {"liste.mp3", "song.mp3", "song.wav"});
-    writeList(dir + "/liste.TNL", "x.mp3\r\n\r\n/x/\r\n\r\n");
-    start(dir, 0);
-    execute(wrap(dir + "/song.wav"));
-    EXPECT_EQ(media->opened.last(), dir + "/song.wav");
-    media->completeOpen(10);
     // Upper-case TNL is a sound file: the name match finds liste.mp3.
-    execute(wrap(dir + "/liste.TNL"));
-    EXPECT_EQ(media->opened.last(), dir + "/liste.mp3");
+    execute(wrap(music + "/liste.TNL"));
+    EXPECT_EQ(media->opened.last(), music + "/liste.mp3");
     EXPECT_EQ(form->PlayMode, 0);
     EXPECT_EQ(form->List3->count(), 0);
 }
