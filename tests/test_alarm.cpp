@@ -1,5 +1,4 @@
 // The alarm: its window, arming and disarming, and when it rings.
-#include "platform/settingsstore.h"
 #include "platform/window.h"
 #include "storage/playlist.h"
 #include "support/fakeclock.h"
@@ -364,51 +363,16 @@ TEST_F(AlarmTest, DateAndTimeToolFromTheTime) {
     w->Heure->close();
 }
 
-TEST(AlarmEndToEnd, TheProgrammesFirstFileRunsAtTheSetTime) {
-    QTemporaryDir tmp;
-    ASSERT_TRUE(tmp.isValid());
-    SetSettingsFolder(tmp.path() + "/config");
-    SetPlaylistFolder(tmp.path() + "/lists");
-    StartMediaEngine();
-    ASSERT_TRUE(MakePlaylistFolder(nullptr));
-    const QString a = testmedia::MakeWav(tmp.path(), "réveil.wav", {0.5});
-    const QString b = testmedia::MakeWav(tmp.path(), "suite.wav", {0.5});
-    ASSERT_FALSE(a.isEmpty() || b.isEmpty());
-    ASSERT_TRUE(WritePlaylist(PlaylistPath("matin"), {"réveil.wav", "suite.wav"},
-                              {tmp.path() + "/", tmp.path() + "/"}, nullptr));
-    FakeClock clock;
+TEST_F(AlarmTest, RingsByItselfWhenItsTimeComes) {
+    // The clock runs: the window's own timers must ring it.
     clock.running = true;
-    clock.set(6, 59, 57);
-    {
-        auto *control = new GstMediaControl(nullptr, silentSinks());
-        Form1 form(control);
-        QStringList messages;
-        recordBoxes(form, messages);
-        QStringList opened;
-        QObject::connect(control, &MediaControl::OpenComplete, control,
-                         [&] { opened << control->FileName(); });
-        form.Form_Load();
-        form.Alarme_Click();
-        Form6 *w = App::form6;
-        w->HScroll1->setValue(7);
-        w->HScroll2->setValue(0);
-        QTimer::singleShot(0, [] {
-            App::form5->List1->setCurrentRow(0);
-            App::form5->List1_DblClick();
-        });
-        w->FlatBar1_Click(0);
-        ASSERT_TRUE(form.isAlarmArmed());
-        EXPECT_TRUE(opened.isEmpty());
-        ASSERT_TRUE(waitFor([&] { return !opened.isEmpty(); }, 30000));
-        EXPECT_TRUE(opened.first().endsWith("/réveil.wav")) << opened.first().toStdString();
-        EXPECT_GE(clock.Now(), QDateTime(QDate(2026, 3, 10), QTime(7, 0)));
-        EXPECT_EQ(form.PlayMode, 9);
-        EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
-        int cancel = 0;
-        form.Form_Unload(cancel);
-    }
-    SetPlaylistFolder(QString());
-    SetSettingsFolder(QString());
+    clock.set(22, 29, 57);
+    armed(22, 30);
+    EXPECT_FALSE(rung());
+    ASSERT_TRUE(waitFor([&] { return rung(); }, 30000));
+    EXPECT_GE(clock.Now(), at(0, 22, 30));
+    EXPECT_EQ(form->PlayMode, 9);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 }
 
 } // namespace
