@@ -1,17 +1,13 @@
 // The programme editor, saving and opening play-lists through the manager,
-// the manager's own commands, mute; and a programme played end to end.
-#include "platform/settingsstore.h"
+// and the manager's own commands.
 #include "platform/window.h"
 #include "storage/playlist.h"
-#include "support/mediafiles.h"
 #include "support/playerfixture.h"
-#include "support/sinktap.h"
 #include "windows/form5.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTest>
-#include <QTimer>
 
 #include <functional>
 
@@ -395,62 +391,4 @@ TEST_F(ProgrammeTest, ListsWithoutFoldersOrUnreadableAreSafe) {
     form->LireProg_Click();
     finish();
     EXPECT_EQ(media->opened.mid(1), QStringList({folder + "/p.mp3", "q.mp3"}));
-}
-
-// ---- end to end, through the GStreamer control
-
-TEST(ProgrammeEndToEnd, ProgrammeOfTwoFoldersPlaysInOrderAfterASaveAndAnOpen) {
-    QTemporaryDir tmp;
-    ASSERT_TRUE(tmp.isValid());
-    SetSettingsFolder(tmp.path() + "/config");
-    SetPlaylistFolder(tmp.path() + "/lists");
-    StartMediaEngine();
-    using namespace testmedia;
-    const QString one = tmp.path() + "/un été", two = tmp.path() + "/deux";
-    QDir().mkpath(one);
-    QDir().mkpath(two);
-    ASSERT_FALSE(MakeWav(one, "a.wav", {0.3}).isEmpty());
-    ASSERT_FALSE(MakeAu(one, "b c.au", {0.3}).isEmpty());
-    ASSERT_FALSE(MakeWav(two, "d'é.wav", {0.3}).isEmpty());
-
-    auto *control = new GstMediaControl(nullptr, silentSinks());
-    auto form = std::make_unique<Form1>(control);
-    QStringList messages, opened;
-    recordBoxes(*form, messages);
-    form->InputBox = [](const QString &, const QString &, const QString &) {
-        return QString("deux dossiers");
-    };
-    QObject::connect(control, &MediaControl::OpenComplete, control,
-                     [&] { opened << Form1::Nom(control->FileName()); });
-    form->Form_Load();
-    form->LectCont->setChecked(false);
-
-    // Two of the first folder, one of the second, then the first again.
-    ASSERT_TRUE(form->Dir1->setPath(two));
-    form->EditProg_Click();
-    form->FlatBar5_Click(0);
-    ASSERT_TRUE(form->Dir1->setPath(one));
-    form->FlatBar5_Click(0);
-    form->List2->item(0)->setSelected(true);
-    form->FlatBar2_Click(0);
-    form->FlatBar7_Click(0);
-    ASSERT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
-    form->FlatBar3_Click(0);
-
-    QTimer::singleShot(0, [] {
-        ASSERT_TRUE(App::form5);
-        App::form5->List1->setCurrentRow(0);
-        App::form5->List1_DblClick();
-    });
-    form->OpenProg_Click();
-    ASSERT_EQ(form->List3->count(), 4);
-
-    form->LireProg_Click();
-    ASSERT_TRUE(waitFor([&] { return opened.size() >= 4; })) << opened.join(",").toStdString();
-    EXPECT_EQ(opened.mid(0, 4), QStringList({"d'é", "a", "b c", "a"}));
-    form->FlatBar1_Click(2);
-    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
-    form.reset();
-    SetSettingsFolder(QString());
-    SetPlaylistFolder(QString());
 }
