@@ -110,7 +110,7 @@ TEST_F(LifecycleTest, StoredValuesApply) {
     EXPECT_EQ(stored("Options", "Fade"), "Oui");
 }
 
-TEST_F(LifecycleTest, UnloadSavesTheSessionButNotTheProgrammeMode) {
+TEST_F(LifecycleTest, UnloadSavesTheSessionButNotTheProgrammeModeAndFadesOutFirst) {
     const QString dir = makeFolder("session", {"a.mp3"});
     setting("Session", "Path", dir);
     setting("Session", "Mode", "0");
@@ -129,20 +129,18 @@ TEST_F(LifecycleTest, UnloadSavesTheSessionButNotTheProgrammeMode) {
     ASSERT_EQ(f->PlayMode, 9);
     f->close();
     EXPECT_EQ(stored("Session", "Mode"), "12");
-}
 
-TEST_F(LifecycleTest, ClosingWithFadeFadesOutBeforeTheStop) {
-    const QString dir = makeFolder("fade", {"a.mp3"});
-    setting("Session", "Path", dir);
+    // A file playing with "Fade": 0, -20, ..., -4000, then the file is closed.
     setting("Options", "Fade", "Oui");
-    Form1 *f = load();
+    setting("Session", "Volume", "0");
+    setting("Session", "Mode", "0");
+    f = load();
     media->setFileName(dir + "/a.mp3");
     media->completeOpen(10);
     ASSERT_EQ(media->CurrentState(), 2);
     media->volumeWrites.clear();
     media->log.clear();
     f->close();
-    // 0, -20, ..., -4000, then the file is closed.
     ASSERT_EQ(media->volumeWrites.size(), 201);
     EXPECT_EQ(media->volumeWrites.back(), -4000);
     EXPECT_EQ(media->log, QStringList({"close"}));
