@@ -11,6 +11,16 @@
 #include <QPointer>
 #include <QTimer>
 
+QByteArray fileBytes(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
 QStringList listTexts(const QListWidget *list) {
     QStringList out;
     for (int i = 0; i < list->count(); ++i)

@@ -18,6 +18,10 @@ inline void PrintTo(const QString &s, std::ostream *os) {
     *os << '"' << s.toStdString() << '"';
 }
 
+// The bytes of a file; empty when it cannot be read.
+QByteArray fileBytes(const QString &path);
+// Writes `bytes` as the whole file; false when it cannot.
+bool writeFile(const QString &path, const QByteArray &bytes);
 // The texts of a list's entries, in order.
 QStringList listTexts(const QListWidget *list);
 // Runs `inside` once the next modal loop is up. A modal window still open a
