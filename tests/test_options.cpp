@@ -26,11 +26,8 @@ protected:
     // An executable file; `body` is its shell script.
     QString makeProgram(const QString &path, const QByteArray &body) {
         QDir().mkpath(QFileInfo(path).path());
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("#!/bin/sh\n" + body);
-        f.close();
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        EXPECT_TRUE(writeFile(path, "#!/bin/sh\n" + body));
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         return path;
     }
     QColor back(QWidget *w) const { return w->palette().color(QPalette::Base); }
@@ -64,9 +61,7 @@ TEST_F(OptionsTest, TheEditorGetsTheFileAsOneArgumentWithNoShell) {
         QFile::remove(out);
         form->Edit_Click();
         ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(out); }, 30000));
-        QFile f(out);
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        EXPECT_EQ(f.readAll(), "1\n" + EncodeFileName(expected) + "\n");
+        EXPECT_EQ(fileBytes(out), "1\n" + EncodeFileName(expected) + "\n");
     };
     // Nothing loaded: the selected file.
     ASSERT_TRUE(form->File1->setListIndex(fileList().indexOf(hostile)));
@@ -83,9 +78,7 @@ TEST_F(OptionsTest, TheEditorGetsTheFileAsOneArgumentWithNoShell) {
 TEST_F(OptionsTest, AMissingOrBrokenEditorAsksForOne) {
     FakeLauncher launcher;
     const QString good = makeProgram(tmp.path() + "/bin/editeur", "exit 0\n");
-    QFile plain(tmp.path() + "/bin/texte");
-    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
-    plain.close();
+    ASSERT_TRUE(writeFile(tmp.path() + "/bin/texte", {}));
     const QString dir = makeFolder("sons", {"a.mp3"});
     start(dir);
 

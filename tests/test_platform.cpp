@@ -3,6 +3,7 @@
 #include "platform/flatbar.h"
 #include "platform/listcontrols.h"
 #include "platform/settingsstore.h"
+#include "support/playerfixture.h"
 
 #include <QDialogButtonBox>
 #include <QDir>
@@ -146,11 +147,8 @@ TEST_F(SettingsTest, AccentedKeysRoundTripAndADamagedFileReadsAsMissing) {
     EXPECT_EQ(GetAllSettings("Tunabel", "Favoris"), (Pairs{{"1", "/b/c"}}));
 
     // Damaged: read as missing, and writing afterwards works.
-    {
-        QFile f(SettingsFilePath("Tunabel"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write("[Session\nMode=\"77\n\x01\x02\xff\xfe garbage [[[\n");
-    }
+    ASSERT_TRUE(
+        writeFile(SettingsFilePath("Tunabel"), "[Session\nMode=\"77\n\x01\x02\xff\xfe garbage [[[\n"));
     reopen();
     EXPECT_EQ(GetSetting("Tunabel", "Session", "Mode"), "");
     EXPECT_TRUE(GetAllSettings("Tunabel", "Favoris").isEmpty());

@@ -2,6 +2,7 @@
 // delete.
 #include "platform/filename.h"
 #include "storage/playlist.h"
+#include "support/playerfixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,23 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// Readable failures.
-inline void PrintTo(const QString &s, std::ostream *os) {
-    *os << '"' << s.toStdString() << '"';
-}
-
 namespace {
-
-QByteArray readBytes(const QString &path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 struct Parsed {
     QStringList names, folders;
@@ -130,7 +115,7 @@ TEST(PlaylistReading, LineEndsSeparatorsAndEncodings) {
 TEST_F(PlaylistFiles, SavedProgrammeHasTheLayoutAndReadsBack) {
     const QString path = PlaylistPath("deux");
     ASSERT_TRUE(WritePlaylist(path, {"été.mp3", "b c.wav"}, {"/musique/", "/"}, nullptr));
-    EXPECT_EQ(readBytes(path), QByteArray("\xC3\xA9t\xC3\xA9.mp3\r\nb c.wav\r\n\r\n/musique/\r\n/\r\n\r\n"));
+    EXPECT_EQ(fileBytes(path), QByteArray("\xC3\xA9t\xC3\xA9.mp3\r\nb c.wav\r\n\r\n/musique/\r\n/\r\n\r\n"));
 
     // Random programmes of awkward names: accents, other scripts, quotes,
     // spaces, escaped bytes of undecodable names, one very long name.
@@ -162,7 +147,7 @@ TEST_F(PlaylistFiles, SavedProgrammeHasTheLayoutAndReadsBack) {
         EXPECT_EQ(gotNames, names);
         EXPECT_EQ(gotFolders, folders);
         EXPECT_TRUE(separator);
-        EXPECT_FALSE(readBytes(file).startsWith("\xEF\xBB\xBF"));
+        EXPECT_FALSE(fileBytes(file).startsWith("\xEF\xBB\xBF"));
     }
     EXPECT_TRUE(strays().isEmpty());
 }
@@ -170,7 +155,7 @@ TEST_F(PlaylistFiles, SavedProgrammeHasTheLayoutAndReadsBack) {
 TEST_F(PlaylistFiles, FailedSaveLeavesTheEarlierFileByteForByte) {
     const QString path = PlaylistPath("gardée");
     const QByteArray before("x.mp3\r\n\r\n/old/\r\n\r\n");
-    writeBytes(path, before);
+    ASSERT_TRUE(writeFile(path, before));
     QStringList big;
     for (int i = 0; i < 5000; ++i)
         big << QString("piste numéro %1.mp3").arg(i);
@@ -188,7 +173,7 @@ TEST_F(PlaylistFiles, FailedSaveLeavesTheEarlierFileByteForByte) {
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_FALSE(written);
     EXPECT_TRUE(error.contains("gardée")) << error.toStdString();
-    EXPECT_EQ(readBytes(path), before);
+    EXPECT_EQ(fileBytes(path), before);
 
     // Entries that would not read back: empty, or holding a line break.
     EXPECT_FALSE(WritePlaylist(path, {"un", ""}, {"/a/", "/b/"}, &error));
@@ -208,14 +193,14 @@ TEST_F(PlaylistFiles, FailedSaveLeavesTheEarlierFileByteForByte) {
         EXPECT_FALSE(WritePlaylist(path, {"a"}, {"/"}, &error));
         EXPECT_TRUE(error.contains("accès refusé")) << error.toStdString();
         chmod(QFile::encodeName(dir).constData(), 0755);
-        EXPECT_EQ(readBytes(path), before);
+        EXPECT_EQ(fileBytes(path), before);
     }
     EXPECT_TRUE(strays().isEmpty()) << strays().join(",").toStdString();
 
     // And a good save replaces it whole, keeping its permissions.
     ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0640), 0);
     ASSERT_TRUE(WritePlaylist(path, {"neuf.mp3"}, {"/new/"}, &error));
-    EXPECT_EQ(readBytes(path), QByteArray("neuf.mp3\r\n\r\n/new/\r\n\r\n"));
+    EXPECT_EQ(fileBytes(path), QByteArray("neuf.mp3\r\n\r\n/new/\r\n\r\n"));
     struct stat st {};
     ASSERT_EQ(stat(QFile::encodeName(path).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -253,13 +238,13 @@ TEST_F(PlaylistFiles, FilesThatCannotBeReadLeaveTheListsAlone) {
     EXPECT_TRUE(unchanged());
     // A line no file name can be (a 1 MB line, binary rubbish) is refused,
     // whether saved or read.
-    writeBytes(PlaylistPath("longue"), "a\r\n\r\n" + QByteArray(1 << 20, 'x') + "\r\n");
+    ASSERT_TRUE(writeFile(PlaylistPath("longue"), "a\r\n\r\n" + QByteArray(1 << 20, 'x') + "\r\n"));
     EXPECT_FALSE(ReadPlaylist(PlaylistPath("longue"), names, folders, &error));
     EXPECT_TRUE(unchanged());
     EXPECT_FALSE(WritePlaylist(PlaylistPath("longue"), {QString(kPlaylistMaxLine + 1, 'n')}, {"/"}, &error));
 
     // An empty file reads as an empty programme.
-    writeBytes(PlaylistPath("vide"), {});
+    ASSERT_TRUE(writeFile(PlaylistPath("vide"), {}));
     EXPECT_TRUE(ReadPlaylist(PlaylistPath("vide"), names, folders, &error));
     EXPECT_TRUE(names.isEmpty() && folders.isEmpty());
 }
@@ -274,7 +259,7 @@ TEST_F(PlaylistFiles, UnsafeNamesAreRefused) {
 
 TEST_F(PlaylistFiles, ListingShowsRegularListFilesSorted) {
     for (const char *name : {"b.tnl", "A.tnl", "été.tnl", "c.TNL", "notes.txt", ".tnl", "Z.tnl"})
-        writeBytes(dir + "/" + QString::fromUtf8(name), "x\r\n");
+        ASSERT_TRUE(writeFile(dir + "/" + QString::fromUtf8(name), "x\r\n"));
     ASSERT_TRUE(QDir().mkpath(dir + "/dossier.tnl"));
     ASSERT_EQ(mkfifo(QFile::encodeName(dir + "/tube.tnl").constData(), 0600), 0);
     // A file name that is not UTF-8 is listed under its escaped name.

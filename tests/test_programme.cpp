@@ -13,11 +13,6 @@
 
 namespace {
 
-QByteArray readBytes(const QString &path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 class ProgrammeTest : public PlayerTest {
 protected:
     void SetUp() override {
@@ -190,7 +185,7 @@ TEST_F(ProgrammeTest, SavesThatCannotBeDoneSayWhyAndKeepTheEarlierFile) {
 
     // The first good save makes the folder.
     save("liste");
-    const QByteArray before = readBytes(PlaylistPath("liste"));
+    const QByteArray before = fileBytes(PlaylistPath("liste"));
     ASSERT_FALSE(before.isEmpty());
 
     // A name holding a line break cannot be one line: refused, naming it.
@@ -201,7 +196,7 @@ TEST_F(ProgrammeTest, SavesThatCannotBeDoneSayWhyAndKeepTheEarlierFile) {
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("deux lignes.mp3") && messages[0].contains("liste"))
         << messages[0].toStdString();
-    EXPECT_EQ(readBytes(PlaylistPath("liste")), before);
+    EXPECT_EQ(fileBytes(PlaylistPath("liste")), before);
 }
 
 TEST_F(ProgrammeTest, ManagerChoosesOnlyByItsOwnCommands) {
@@ -327,7 +322,7 @@ TEST_F(ProgrammeTest, RenameAndDeleteChangeTheListOnlyWhenTheFileDid) {
             EXPECT_EQ(messages.size(), answer.isEmpty() ? 0 : 1) << answer.toStdString();
             EXPECT_EQ(listTexts(f->List1), QStringList({"zèbre", "b", "c"}));
         }
-        EXPECT_EQ(readBytes(PlaylistPath("c")), QByteArray("c.mp3\r\n\r\n/m/\r\n\r\n"));
+        EXPECT_EQ(fileBytes(PlaylistPath("c")), QByteArray("c.mp3\r\n\r\n/m/\r\n\r\n"));
 
         // Delete: at once, then nothing is current, so a second delete does nothing.
         messages.clear();
@@ -373,10 +368,7 @@ TEST_F(ProgrammeTest, ListsWithoutFoldersOrUnreadableAreSafe) {
 
     // A list without separator (written elsewhere): every line a name.
     // Playing it must not crash; an entry without folder fails like a missing file.
-    QFile f(PlaylistPath("sans"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("p.mp3\r\nq.mp3\r\n");
-    f.close();
+    ASSERT_TRUE(writeFile(PlaylistPath("sans"), "p.mp3\r\nq.mp3\r\n"));
     ASSERT_TRUE(form->LoadProgramme(PlaylistPath("sans")));
     EXPECT_EQ(listTexts(form->List3), QStringList({"p.mp3", "q.mp3"}));
     EXPECT_EQ(form->List4->count(), 0);

@@ -15,12 +15,6 @@ QString wrap(const QString &path) {
     return "[" + path + "]";
 }
 
-void writeList(const QString &path, const QByteArray &bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
 } // namespace
 
 class ShellTest : public PlayerTest {
@@ -35,7 +29,7 @@ protected:
 TEST_F(ShellTest, SoundFileIsSelectedInItsFolderAndPlayedByItsExactName) {
     const QString other = makeNumberedFolder("other", 2);
     const QString music = makeFolder("Musique", {"avant.mp3", "liste.mp3", "titre.mp3", "titre.wav"});
-    writeList(music + "/liste.TNL", "x.mp3\r\n\r\n/x/\r\n\r\n");
+    ASSERT_TRUE(writeFile(music + "/liste.TNL", "x.mp3\r\n\r\n/x/\r\n\r\n"));
     start(other);
     pick(0);
     media->completeOpen(60);
@@ -61,7 +55,8 @@ TEST_F(ShellTest, PlayListBecomesTheProgrammeAndPlays) {
     const QString a = makeFolder("a", {"un.mp3"});
     const QString b = makeFolder("b", {"deux.wav"});
     const QString lists = makeFolder("lists", {});
-    writeList(lists + "/liste.tnl", ("un.mp3\r\ndeux.wav\r\n\r\n" + a + "/\r\n" + b + "/\r\n\r\n").toUtf8());
+    ASSERT_TRUE(writeFile(lists + "/liste.tnl",
+                          ("un.mp3\r\ndeux.wav\r\n\r\n" + a + "/\r\n" + b + "/\r\n\r\n").toUtf8()));
     start(makeNumberedFolder("m", 2), 7);
     form->List3->addItems({"old.mp3"});
     form->List4->addItems({"/old/"});
@@ -73,7 +68,7 @@ TEST_F(ShellTest, PlayListBecomesTheProgrammeAndPlays) {
     EXPECT_EQ(media->opened.last(), a + "/un.mp3");
 
     // Names without their folder block: nothing to play, and no crash.
-    writeList(lists + "/noms.tnl", "un.mp3\r\ndeux.wav\r\n");
+    ASSERT_TRUE(writeFile(lists + "/noms.tnl", "un.mp3\r\ndeux.wav\r\n"));
     media->completeOpen(10);
     execute(wrap(lists + "/noms.tnl"));
     EXPECT_TRUE(listTexts(form->List3).isEmpty() && listTexts(form->List4).isEmpty());
@@ -127,7 +122,7 @@ TEST_F(ShellTest, WindowIsGivenBackWhenNothingOpens) {
     enter(dir);
     pick(0);
     ASSERT_FALSE(form->isWindowEnabled());
-    writeList(empty + "/vide.tnl", "");
+    ASSERT_TRUE(writeFile(empty + "/vide.tnl", ""));
     execute(wrap(empty + "/vide.tnl"));
     EXPECT_EQ(media->FileName(), "");
     EXPECT_TRUE(form->isWindowEnabled());
