@@ -56,6 +56,24 @@ GstMediaControl::GstMediaControl(QWidget *parent, GstMediaOptions options)
     });
     m_handOverTimer.setSingleShot(true);
     m_handOverTimer.setTimerType(Qt::PreciseTimer);
+    // Once the window is up, not before it.
+    QTimer::singleShot(300, this, &GstMediaControl::warmUp);
+}
+
+// The first open used to build the pipeline and connect to the sound server:
+// 70 ms added to the first click. Done while the player sits idle instead.
+void GstMediaControl::warmUp() {
+    if (m_playbin || m_phase != Phase::Closed)
+        return;
+    if (!gstengine::isReady()) {
+        QTimer::singleShot(100, this, &GstMediaControl::warmUp);
+        return;
+    }
+    // A failure here is reported by the open that meets it.
+    if (!ensurePipeline())
+        return;
+    const Touch touch(*this);
+    gst_element_set_state(m_playbin, GST_STATE_READY);
 }
 
 GstMediaControl::~GstMediaControl() {

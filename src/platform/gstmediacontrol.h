@@ -51,6 +51,8 @@ struct GainStage {
 namespace gstengine {
 // Blocks until GStreamer is initialised, starting the init if needed.
 void waitReady();
+// True once the engine's initialisation has finished; never waits.
+bool isReady();
 // Parses a gst-launch element description; null (and *error set) on failure.
 GstElement *makeElement(const QString &description, QString *error);
 // Sets "sync" on the element, or on every sink of a bin.
@@ -172,6 +174,7 @@ private:
     enum class HandOver { None, Armed, Heard };
 
     bool ensurePipeline();
+    void warmUp();
     void startPreroll();
     void finishPreroll();
     void readDuration();
