@@ -274,6 +274,40 @@ TEST_F(GstMediaControlTest, MessagesOfAClosedFileNeverArrive) {
     }
 }
 
+// Once idle, the control prerolls a silent file of its own to ready the
+// pipeline for the first click: nobody may hear of it, and a file opened
+// while it runs, or after, is the only one opened and heard.
+TEST_F(GstMediaControlTest, TheIdlePrerollIsNeverReportedNorHeard) {
+    for (const bool during : {true, false}) {
+        SCOPED_TRACE(during ? "open during the preroll" : "open after it");
+        Rig r;
+        ASSERT_TRUE(waitFor([&] { return r.c.audioSinkElement() != nullptr; }));
+        if (!during)
+            QTest::qWait(1500);
+        EXPECT_TRUE(r.opens == 0 && r.states.empty() && r.errors.empty());
+        ASSERT_TRUE(r.open(file("wav")));
+        EXPECT_EQ(r.opens, 1);
+        EXPECT_TRUE(r.states.empty());
+        EXPECT_NEAR(r.c.Duration(), 2.0, 0.05);
+        ASSERT_TRUE(r.play());
+        EXPECT_EQ(r.states.front(), std::make_pair(0, 2));
+        EXPECT_NEAR(r.tap.seconds.load(), 2.0, 0.1);
+        EXPECT_TRUE(r.errors.empty());
+    }
+    // An output that fails in the preroll fails again for the file: one message.
+    GstMediaOptions o = silentSinks();
+    o.audioSink = "fakesink state-error=ready-to-paused";
+    Rig r(o);
+    ASSERT_TRUE(waitFor([&] { return r.c.audioSinkElement() != nullptr; }));
+    QTest::qWait(1500);
+    EXPECT_TRUE(r.errors.empty());
+    r.c.setFileName(file("wav"));
+    ASSERT_TRUE(waitFor([&] { return !r.errors.empty(); }));
+    QTest::qWait(100);
+    ASSERT_EQ(r.errors.size(), 1u);
+    EXPECT_EQ(r.errors[0].first, GstMediaControl::NoAudioOutput);
+}
+
 // Every message the pipeline posts is released: those the window thread
 // handles once handled, the others at once. Each kept one grows memory with
 // every file played.

@@ -53,6 +53,8 @@ namespace gstengine {
 void waitReady();
 // True once the engine's initialisation has finished; never waits.
 bool isReady();
+// A 16-bit stereo 44.1 kHz WAV of silence, header included.
+QByteArray silentWav(double seconds);
 // Parses a gst-launch element description; null (and *error set) on failure.
 GstElement *makeElement(const QString &description, QString *error);
 // Sets "sync" on the element, or on every sink of a bin.
@@ -175,6 +177,8 @@ private:
 
     bool ensurePipeline();
     void warmUp();
+    void checkWarmUp();
+    void endWarmUp();
     void startPreroll();
     void finishPreroll();
     void readDuration();
@@ -298,6 +302,9 @@ private:
     QString m_vettedPath;  // the last next file checked, and whether it may be taken
     bool m_vetted = false;
     int m_handOvers = 0;
+    bool m_warming = false; // a silent preroll readies the pipeline before the first open
+    int m_warmChecks = 0;
+    QTimer m_warmTimer;
 
     int m_stalledTicks = 0;
     double m_lastTickPosition = -1;
