@@ -63,8 +63,10 @@ void warmDecoding() {
             continue;
         GstElement *in = gst_bin_get_by_name(GST_BIN(pipeline), "in");
         GstFlowReturn flow = GST_FLOW_OK;
-        g_signal_emit_by_name(in, "push-buffer", gst_buffer_new_memdup(bytes.constData(), bytes.size()),
-                              &flow);
+        // The signal takes a reference of its own.
+        GstBuffer *buffer = gst_buffer_new_memdup(bytes.constData(), bytes.size());
+        g_signal_emit_by_name(in, "push-buffer", buffer, &flow);
+        gst_buffer_unref(buffer);
         g_signal_emit_by_name(in, "end-of-stream", &flow);
         gst_object_unref(in);
         gst_element_set_state(pipeline, GST_STATE_PAUSED);
