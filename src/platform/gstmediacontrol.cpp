@@ -4,7 +4,6 @@
 #include "platform/gstreasons.h"
 
 #include <QFileInfo>
-#include <QGuiApplication>
 
 #include <gst/gst.h>
 
@@ -17,21 +16,6 @@
 
 namespace {
 
-constexpr guint kPlayFlagVideo = 1u << 0;
-constexpr guint kPlayFlagText = 1u << 2;
-constexpr guint kPlayFlagVis = 1u << 3;
-
-// The video sink for the desktop the program runs on, "" for none. Chosen
-// by name: autovideosink probes every sink it knows on each open (DRM,
-// Wayland, GTK...), which costs a second or more on some desktops. Only X11
-// lets a sink draw into one of our widgets; elsewhere films play unseen
-// rather than in a window of the sink's own.
-QString desktopVideoSink() {
-    if (QGuiApplication::platformName() == QLatin1String("xcb") && !qEnvironmentVariableIsEmpty("DISPLAY"))
-        return QStringLiteral("ximagesink");
-    return {};
-}
-
 gint64 toNs(double seconds) {
     return gint64(std::llround(seconds * double(GST_SECOND)));
 }
@@ -41,154 +25,6 @@ QString shownName(const QString &path) {
 }
 
 } // namespace
-
-GstMediaControl::GstMediaControl(QWidget *parent, GstMediaOptions options)
-    : MediaControl(parent), m_options(std::move(options)), m_gain(std::make_unique<GainStage>()) {
-    m_openTimer.setSingleShot(true);
-    connect(&m_openTimer, &QTimer::timeout, this, &GstMediaControl::onOpenTimeout);
-    m_tick.setInterval(250);
-    connect(&m_tick, &QTimer::timeout, this, [this] {
-        watchStall();
-        emit Timer();
-        // The player's modes can change while a file plays: ask again.
-        if (m_state == 2 && m_phase == Phase::Ready)
-            emit NextFileWanted();
-    });
-    m_handOverTimer.setSingleShot(true);
-    m_handOverTimer.setTimerType(Qt::PreciseTimer);
-    m_warmTimer.setInterval(20);
-    connect(&m_warmTimer, &QTimer::timeout, this, &GstMediaControl::checkWarmUp);
-    // Once the window is up, not before it.
-    QTimer::singleShot(300, this, &GstMediaControl::warmUp);
-}
-
-// The first open built the pipeline, connected to the sound server and let
-// playbin list its decoders: 70 ms added to the first click. A silent WAV
-// prerolled while the player sits idle does all that beforehand.
-void GstMediaControl::warmUp() {
-    if (m_playbin || m_phase != Phase::Closed)
-        return;
-    if (!gstengine::isReady()) {
-        QTimer::singleShot(100, this, &GstMediaControl::warmUp);
-        return;
-    }
-    // A failure here is reported by the open that meets it.
-    if (!ensurePipeline())
-        return;
-    const QByteArray uri = "data:audio/x-wav;base64," + gstengine::silentWav(0.02).toBase64();
-    {
-        const Touch touch(*this);
-        g_object_set(m_playbin, "uri", uri.constData(), nullptr);
-        gst_element_set_state(m_playbin, GST_STATE_PAUSED);
-    }
-    m_warming = true;
-    m_warmChecks = 0;
-    m_warmTimer.start();
-}
-
-void GstMediaControl::checkWarmUp() {
-    GstState state = GST_STATE_NULL, pending = GST_STATE_NULL;
-    gst_element_get_state(m_playbin, &state, &pending, 0);
-    if ((state == GST_STATE_PAUSED && pending == GST_STATE_VOID_PENDING) || ++m_warmChecks >= 100)
-        endWarmUp();
-}
-
-void GstMediaControl::endWarmUp() {
-    m_warmTimer.stop();
-    if (!m_warming)
-        return;
-    m_warming = false;
-    takeDown(false);
-}
-
-GstMediaControl::~GstMediaControl() {
-    m_warmTimer.stop();
-    m_openTimer.stop();
-    m_tick.stop();
-    m_handOverTimer.stop();
-    if (m_playbin) {
-        {
-            const Touch touch(*this);
-            gst_element_set_state(m_playbin, GST_STATE_NULL);
-        }
-        GstBus *bus = gst_element_get_bus(m_playbin);
-        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-        gst_object_unref(bus);
-        g_signal_handlers_disconnect_by_data(m_playbin, this);
-        gst_object_unref(m_playbin);
-    }
-    for (GstElement *owned : {m_videoSink, m_noVideo, m_keeper}) {
-        if (owned) {
-            gst_element_set_state(owned, GST_STATE_NULL);
-            gst_object_unref(owned);
-        }
-    }
-}
-
-bool GstMediaControl::ensurePipeline() {
-    if (m_playbin)
-        return true;
-    gstengine::waitReady();
-    QString why;
-    GstElement *sink = gstengine::makeElement(m_options.audioSink, &why);
-    if (!sink)
-        return false;
-    sink = gstengine::resolveAutomaticSink(sink);
-    gstengine::setSync(sink, m_options.sync);
-    GstElement *out = gstengine::makeAudioOutput(sink, m_gain.get());
-    if (!out)
-        return false;
-    GstElement *playbin = gst_element_factory_make("playbin", nullptr);
-    if (!playbin) {
-        gst_object_unref(out);
-        return false;
-    }
-    m_playbin = GST_ELEMENT(gst_object_ref_sink(playbin));
-    m_audioSink = sink;
-    m_audioBin = out;
-    g_object_set(m_playbin, "audio-sink", out, nullptr);
-    if (GstElement *tempo = gst_element_factory_make("scaletempo", nullptr))
-        g_object_set(m_playbin, "audio-filter", tempo, nullptr);
-
-    guint flags = 0;
-    g_object_get(m_playbin, "flags", &flags, nullptr);
-    flags &= ~(kPlayFlagText | kPlayFlagVis);
-    QString video = m_options.videoSink;
-    if (video.isEmpty())
-        video = desktopVideoSink();
-    m_videoDescription = video;
-    if (!video.isEmpty())
-        m_videoSink = makeVideoSink(video, &why);
-    if (m_videoSink) {
-        gst_object_ref_sink(m_videoSink);
-        gstengine::setSync(m_videoSink, m_options.sync);
-    } else {
-        flags &= ~kPlayFlagVideo;
-    }
-    // Without a sink of ours playbin would try the system's video sinks while
-    // autoplugging, and DirectFB's crashes without a display.
-    if (GstElement *none = gst_element_factory_make("fakesink", nullptr))
-        m_noVideo = GST_ELEMENT(gst_object_ref_sink(none));
-    if (m_noVideo)
-        g_object_set(m_playbin, "video-sink", m_noVideo, nullptr);
-    m_installedVideo = m_noVideo;
-    g_object_set(m_playbin, "flags", flags, nullptr);
-    m_keeper = gstengine::keepServerOpen(m_audioSink);
-
-    GstBus *bus = gst_element_get_bus(m_playbin);
-    gst_bus_set_sync_handler(
-        bus,
-        [](GstBus *, GstMessage *msg, gpointer self) -> GstBusSyncReply {
-            static_cast<GstMediaControl *>(self)->forwardMessage(msg);
-            // A dropped message stays ours to release: the bus does not unref it.
-            gst_message_unref(msg);
-            return GST_BUS_DROP;
-        },
-        this, nullptr);
-    gst_object_unref(bus);
-    installHandOver();
-    return true;
-}
 
 void GstMediaControl::setUri(const QString &path) {
     const QByteArray uri = gstengine::fileUri(path);
@@ -254,7 +90,7 @@ void GstMediaControl::setFileName(const QString &path) {
         hideFilm();
         chooseVideoSink(false);
     }
-    const guint wanted = film ? flags | kPlayFlagVideo : flags & ~kPlayFlagVideo;
+    const guint wanted = film ? flags | gstengine::kPlayFlagVideo : flags & ~gstengine::kPlayFlagVideo;
     if (wanted != flags) {
         const Touch touch(*this);
         g_object_set(m_playbin, "flags", wanted, nullptr);

@@ -49,6 +49,11 @@ struct GainStage {
 };
 
 namespace gstengine {
+
+// playbin's "flags" bits.
+inline constexpr unsigned kPlayFlagVideo = 1u << 0;
+inline constexpr unsigned kPlayFlagText = 1u << 2;
+inline constexpr unsigned kPlayFlagVis = 1u << 3;
 // Blocks until GStreamer is initialised, starting the init if needed.
 void waitReady();
 // True once the engine's initialisation has finished; never waits.
@@ -175,6 +180,7 @@ private:
     enum class Phase { Closed, Opening, Prerolling, Ready, Adopting };
     enum class HandOver { None, Armed, Heard };
 
+    // The pipeline, and its preroll while idle (gstsetup.cpp).
     bool ensurePipeline();
     void warmUp();
     void checkWarmUp();
