@@ -104,7 +104,9 @@ bool looksLikeItsKind(const QString &path);
 // The media control on one reused playbin.
 //
 // State machine (m_phase), driven from the UI thread only:
-//   Closed      no file. setFileName(path) -> Opening.
+//   Closed      no file. setFileName(path) -> Opening. Once idle, the
+//               pipeline prerolls a silent file of its own (m_warming),
+//               never reported; an open ends it first.
 //   Opening     the file prerolls for the first time; OpenComplete (or one
 //               Error) follows -> Ready. Run/Pause are remembered.
 //   Prerolling  a loaded file rewinds after Stop or its end -> Ready.
