@@ -519,9 +519,30 @@ int benchHostile(const QString &dir, int) {
     int goodPlayed = 0;
     for (const QString &g : good)
         goodPlayed += played.contains(QFileInfo(g).fileName());
+    // Each bad file either gave one message naming it or was played as far
+    // as it goes; one with neither went by unnoticed.
+    int named = 0, playedBad = 0, twice = 0;
+    QStringList unnoticed;
+    for (const QString &b : bad) {
+        const QString name = QFileInfo(b).fileName();
+        const qsizetype n = messages.filter("« " + name + " »").size();
+        named += n > 0;
+        twice += n > 1;
+        if (n > 1)
+            std::fprintf(stderr, "named %d times: %s\n", int(n),
+                         qPrintable(messages.filter("« " + name + " »").join(" | ")));
+        if (n == 0 && played.contains(name))
+            ++playedBad;
+        else if (n == 0)
+            unnoticed << name;
+    }
+    if (!unnoticed.isEmpty())
+        std::fprintf(stderr, "unnoticed: %s\n", qPrintable(unnoticed.join(", ")));
     bench::reportBound(
         "hostile_corpus", double(hangs), "0 crashes, 0 hangs", hangs == 0 && goodPlayed == 3, "", 0,
         "files=" + std::to_string(bad.size()) + " messages=" + std::to_string(messages.size()) +
+            " named=" + std::to_string(named) + " played=" + std::to_string(playedBad) +
+            " unnoticed=" + std::to_string(unnoticed.size()) + " named_twice=" + std::to_string(twice) +
             " good_heard=" + std::to_string(goodPlayed) + "/3 crashes=0 hangs=" + std::to_string(hangs));
     return hangs ? 2 : 0;
 }

@@ -24,60 +24,20 @@ std::mutex g_readyMutex;
 std::condition_variable g_readyCv;
 bool g_ready = false;
 
-// A plugin is loaded the first time a file needs it: libav alone took 200 ms
-// here, added to the first MP3, AIFF or film a user clicks. Load them while
-// the player sits idle instead, the small ones first, so that a file opened
-// meanwhile rarely waits for the loader.
+// A plugin is loaded the first time a file needs it, while that file waits.
+// Load the small ones while the player sits idle, those every open needs
+// first. libav is left to the first file that needs it: it would double the
+// idle player's memory (about 32 MB) and slow the start with a file.
 void preloadDecoders(GstRegistry *registry) {
     for (const char *name : {"coreelements", "typefindfunctions", "playback", "audioconvert", "audioresample",
                              "volume", "audiofx", "pulseaudio", "autodetect", "wavparse", "audioparsers",
-                             "id3demux", "auparse", "aiff", "midi", "mpegpsdemux", "mpg123", "libav"}) {
+                             "id3demux", "auparse", "aiff", "midi", "mpegpsdemux", "mpg123"}) {
         GstPlugin *plugin = gst_registry_find_plugin(registry, name);
         if (!plugin)
             continue;
         if (GstPlugin *loaded = gst_plugin_load(plugin))
             gst_object_unref(loaded);
         gst_object_unref(plugin);
-    }
-}
-
-// A file's first decoding in the process readies the decoder's classes and
-// autoplugging's lists: tens of milliseconds on the first click. A WAV and
-// an MP3 of silence, decoded here once, take that off it.
-void warmDecoding() {
-    const QByteArray wav = gstengine::silentWav(0.1);
-    // Silent MPEG-1 layer III frames, 128 kbit/s, 44.1 kHz: a header, then
-    // zeros (no main data).
-    QByteArray mp3;
-    for (int f = 0; f < 12; ++f) {
-        QByteArray frame(417, '\0');
-        frame[0] = char(0xff);
-        frame[1] = char(0xfb);
-        frame[2] = char(0x90);
-        mp3 += frame;
-    }
-    for (const QByteArray &bytes : {wav, mp3}) {
-        GstElement *pipeline =
-            gst_parse_launch("appsrc name=in ! decodebin ! audioconvert ! audioresample ! fakesink", nullptr);
-        if (!pipeline)
-            continue;
-        GstElement *in = gst_bin_get_by_name(GST_BIN(pipeline), "in");
-        GstFlowReturn flow = GST_FLOW_OK;
-        // The signal takes a reference of its own.
-        GstBuffer *buffer = gst_buffer_new_memdup(bytes.constData(), bytes.size());
-        g_signal_emit_by_name(in, "push-buffer", buffer, &flow);
-        gst_buffer_unref(buffer);
-        g_signal_emit_by_name(in, "end-of-stream", &flow);
-        gst_object_unref(in);
-        gst_element_set_state(pipeline, GST_STATE_PAUSED);
-        GstBus *bus = gst_element_get_bus(pipeline);
-        if (GstMessage *m = gst_bus_timed_pop_filtered(
-                bus, 2 * GST_SECOND,
-                GstMessageType(GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_ERROR | GST_MESSAGE_EOS)))
-            gst_message_unref(m);
-        gst_object_unref(bus);
-        gst_element_set_state(pipeline, GST_STATE_NULL);
-        gst_object_unref(pipeline);
     }
 }
 
@@ -111,7 +71,6 @@ void initEngine() {
     }
     g_readyCv.notify_all();
     preloadDecoders(registry);
-    warmDecoding();
 }
 
 // Ramps linearly across each buffer from the gain applied last to the
