@@ -531,9 +531,10 @@ int benchHostile(const QString &dir, int) {
         if (n > 1)
             std::fprintf(stderr, "named %d times: %s\n", int(n),
                          qPrintable(messages.filter("« " + name + " »").join(" | ")));
-        if (n == 0 && played.contains(name))
+        if (n == 0 && played.contains(name)) {
             ++playedBad;
-        else if (n == 0)
+            std::fprintf(stderr, "played: %s\n", qPrintable(name));
+        } else if (n == 0)
             unnoticed << name;
     }
     if (!unnoticed.isEmpty())
