@@ -58,8 +58,6 @@ inline constexpr unsigned kPlayFlagVis = 1u << 3;
 void waitReady();
 // True once the engine's initialisation has finished; never waits.
 bool isReady();
-// A 16-bit stereo 44.1 kHz WAV of silence, header included.
-QByteArray silentWav(double seconds);
 // Parses a gst-launch element description; null (and *error set) on failure.
 GstElement *makeElement(const QString &description, QString *error);
 // Sets "sync" on the element, or on every sink of a bin.

@@ -156,25 +156,6 @@ void StartMediaEngine() {
 
 namespace gstengine {
 
-QByteArray silentWav(double seconds) {
-    QByteArray wav(44 + 4 * int(seconds * 44100), '\0');
-    auto put32 = [&](int at, quint32 v) {
-        for (int i = 0; i < 4; ++i)
-            wav[at + i] = char((v >> (8 * i)) & 0xff);
-    };
-    wav.replace(0, 4, "RIFF");
-    put32(4, quint32(wav.size() - 8));
-    wav.replace(8, 8, "WAVEfmt ");
-    put32(16, 16);
-    put32(20, 1 | (2u << 16));
-    put32(24, 44100);
-    put32(28, 44100 * 4);
-    put32(32, 4 | (16u << 16));
-    wav.replace(36, 4, "data");
-    put32(40, quint32(wav.size() - 44));
-    return wav;
-}
-
 bool isReady() {
     std::lock_guard lock(g_readyMutex);
     return g_ready;

@@ -19,6 +19,26 @@ QString desktopVideoSink() {
     return {};
 }
 
+// A 16-bit stereo 44.1 kHz WAV of silence, header included.
+QByteArray silentWav(double seconds) {
+    QByteArray wav(44 + 4 * int(seconds * 44100), '\0');
+    auto put32 = [&](int at, quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            wav[at + i] = char((v >> (8 * i)) & 0xff);
+    };
+    wav.replace(0, 4, "RIFF");
+    put32(4, quint32(wav.size() - 8));
+    wav.replace(8, 8, "WAVEfmt ");
+    put32(16, 16);
+    put32(20, 1 | (2u << 16));
+    put32(24, 44100);
+    put32(28, 44100 * 4);
+    put32(32, 4 | (16u << 16));
+    wav.replace(36, 4, "data");
+    put32(40, quint32(wav.size() - 44));
+    return wav;
+}
+
 } // namespace
 
 GstMediaControl::GstMediaControl(QWidget *parent, GstMediaOptions options)
@@ -54,7 +74,7 @@ void GstMediaControl::warmUp() {
     // A failure here is reported by the open that meets it.
     if (!ensurePipeline())
         return;
-    const QByteArray uri = "data:audio/x-wav;base64," + gstengine::silentWav(0.02).toBase64();
+    const QByteArray uri = "data:audio/x-wav;base64," + silentWav(0.02).toBase64();
     {
         const Touch touch(*this);
         g_object_set(m_playbin, "uri", uri.constData(), nullptr);
