@@ -187,7 +187,6 @@ TEST_F(FilmsTest, ThePlayersControlShowsTheFilmWhileRunningAndHidesItAtTheStopDi
     QTemporaryDir tmp;
     SetSettingsFolder(tmp.path() + "/config");
     QFile::copy(s_film, tmp.path() + "/a.mpg");
-    QFile::copy(s_sound, tmp.path() + "/b.wav");
     SaveSetting(kApp, "Session", "Path", tmp.path());
     SaveSetting(kApp, "Session", "Mode", "0");
     GstMediaOptions options = overlayOptions();
@@ -204,8 +203,7 @@ TEST_F(FilmsTest, ThePlayersControlShowsTheFilmWhileRunningAndHidesItAtTheStopDi
     form->File1_KeyUp(0, 0);
     // The running report shows the control.
     ASSERT_TRUE(waitFor([&] { return control->isVisible() && g_frames.load() > 0; }));
-    EXPECT_GT(control->width(), 0);
-    EXPECT_GT(control->height(), 0);
+    EXPECT_FALSE(control->size().isEmpty());
     EXPECT_EQ(g_lastHandle.load(), guintptr(control->winId()));
     EXPECT_EQ(g_framesWithoutWindow.load(), 0);
     ASSERT_NE(control->windowHandle(), nullptr);
@@ -215,16 +213,6 @@ TEST_F(FilmsTest, ThePlayersControlShowsTheFilmWhileRunningAndHidesItAtTheStopDi
 
     form->FlatBar1_Click(2);
     EXPECT_FALSE(control->isVisible());
-    EXPECT_EQ(form->Label2->text(), "Tunabel - Arrêt");
-
-    // A sound file shows the control again, with no picture in it.
-    const int frames = g_frames.load();
-    ASSERT_TRUE(form->File1->setListIndex(1));
-    form->File1_KeyUp(0, 0);
-    ASSERT_TRUE(waitFor([&] { return control->isVisible(); }));
-    EXPECT_FALSE(control->testAttribute(Qt::WA_PaintOnScreen));
-    form->FlatBar1_Click(2);
-    EXPECT_EQ(g_frames.load(), frames);
     EXPECT_TRUE(messages.isEmpty()) << messages.join("\n").toStdString();
     form.reset();
     SetSettingsFolder(QString());

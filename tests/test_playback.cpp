@@ -25,14 +25,10 @@ protected:
 
 } // namespace
 
-TEST_F(PlaybackTest, FadesWriteTheirRamps) {
+TEST_F(PlaybackTest, FadesBelowTheirFloorWriteNothingAndStopWithFadeOutRamps) {
     playing({"a.mp3", "b.mp3"}, 180);
-    media->volumeWrites.clear();
-    form->FadeIn();
-    form->FadeOut();
-    EXPECT_EQ(media->volumeWrites, ramp(-4000, 0, 5) + ramp(0, -4000, -20));
-
-    // Quieter than the end of the fades: nothing to write.
+    // Quieter than the end of the fades: nothing to write. (The ramps
+    // themselves are checked with the pause below.)
     form->VScroll1->setValue(90);
     media->volumeWrites.clear();
     form->FadeIn();

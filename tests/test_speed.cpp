@@ -1,12 +1,7 @@
-// The speed window over the fake control, and a drag of its slider while a
-// real file plays.
-#include "support/mediafiles.h"
+// The speed window over the fake control.
 #include "support/playerfixture.h"
 
-#include "platform/gstmediacontrol.h"
-#include "platform/settingsstore.h"
 #include "platform/window.h"
-#include "support/sinktap.h"
 #include "windows/form4.h"
 
 #include <QElapsedTimer>
@@ -114,42 +109,6 @@ TEST_F(SpeedTest, ADragMovesTheCaptionEveryStepButTheRateAtMostEvery50ms) {
     EXPECT_EQ(media->rateWrites, QVector<double>{1.5});
     w->HScroll1->setSliderDown(false);
     EXPECT_EQ(media->rateWrites.size(), 1);
-}
-
-// The real control counts its rate changes: each is a seek, heard as a gap.
-class CountingControl : public GstMediaControl {
-public:
-    using GstMediaControl::GstMediaControl;
-    void setRate(double rate) override {
-        ++changes;
-        GstMediaControl::setRate(rate);
-    }
-    int changes = 0;
-};
-
-TEST(SpeedEndToEnd, ADragWhilePlayingGivesFewRateChangesAndPlaysOn) {
-    QTemporaryDir tmp;
-    SetSettingsFolder(tmp.path() + "/config");
-    const std::shared_ptr<void> cleanup(nullptr, [](void *) { SetSettingsFolder(QString()); });
-    StartMediaEngine();
-    ASSERT_FALSE(testmedia::MakeWav(tmp.path(), "a.wav", {20.0}).isEmpty());
-    SaveSetting(kApp, "Session", "Path", tmp.path());
-    auto *control = new CountingControl(nullptr, silentSinks(true));
-    Form1 form(control);
-    form.Form_Load();
-    ASSERT_TRUE(form.File1->setListIndex(0));
-    form.File1_KeyUp(0, 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return control->CurrentState() == 2; }, 30000));
-    form.Speed_Click();
-    const qint64 ms = drag(App::form4->HScroll1, 220);
-    EXPECT_GE(control->changes, 1);
-    EXPECT_LE(control->changes, ms / Form4::kDragRatePeriodMs + 2);
-    EXPECT_EQ(control->Rate(), 2.2);
-    const double at = control->CurrentPosition();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return control->CurrentPosition() > at + 0.5; }, 30000));
-    EXPECT_EQ(control->CurrentState(), 2);
-    int cancel = 0;
-    form.Form_Unload(cancel);
 }
 
 } // namespace

@@ -108,31 +108,6 @@ TEST_F(TransportTest, ContinuousWrapsFollowsTheOptionAndRandomReachesEveryFile) 
     EXPECT_EQ(seen.size(), 3);
 }
 
-TEST_F(TransportTest, RandomWithoutRepetitionPlaysEveryFileOncePerCycle) {
-    constexpr int files = 5, cycles = 12;
-    for (unsigned seed : {1u, 7u, 42u, 2024u}) {
-        SCOPED_TRACE(seed);
-        startNumbered(files, 7, QString("s%1").arg(seed));
-        form->Random.seed(seed);
-        lecture();
-        for (int c = 0; c < cycles; ++c) {
-            QSet<int> cycle;
-            for (int i = 0; i < files; ++i) {
-                if (c + i > 0)
-                    finish();
-                cycle << lastIndex();
-            }
-            EXPECT_TRUE(cycle.size() == files && !cycle.contains(-1)) << "cycle " << c;
-        }
-        // The last pick emptied the pool; the next one starts a new cycle.
-        EXPECT_TRUE(form->RandomPool.isEmpty());
-        finish();
-        EXPECT_EQ(form->RandomPool.size(), files - 1);
-        EXPECT_FALSE(form->RandomPool.contains(lastIndex()));
-        form.reset();
-    }
-}
-
 TEST_F(TransportTest, PoolBuiltForALongerFolder) {
     startNumbered(12, 7);
     lecture();
