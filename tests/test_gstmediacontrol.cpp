@@ -523,6 +523,64 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
     ASSERT_TRUE(waitFor([&] { return r.opens > opens; }));
 }
 
+// The sound server's answers to caps queries are given again to save its
+// round trips: only to the very same question, and each file still gets its
+// own format.
+TEST_F(GstMediaControlTest, RememberedCapsAnswersKeepEveryFileInItsOwnFormat) {
+    GstElement *pipeline = gst_parse_launch(
+        "audiotestsrc num-buffers=2 ! capsfilter name=f ! audioconvert ! audioresample ! fakesink name=out",
+        nullptr);
+    ASSERT_NE(pipeline, nullptr);
+    GstElement *filter = gst_bin_get_by_name(GST_BIN(pipeline), "f");
+    GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+    gstengine::rememberCapsAnswers(sink);
+    // Reached only by the questions the sink itself answers.
+    std::atomic<int> asked{0};
+    GstPad *pad = gst_element_get_static_pad(sink, "sink");
+    gst_pad_add_probe(
+        pad, GstPadProbeType(GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM | GST_PAD_PROBE_TYPE_PUSH),
+        [](GstPad *, GstPadProbeInfo *info, gpointer n) {
+            const GstQueryType type = GST_QUERY_TYPE(GST_PAD_PROBE_INFO_QUERY(info));
+            if (type == GST_QUERY_CAPS || type == GST_QUERY_ACCEPT_CAPS)
+                ++*static_cast<std::atomic<int> *>(n);
+            return GST_PAD_PROBE_OK;
+        },
+        &asked, nullptr);
+    auto prerollWith = [&](const char *format) {
+        GstCaps *caps = gst_caps_from_string(format);
+        g_object_set(filter, "caps", caps, nullptr);
+        gst_caps_unref(caps);
+        gst_element_set_state(pipeline, GST_STATE_PAUSED);
+        EXPECT_EQ(gst_element_get_state(pipeline, nullptr, nullptr, 5 * GST_SECOND),
+                  GST_STATE_CHANGE_SUCCESS);
+        GstCaps *current = gst_pad_get_current_caps(pad);
+        gchar *text = current ? gst_caps_to_string(current) : g_strdup("");
+        const std::string settled = text;
+        g_free(text);
+        if (current)
+            gst_caps_unref(current);
+        gst_element_set_state(pipeline, GST_STATE_READY);
+        return settled;
+    };
+
+    const std::string first = prerollWith("audio/x-raw,format=S16LE,rate=44100,channels=2");
+    const int firstAsked = asked.load();
+    EXPECT_GT(firstAsked, 0);
+    EXPECT_EQ(prerollWith("audio/x-raw,format=S16LE,rate=44100,channels=2"), first);
+    EXPECT_EQ(asked.load(), firstAsked); // all answered again without the sink
+    const std::string other = prerollWith("audio/x-raw,format=S16LE,rate=22050,channels=1");
+    EXPECT_NE(other.find("rate=(int)22050"), std::string::npos) << other;
+    EXPECT_NE(other.find("channels=(int)1"), std::string::npos) << other;
+    EXPECT_GT(asked.load(), firstAsked);
+    EXPECT_EQ(prerollWith("audio/x-raw,format=S16LE,rate=44100,channels=2"), first);
+
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pad);
+    gst_object_unref(sink);
+    gst_object_unref(filter);
+    gst_object_unref(pipeline);
+}
+
 // playbin switches to an offered file on its own thread, where a failure
 // can wedge it: only files that start as their kind does are offered.
 TEST_F(GstMediaControlTest, OnlyFilesThatStartAsTheirKindMayBeSwitchedTo) {

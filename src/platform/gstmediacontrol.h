@@ -72,6 +72,9 @@ GstElement *resolveAutomaticSink(GstElement *sink);
 GstElement *keepServerOpen(GstElement *sink);
 // Output bin: gain stage then conversion to what the sink accepts.
 GstElement *makeAudioOutput(GstElement *sink, GainStage *gain);
+// Gives the sink's answers to raw-audio caps queries again, for a while,
+// until a format is settled: a sound-server sink asks its server each time.
+void rememberCapsAnswers(GstElement *sink);
 // Exact length of an MPEG file by parsing every frame; < 0 on failure.
 double parsedDuration(const QString &path, int timeoutMs);
 // Whether an automatic output (autoaudiosink) fell back to a silent sink

@@ -8,10 +8,12 @@
 
 #include <gst/gst.h>
 
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -147,6 +149,107 @@ GstPadProbeReturn gainProbe(GstPad *, GstPadProbeInfo *info, gpointer data) {
         gain->applied.store(to);
     return GST_PAD_PROBE_OK;
 }
+
+// With no stream open, the sound-server sink asks the server for its formats
+// at every caps query: a round trip each, several per open, about 2 ms of
+// every click. Its answers for raw audio stay the same from one file to the
+// next, so the answers given before a file's format is settled are kept for
+// a while and given again.
+class CapsMemo {
+public:
+    ~CapsMemo() { clear(); }
+
+    static GstPadProbeReturn probe(GstPad *pad, GstPadProbeInfo *info, gpointer data) {
+        auto *memo = static_cast<CapsMemo *>(data);
+        GstQuery *query = GST_PAD_PROBE_INFO_QUERY(info);
+        const bool caps = GST_QUERY_TYPE(query) == GST_QUERY_CAPS;
+        if ((!caps && GST_QUERY_TYPE(query) != GST_QUERY_ACCEPT_CAPS) || gst_pad_has_current_caps(pad))
+            return GST_PAD_PROBE_OK;
+        GstCaps *asked = nullptr;
+        if (caps)
+            gst_query_parse_caps(query, &asked);
+        else
+            gst_query_parse_accept_caps(query, &asked);
+        if (asked && !isRawAudio(asked))
+            return GST_PAD_PROBE_OK;
+        std::lock_guard lock(memo->m_mutex);
+        if (std::chrono::steady_clock::now() - memo->m_since > std::chrono::seconds(30))
+            memo->clear();
+        auto &answers = caps ? memo->m_caps : memo->m_accepts;
+        if (info->type & GST_PAD_PROBE_TYPE_PUSH) {
+            for (const Answer &a : answers) {
+                if (!sameCaps(a.asked, asked))
+                    continue;
+                if (caps)
+                    gst_query_set_caps_result(query, a.caps);
+                else
+                    gst_query_set_accept_caps_result(query, a.accepted);
+                return GST_PAD_PROBE_HANDLED;
+            }
+            return GST_PAD_PROBE_OK;
+        }
+        // The query was answered by the sink.
+        for (const Answer &a : answers)
+            if (sameCaps(a.asked, asked))
+                return GST_PAD_PROBE_OK;
+        Answer answer{asked ? gst_caps_ref(asked) : nullptr, nullptr, false};
+        if (caps) {
+            GstCaps *result = nullptr;
+            gst_query_parse_caps_result(query, &result);
+            if (!result || gst_caps_is_empty(result)) {
+                answer.release();
+                return GST_PAD_PROBE_OK;
+            }
+            answer.caps = gst_caps_ref(result);
+        } else {
+            gboolean accepted = FALSE;
+            gst_query_parse_accept_caps_result(query, &accepted);
+            answer.accepted = accepted;
+        }
+        if (answers.empty() && memo->m_caps.empty() && memo->m_accepts.empty())
+            memo->m_since = std::chrono::steady_clock::now();
+        if (answers.size() < 32)
+            answers.push_back(answer);
+        else
+            answer.release();
+        return GST_PAD_PROBE_OK;
+    }
+
+private:
+    struct Answer {
+        GstCaps *asked;
+        GstCaps *caps;
+        bool accepted;
+        void release() {
+            if (asked)
+                gst_caps_unref(asked);
+            if (caps)
+                gst_caps_unref(caps);
+        }
+    };
+
+    static bool isRawAudio(const GstCaps *caps) {
+        for (guint i = 0; i < gst_caps_get_size(caps); ++i)
+            if (!gst_structure_has_name(gst_caps_get_structure(caps, i), "audio/x-raw"))
+                return false;
+        return true;
+    }
+    static bool sameCaps(const GstCaps *a, const GstCaps *b) {
+        return a == b || (a && b && gst_caps_is_strictly_equal(a, b));
+    }
+    void clear() {
+        for (auto *answers : {&m_caps, &m_accepts}) {
+            for (Answer &a : *answers)
+                a.release();
+            answers->clear();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::vector<Answer> m_caps;
+    std::vector<Answer> m_accepts;
+    std::chrono::steady_clock::time_point m_since{};
+};
 
 } // namespace
 
@@ -287,10 +390,24 @@ GstElement *makeAudioOutput(GstElement *sink, GainStage *gain) {
                       GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
                       gainProbe, state, [](gpointer p) { delete static_cast<GainProbe *>(p); });
     gst_object_unref(probed);
+    GstElementFactory *factory = gst_element_get_factory(sink);
+    if (factory && qstrcmp(GST_OBJECT_NAME(factory), "pulsesink") == 0)
+        rememberCapsAnswers(sink);
     GstPad *target = gst_element_get_static_pad(filter, "sink");
     gst_element_add_pad(bin, gst_ghost_pad_new("sink", target));
     gst_object_unref(target);
     return bin;
+}
+
+void rememberCapsAnswers(GstElement *sink) {
+    GstPad *in = gst_element_get_static_pad(sink, "sink");
+    if (!in)
+        return;
+    gst_pad_add_probe(in,
+                      GstPadProbeType(GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM | GST_PAD_PROBE_TYPE_PUSH |
+                                      GST_PAD_PROBE_TYPE_PULL),
+                      &CapsMemo::probe, new CapsMemo, [](gpointer p) { delete static_cast<CapsMemo *>(p); });
+    gst_object_unref(in);
 }
 
 bool outputIsFallback(GstElement *sink) {
