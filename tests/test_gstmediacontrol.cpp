@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
 #include <map>
 
 namespace {
@@ -579,6 +580,37 @@ TEST_F(GstMediaControlTest, RememberedCapsAnswersKeepEveryFileInItsOwnFormat) {
     gst_object_unref(sink);
     gst_object_unref(filter);
     gst_object_unref(pipeline);
+}
+
+// Loading libav costs the first open of its kind about 200 ms and 30 MB:
+// MPEG sound and films decode without it.
+TEST_F(GstMediaControlTest, MpegSoundAndFilmsDecodeWithoutLibav) {
+    Rig r;
+    for (const char *key : {"mp3", "mp2", "mpg"}) {
+        ASSERT_TRUE(r.open(file(key))) << key;
+        GstObject *top = GST_OBJECT(gst_object_ref(r.c.audioSinkElement()));
+        while (GstObject *parent = gst_object_get_parent(top)) {
+            gst_object_unref(top);
+            top = parent;
+        }
+        std::vector<std::string> decoders;
+        GstIterator *it = gst_bin_iterate_recurse(GST_BIN(top));
+        GValue item = G_VALUE_INIT;
+        while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+            GstElementFactory *factory = gst_element_get_factory(GST_ELEMENT(g_value_get_object(&item)));
+            const char *klass =
+                factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : "";
+            if (std::strstr(klass, "Codec/Decoder"))
+                decoders.emplace_back(GST_OBJECT_NAME(factory));
+            g_value_reset(&item);
+        }
+        g_value_unset(&item);
+        gst_iterator_free(it);
+        gst_object_unref(top);
+        EXPECT_EQ(decoders.size(), std::string(key) == "mpg" ? 2u : 1u) << key;
+        for (const std::string &name : decoders)
+            EXPECT_NE(name.rfind("avdec_", 0), 0u) << key << " decoded by " << name;
+    }
 }
 
 // playbin switches to an offered file on its own thread, where a failure

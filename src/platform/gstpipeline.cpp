@@ -73,6 +73,11 @@ void initEngine() {
         gst_plugin_feature_set_rank(mpg123, GST_RANK_SECONDARY);
         gst_object_unref(mpg123);
     }
+    // The films' pictures likewise: libmpeg2 before libav.
+    if (GstPluginFeature *mpeg2 = gst_registry_lookup_feature(registry, "mpeg2dec")) {
+        gst_plugin_feature_set_rank(mpeg2, GST_RANK_PRIMARY + 1);
+        gst_object_unref(mpeg2);
+    }
     {
         std::lock_guard lock(g_readyMutex);
         g_ready = true;
