@@ -43,41 +43,41 @@ void preloadDecoders(GstRegistry *registry) {
     }
 }
 
+// -1 when the factory is not installed.
+int rankOf(GstRegistry *registry, const char *name) {
+    GstPluginFeature *feature = gst_registry_lookup_feature(registry, name);
+    if (!feature)
+        return -1;
+    const int rank = int(gst_plugin_feature_get_rank(feature));
+    gst_object_unref(feature);
+    return rank;
+}
+
+void setRank(GstRegistry *registry, const char *name, guint rank) {
+    if (GstPluginFeature *feature = gst_registry_lookup_feature(registry, name)) {
+        gst_plugin_feature_set_rank(feature, rank);
+        gst_object_unref(feature);
+    }
+}
+
 void initEngine() {
     // A cold plugin registry takes a while to rebuild (in a scanner process
     // started from here, which inherits this): leave the cores to the windows.
     setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 10);
     gst_init(nullptr, nullptr);
+    GstRegistry *registry = gst_registry_get();
     // aiffparse sometimes never prerolls when reopened right after a stop;
     // libav's demuxer does not have that race, so let it win autoplugging.
-    GstRegistry *registry = gst_registry_get();
-    GstPluginFeature *parse = gst_registry_lookup_feature(registry, "aiffparse");
-    GstPluginFeature *avAiff = gst_registry_lookup_feature(registry, "avdemux_aiff");
-    if (avAiff) {
-        const guint above = parse ? gst_plugin_feature_get_rank(parse) + 1 : GST_RANK_PRIMARY + 1;
-        gst_plugin_feature_set_rank(avAiff, above);
-    }
+    const int aiffparse = rankOf(registry, "aiffparse");
+    setRank(registry, "avdemux_aiff", aiffparse >= 0 ? guint(aiffparse) + 1 : GST_RANK_PRIMARY + 1);
     // DirectFB's sink, tried by autovideosink on a desktop, starts a thread
     // that crashes the program when it exits; the X11 and GL sinks do the job.
-    if (GstPluginFeature *dfb = gst_registry_lookup_feature(registry, "dfbvideosink")) {
-        gst_plugin_feature_set_rank(dfb, GST_RANK_NONE);
-        gst_object_unref(dfb);
-    }
-    if (parse)
-        gst_object_unref(parse);
-    if (avAiff)
-        gst_object_unref(avAiff);
+    setRank(registry, "dfbvideosink", GST_RANK_NONE);
     // MPEG audio: libmpg123 before libav, which ties with it and wins on its
-    // name. Loading libav took 200 ms on the first MP3 and 30 MB.
-    if (GstPluginFeature *mpg123 = gst_registry_lookup_feature(registry, "mpg123audiodec")) {
-        gst_plugin_feature_set_rank(mpg123, GST_RANK_SECONDARY);
-        gst_object_unref(mpg123);
-    }
-    // The films' pictures likewise: libmpeg2 before libav.
-    if (GstPluginFeature *mpeg2 = gst_registry_lookup_feature(registry, "mpeg2dec")) {
-        gst_plugin_feature_set_rank(mpeg2, GST_RANK_PRIMARY + 1);
-        gst_object_unref(mpeg2);
-    }
+    // name; films' pictures: libmpeg2 before libav. Loading libav took 200 ms
+    // on the first MP3 or film, and 30 MB.
+    setRank(registry, "mpg123audiodec", GST_RANK_SECONDARY);
+    setRank(registry, "mpeg2dec", GST_RANK_PRIMARY + 1);
     {
         std::lock_guard lock(g_readyMutex);
         g_ready = true;
