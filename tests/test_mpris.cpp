@@ -73,14 +73,11 @@ protected:
     }
     // Waits for a change of `key` to `value` to reach the client.
     bool seen(const QString &key, const QVariant &value, const QString &metaKey = {}) {
+        const auto is = [&](const QVariantMap &c) {
+            return (metaKey.isEmpty() ? c.value(key) : asMap(c.value(key)).value(metaKey)) == value;
+        };
         return QTest::qWaitFor(
-            [&] {
-                for (const QVariantMap &c : listener.changes)
-                    if ((metaKey.isEmpty() ? c.value(key) : asMap(c.value(key)).value(metaKey)) == value)
-                        return true;
-                return false;
-            },
-            30000);
+            [&] { return std::any_of(listener.changes.cbegin(), listener.changes.cend(), is); }, 30000);
     }
 
     QProcess bus;
