@@ -3,6 +3,7 @@
 #include "platform/settingsstore.h"
 #include "player/form1.h"
 #include "support/mediafiles.h"
+#include "support/playerfixture.h"
 #include "support/sinktap.h"
 
 #include <QTemporaryDir>
@@ -33,11 +34,7 @@ protected:
         QObject::connect(control, &MediaControl::OpenComplete, control,
                          [this] { opened << Form1::Nom(control->FileName()); });
         form = std::make_unique<Form1>(control);
-        form->MsgBox = [this](const QString &text, QMessageBox::Icon, const QString &,
-                              QMessageBox::StandardButtons) {
-            messages << text;
-            return QMessageBox::Ok;
-        };
+        recordBoxes(*form, messages);
         if (onBuilt)
             onBuilt();
         form->Form_Load();

@@ -9,13 +9,10 @@ TEST_F(PlayerTest, FadeOutsOfSilenceAreSkippedSoAFadedClickStartsAtOnce) {
     EXPECT_TRUE(media->volumeWrites.isEmpty());
     ASSERT_EQ(media->log, QStringList({"open " + folder + "/a.mp3"}));
     media->completeOpen(10);
-    ASSERT_EQ(media->CurrentState(), 2);
 
-    // Running: Pause fades out whole; paused, Stop and "Stop avec fade-out" write nothing more.
-    media->volumeWrites.clear();
+    // Paused, "Stop avec fade-out" writes nothing.
     form->FlatBar1_Click(1);
-    EXPECT_EQ(media->volumeWrites.size(), 201);
-    EXPECT_EQ(media->CurrentState(), 1);
+    ASSERT_EQ(media->CurrentState(), 1);
     media->volumeWrites.clear();
     form->Play_Click(3);
     EXPECT_TRUE(media->volumeWrites.isEmpty());

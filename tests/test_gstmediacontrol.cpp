@@ -5,7 +5,6 @@
 #include "support/mediafiles.h"
 #include "support/sinktap.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -66,6 +65,20 @@ struct Rig {
     bool lastIs(int from, int to) const {
         return !states.empty() && states.back() == std::make_pair(from, to);
     }
+    // Waits for the single error a failure must give, a little longer for a second one.
+    int oneError() {
+        if (!waitFor([&] { return !errors.empty(); }))
+            return -1;
+        QTest::qWait(100);
+        EXPECT_EQ(errors.size(), 1u);
+        return errors[0].first;
+    }
+    GstElement *pipeline() const {
+        GstObject *top = GST_OBJECT(c.audioSinkElement());
+        while (GST_OBJECT_PARENT(top))
+            top = GST_OBJECT_PARENT(top);
+        return GST_ELEMENT(top);
+    }
 };
 
 class GstMediaControlTest : public ::testing::Test {
@@ -108,7 +121,6 @@ TEST_F(GstMediaControlTest, EveryTypeOpensOnceWithItsLengthAndPlaysToTheEnd) {
     Rig r;
     for (const auto &[type, length] : lengths) {
         SCOPED_TRACE(type);
-        ASSERT_FALSE(file(type).isEmpty());
         const int opens = r.opens;
         ASSERT_TRUE(r.open(file(type)));
         const double before = r.tap.seconds.load();
@@ -132,36 +144,34 @@ TEST_F(GstMediaControlTest, EveryTypeOpensOnceWithItsLengthAndPlaysToTheEnd) {
     EXPECT_TRUE(r.errors.empty() && v.errors.empty());
 }
 
+// Stops at the selection end (where MPEG frames make it hardest), replays
+// from the start, and loops a play count without state changes.
 TEST_F(GstMediaControlTest, SelectionEndStopsAtTheSetPointAndPlayCountLoopsIt) {
-    for (const char *type : {"wav", "mp3"}) {
-        SCOPED_TRACE(type);
-        Rig r;
-        ASSERT_TRUE(r.open(file(type)));
-        r.c.setSelectionEnd(0.7);
-        double positionWhenStopped = -1;
-        r.onState = [&](int n) {
-            if (n == 0)
-                positionWhenStopped = r.c.CurrentPosition();
-        };
-        ASSERT_TRUE(r.play());
-        EXPECT_NEAR(positionWhenStopped, 0.7, 0.05);
-        EXPECT_NEAR(r.tap.seconds.load(), 0.7, 0.05);
-        EXPECT_EQ(r.states, (States{{0, 2}, {2, 0}}));
-        // Run at the end replays from the start.
-        ASSERT_TRUE(r.play());
-        EXPECT_NEAR(r.tap.seconds.load(), 1.4, 0.1);
-    }
-    // The loops of a play count raise no state changes.
-    Rig r(silentSinks(true));
-    ASSERT_TRUE(r.open(file("wav")));
-    r.c.setSelectionEnd(0.5);
-    r.c.setPlayCount(3);
+    Rig r;
+    ASSERT_TRUE(r.open(file("mp3")));
+    r.c.setSelectionEnd(0.7);
+    double positionWhenStopped = -1;
+    r.onState = [&](int n) {
+        if (n == 0)
+            positionWhenStopped = r.c.CurrentPosition();
+    };
     ASSERT_TRUE(r.play());
+    EXPECT_NEAR(positionWhenStopped, 0.7, 0.05);
+    EXPECT_NEAR(r.tap.seconds.load(), 0.7, 0.05);
     EXPECT_EQ(r.states, (States{{0, 2}, {2, 0}}));
-    EXPECT_NEAR(r.tap.seconds.load(), 1.5, 0.1);
-    r.c.setPlayCount(1);
     ASSERT_TRUE(r.play());
-    EXPECT_NEAR(r.tap.seconds.load(), 2.0, 0.1);
+    EXPECT_NEAR(r.tap.seconds.load(), 1.4, 0.1);
+
+    Rig w(silentSinks(true));
+    ASSERT_TRUE(w.open(file("wav")));
+    w.c.setSelectionEnd(0.5);
+    w.c.setPlayCount(3);
+    ASSERT_TRUE(w.play());
+    EXPECT_EQ(w.states, (States{{0, 2}, {2, 0}}));
+    EXPECT_NEAR(w.tap.seconds.load(), 1.5, 0.1);
+    w.c.setPlayCount(1);
+    ASSERT_TRUE(w.play());
+    EXPECT_NEAR(w.tap.seconds.load(), 2.0, 0.1);
 }
 
 TEST_F(GstMediaControlTest, RateKeepsForLaterFilesAndAppliesWhilePlaying) {
@@ -191,7 +201,6 @@ TEST_F(GstMediaControlTest, VolumeScalesTheOutputByItsDecibels) {
         ASSERT_TRUE(r.open(file("au")));
         ASSERT_TRUE(r.play());
         const double gain = std::pow(10.0, volume / 2000.0);
-        EXPECT_EQ(r.c.Volume(), volume);
         EXPECT_NEAR(r.tap.peak.load(), 0.5 * gain, 0.5 * gain * 0.05);
     }
 }
@@ -218,33 +227,28 @@ TEST_F(GstMediaControlTest, PausedRewindStaysPausedAndStopAndCloseReportInsideTh
     c.Run();
     ASSERT_TRUE(waitFor([&] { return r.lastIs(1, 2); }));
 
-    // The stopped report of Stop and of a close comes inside the call.
-    std::vector<int> stateSeenByHandler;
-    bool inCall = false;
+    // The stopped report of Stop and of a close comes inside the call (the
+    // checks run before any event does), the state already stopped.
+    std::vector<int> stateAtStop;
     r.onState = [&](int n) {
-        if (n == 0 && inCall)
-            stateSeenByHandler.push_back(c.CurrentState());
+        if (n == 0)
+            stateAtStop.push_back(c.CurrentState());
     };
-    auto during = [&](const std::function<void()> &call) {
-        inCall = true;
-        call();
-        inCall = false;
-    };
-    during([&] { c.Stop(); });
-    EXPECT_EQ(stateSeenByHandler, std::vector<int>{0});
+    c.Stop();
+    EXPECT_EQ(stateAtStop, std::vector<int>{0});
     EXPECT_TRUE(r.lastIs(2, 0));
     EXPECT_EQ(c.FileName(), file("long"));
     ASSERT_TRUE(waitFor([&] { return c.CurrentPosition() == 0; }));
     c.Run();
     ASSERT_TRUE(waitFor([&] { return r.lastIs(0, 2); }));
-    during([&] { c.setFileName(""); });
-    EXPECT_EQ(stateSeenByHandler, (std::vector<int>{0, 0}));
+    c.setFileName("");
+    EXPECT_EQ(stateAtStop, (std::vector<int>{0, 0}));
     EXPECT_TRUE(c.FileName().isEmpty());
     // So does closing a file still opening, whose open never completes.
     const int opens = r.opens;
     c.setFileName(file("wav"));
-    during([&] { c.setFileName(""); });
-    EXPECT_EQ(stateSeenByHandler, (std::vector<int>{0, 0, 0}));
+    c.setFileName("");
+    EXPECT_EQ(stateAtStop, (std::vector<int>{0, 0, 0}));
 
     // Closing with nothing loaded says nothing; nothing late arrives either.
     const size_t count = r.states.size();
@@ -275,20 +279,18 @@ TEST_F(GstMediaControlTest, MessagesOfAClosedFileNeverArrive) {
     }
 }
 
-// Once idle, the control prerolls a silent file of its own to ready the
-// pipeline for the first click: nobody may hear of it, and a file opened
-// while it runs, or after, is the only one opened and heard.
+// Once idle, the control prerolls a silent file of its own: nobody may hear
+// of it, and a file opened while it runs, or after, is the only one heard.
 TEST_F(GstMediaControlTest, TheIdlePrerollIsNeverReportedNorHeard) {
     for (const bool during : {true, false}) {
-        SCOPED_TRACE(during ? "open during the preroll" : "open after it");
+        SCOPED_TRACE(during);
         Rig r;
         ASSERT_TRUE(waitFor([&] { return r.c.audioSinkElement() != nullptr; }));
         if (!during)
             QTest::qWait(1500);
         EXPECT_TRUE(r.opens == 0 && r.states.empty() && r.errors.empty());
         ASSERT_TRUE(r.open(file("wav")));
-        EXPECT_EQ(r.opens, 1);
-        EXPECT_TRUE(r.states.empty());
+        EXPECT_TRUE(r.opens == 1 && r.states.empty());
         EXPECT_NEAR(r.c.Duration(), 2.0, 0.05);
         ASSERT_TRUE(r.play());
         EXPECT_EQ(r.states.front(), std::make_pair(0, 2));
@@ -303,31 +305,25 @@ TEST_F(GstMediaControlTest, TheIdlePrerollIsNeverReportedNorHeard) {
     QTest::qWait(1500);
     EXPECT_TRUE(r.errors.empty());
     r.c.setFileName(file("wav"));
-    ASSERT_TRUE(waitFor([&] { return !r.errors.empty(); }));
-    QTest::qWait(100);
-    ASSERT_EQ(r.errors.size(), 1u);
-    EXPECT_EQ(r.errors[0].first, GstMediaControl::NoAudioOutput);
+    EXPECT_EQ(r.oneError(), GstMediaControl::NoAudioOutput);
 }
 
-// Every message the pipeline posts is released: those the window thread
-// handles once handled, the others at once. Each kept one grows memory with
-// every file played.
+// Every message the pipeline posts is released, those the window thread
+// handles once handled: each kept one grows memory with every file played.
 TEST_F(GstMediaControlTest, BusMessagesAreReleasedOnceHandled) {
     static bool freed[2];
     freed[0] = freed[1] = false;
     const auto onFreed = [](gpointer flag, GstMiniObject *) { *static_cast<bool *>(flag) = true; };
     Rig r;
     ASSERT_TRUE(r.open(file("wav")));
-    GstObject *top = GST_OBJECT(r.c.audioSinkElement());
-    while (GST_OBJECT_PARENT(top))
-        top = GST_OBJECT_PARENT(top);
-    GstBus *bus = gst_element_get_bus(GST_ELEMENT(top));
+    GstElement *top = r.pipeline();
+    GstBus *bus = gst_element_get_bus(top);
     ASSERT_TRUE(bus);
-    // One nobody acts on, and one handed to the window thread (a pipeline
-    // still paused, which changes nothing for a stopped file).
-    GstMessage *ignored = gst_message_new_application(top, gst_structure_new_empty("essai"));
-    GstMessage *handled =
-        gst_message_new_state_changed(top, GST_STATE_PAUSED, GST_STATE_PAUSED, GST_STATE_VOID_PENDING);
+    // One nobody acts on, and one for the window thread (a still paused
+    // pipeline, which changes nothing for a stopped file).
+    GstMessage *ignored = gst_message_new_application(GST_OBJECT(top), gst_structure_new_empty("essai"));
+    GstMessage *handled = gst_message_new_state_changed(GST_OBJECT(top), GST_STATE_PAUSED, GST_STATE_PAUSED,
+                                                        GST_STATE_VOID_PENDING);
     gst_mini_object_weak_ref(GST_MINI_OBJECT(ignored), onFreed, &freed[0]);
     gst_mini_object_weak_ref(GST_MINI_OBJECT(handled), onFreed, &freed[1]);
     gst_bus_post(bus, ignored);
@@ -355,10 +351,7 @@ TEST_F(GstMediaControlTest, BadFilesGiveOneErrorAndLeaveTheControlUsable) {
         SCOPED_TRACE(path.toStdString());
         r.states.clear();
         r.c.setFileName(path);
-        ASSERT_TRUE(waitFor([&] { return !r.errors.empty(); }));
-        QTest::qWait(100);
-        ASSERT_EQ(r.errors.size(), 1u);
-        EXPECT_EQ(r.errors[0].first, code);
+        ASSERT_EQ(r.oneError(), code);
         EXPECT_TRUE(r.errors[0].second.contains("« " + QFileInfo(path).fileName() + " »"));
         EXPECT_TRUE(r.errors[0].second.contains(reason)) << r.errors[0].second.toStdString();
         EXPECT_TRUE(r.c.FileName().isEmpty() && r.c.CurrentState() == 0 && r.states.empty());
@@ -385,22 +378,18 @@ TEST_F(GstMediaControlTest, FailingOutputsAndSilentEnginesBecomeErrors) {
         Rig r(o);
         r.c.setFileName(file(type));
         r.c.Run();
-        ASSERT_TRUE(waitFor([&] { return !r.errors.empty(); }));
-        QTest::qWait(100);
-        ASSERT_EQ(r.errors.size(), 1u);
-        EXPECT_EQ(r.errors[0].first, code) << r.errors[0].second.toStdString();
+        ASSERT_EQ(r.oneError(), code);
         EXPECT_TRUE(r.opens == 0 && r.states.empty() && r.c.FileName().isEmpty());
     }
 
-    // A machine without any sound device: the automatic output settles for a
-    // silent stand-in, which must not pass for a real one.
+    // No sound device at all: the automatic output settles for a silent
+    // stand-in, which must not pass for a real one.
     std::vector<std::pair<GstPluginFeature *, guint>> demoted;
     GList *sinks = gst_element_factory_list_get_elements(
         GST_ELEMENT_FACTORY_TYPE_SINK | GST_ELEMENT_FACTORY_TYPE_MEDIA_AUDIO, GST_RANK_NONE);
     for (GList *l = sinks; l; l = l->next) {
-        auto *feature = GST_PLUGIN_FEATURE(l->data);
-        demoted.emplace_back(GST_PLUGIN_FEATURE(gst_object_ref(feature)),
-                             gst_plugin_feature_get_rank(feature));
+        auto *feature = GST_PLUGIN_FEATURE(gst_object_ref(l->data));
+        demoted.emplace_back(feature, gst_plugin_feature_get_rank(feature));
         gst_plugin_feature_set_rank(feature, GST_RANK_NONE);
     }
     gst_plugin_feature_list_free(sinks);
@@ -421,12 +410,10 @@ TEST_F(GstMediaControlTest, FailingOutputsAndSilentEnginesBecomeErrors) {
 }
 
 // Plays like the player: Run at each open complete; at each stop, opens the
-// next of the files the test chose for the stopped rule and offers the one
-// after it.
+// next of the files the test chose for the stopped rule and offers the one after it.
 struct Sequencer {
     Rig &r;
-    QStringList picks;
-    QStringList log;
+    QStringList picks, log;
     explicit Sequencer(Rig &rig) : r(rig) {
         QObject::connect(&r.c, &MediaControl::OpenComplete, [this] {
             log << "complete " + QFileInfo(r.c.FileName()).fileName();
@@ -488,8 +475,7 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
     ASSERT_TRUE(r.open(c, a));
     ASSERT_TRUE(r.play());
     QTest::qWait(200);
-    EXPECT_EQ(r.c.FileName(), c);
-    EXPECT_EQ(r.c.CurrentState(), 0);
+    EXPECT_TRUE(r.c.FileName() == c && r.c.CurrentState() == 0);
     EXPECT_NEAR(r.tap.seconds.load(), 1.5, 0.1);
     const double before = r.tap.seconds.load();
     ASSERT_TRUE(r.play());
@@ -525,8 +511,7 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
 }
 
 // The sound server's answers to caps queries are given again to save its
-// round trips: only to the very same question, and each file still gets its
-// own format.
+// round trips: only to the very same question, and each file still gets its own format.
 TEST_F(GstMediaControlTest, RememberedCapsAnswersKeepEveryFileInItsOwnFormat) {
     GstElement *pipeline = gst_parse_launch(
         "audiotestsrc num-buffers=2 ! capsfilter name=f ! audioconvert ! audioresample ! fakesink name=out",
@@ -555,31 +540,29 @@ TEST_F(GstMediaControlTest, RememberedCapsAnswersKeepEveryFileInItsOwnFormat) {
         EXPECT_EQ(gst_element_get_state(pipeline, nullptr, nullptr, 5 * GST_SECOND),
                   GST_STATE_CHANGE_SUCCESS);
         GstCaps *current = gst_pad_get_current_caps(pad);
-        gchar *text = current ? gst_caps_to_string(current) : g_strdup("");
-        const std::string settled = text;
+        gchar *text = current ? gst_caps_to_string(current) : nullptr;
+        const std::string settled = text ? text : "";
         g_free(text);
-        if (current)
-            gst_caps_unref(current);
+        gst_clear_caps(&current);
         gst_element_set_state(pipeline, GST_STATE_READY);
         return settled;
     };
 
-    const std::string first = prerollWith("audio/x-raw,format=S16LE,rate=44100,channels=2");
+    const char *stereo = "audio/x-raw,format=S16LE,rate=44100,channels=2";
+    const std::string first = prerollWith(stereo);
     const int firstAsked = asked.load();
     EXPECT_GT(firstAsked, 0);
-    EXPECT_EQ(prerollWith("audio/x-raw,format=S16LE,rate=44100,channels=2"), first);
+    EXPECT_EQ(prerollWith(stereo), first);
     EXPECT_EQ(asked.load(), firstAsked); // all answered again without the sink
     const std::string other = prerollWith("audio/x-raw,format=S16LE,rate=22050,channels=1");
     EXPECT_NE(other.find("rate=(int)22050"), std::string::npos) << other;
     EXPECT_NE(other.find("channels=(int)1"), std::string::npos) << other;
     EXPECT_GT(asked.load(), firstAsked);
-    EXPECT_EQ(prerollWith("audio/x-raw,format=S16LE,rate=44100,channels=2"), first);
+    EXPECT_EQ(prerollWith(stereo), first);
 
     gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(pad);
-    gst_object_unref(sink);
-    gst_object_unref(filter);
-    gst_object_unref(pipeline);
+    for (gpointer o : {gpointer(pad), gpointer(sink), gpointer(filter), gpointer(pipeline)})
+        gst_object_unref(o);
 }
 
 // Loading libav costs the first open of its kind about 200 ms and 30 MB:
@@ -588,25 +571,18 @@ TEST_F(GstMediaControlTest, MpegSoundAndFilmsDecodeWithoutLibav) {
     Rig r;
     for (const char *key : {"mp3", "mp2", "mpg"}) {
         ASSERT_TRUE(r.open(file(key))) << key;
-        GstObject *top = GST_OBJECT(gst_object_ref(r.c.audioSinkElement()));
-        while (GstObject *parent = gst_object_get_parent(top)) {
-            gst_object_unref(top);
-            top = parent;
-        }
         std::vector<std::string> decoders;
-        GstIterator *it = gst_bin_iterate_recurse(GST_BIN(top));
-        GValue item = G_VALUE_INIT;
-        while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
-            GstElementFactory *factory = gst_element_get_factory(GST_ELEMENT(g_value_get_object(&item)));
-            const char *klass =
-                factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : "";
-            if (std::strstr(klass, "Codec/Decoder"))
-                decoders.emplace_back(GST_OBJECT_NAME(factory));
-            g_value_reset(&item);
-        }
-        g_value_unset(&item);
+        GstIterator *it = gst_bin_iterate_recurse(GST_BIN(r.pipeline()));
+        gst_iterator_foreach(
+            it,
+            [](const GValue *item, gpointer out) {
+                GstElementFactory *f = gst_element_get_factory(GST_ELEMENT(g_value_get_object(item)));
+                if (f && std::strstr(gst_element_factory_get_metadata(f, GST_ELEMENT_METADATA_KLASS),
+                                     "Codec/Decoder"))
+                    static_cast<std::vector<std::string> *>(out)->emplace_back(GST_OBJECT_NAME(f));
+            },
+            &decoders);
         gst_iterator_free(it);
-        gst_object_unref(top);
         EXPECT_EQ(decoders.size(), std::string(key) == "mpg" ? 2u : 1u) << key;
         for (const std::string &name : decoders)
             EXPECT_NE(name.rfind("avdec_", 0), 0u) << key << " decoded by " << name;
@@ -621,32 +597,22 @@ TEST_F(GstMediaControlTest, OnlyFilesThatStartAsTheirKindMayBeSwitchedTo) {
     QByteArray au = QByteArray(".snd") + QByteArray::fromHex("00100000") + QByteArray(40, '\0');
     QByteArray wavHeaderOnly = QByteArray("RIFF") + QByteArray(4, '\0') + "WAVEfmt ";
     wavHeaderOnly += QByteArray(44 - wavHeaderOnly.size(), '\0');
-    const std::vector<std::pair<QString, bool>> cases = {
-        {file("wav"), true},
-        {file("au"), true},
-        {file("mp3"), true},
-        {file("mp3-vbr"), true},
-        {file("mp2"), true},
-        {file("cut"), true}, // cut short, but whole frames up to the cut
-        {file("text"), false},
-        {file("aiff"), false}, // not a kind that switches
-        {MakeFile(d, "texte.wav", QByteArray("RIFF mais pas du son").repeated(10)), false},
-        {MakeFile(d, "vide.wav", {}), false},
-        {MakeFile(d, "entete.wav", wavHeaderOnly), false},
-        {MakeFile(d, "decale.au", au), false}, // data offset past the end
-        {MakeFile(d, "bruit.mp2", QByteArray(4096, '\x55')), false},
-    };
-    for (const auto &[path, expected] : cases)
-        EXPECT_EQ(gstengine::looksLikeItsKind(path), expected) << path.toStdString();
+    // The cut file holds whole frames up to the cut; AIFF is not a kind that switches.
+    for (const char *key : {"wav", "au", "mp3", "mp3-vbr", "mp2", "cut"})
+        EXPECT_TRUE(gstengine::looksLikeItsKind(file(key))) << key;
+    for (const QString &path : {file("text"), file("aiff"),
+                                MakeFile(d, "texte.wav", QByteArray("RIFF mais pas du son").repeated(10)),
+                                MakeFile(d, "vide.wav", {}), MakeFile(d, "entete.wav", wavHeaderOnly),
+                                MakeFile(d, "decale.au", au), // data offset past the end
+                                MakeFile(d, "bruit.mp2", QByteArray(4096, '\x55'))})
+        EXPECT_FALSE(gstengine::looksLikeItsKind(path)) << path.toStdString();
 }
 
 // The frame walk's answer is kept for the file it walked, not for its name.
 TEST_F(GstMediaControlTest, AFileReplacedUnderTheSameNameIsWalkedAgain) {
-    const QString d = s_dir->path() + "/remplace";
-    QDir().mkpath(d);
-    const QString path = testmedia::MakeMp3(d, "meme.mp3", {2.0});
+    const QString path = testmedia::MakeMp3(s_dir->path(), "meme.mp3", {2.0});
     EXPECT_NEAR(MpegAudioDuration(path), 2.0, 0.05);
-    ASSERT_FALSE(testmedia::MakeMp3(d, "meme.mp3", {1.0}).isEmpty());
+    ASSERT_FALSE(testmedia::MakeMp3(s_dir->path(), "meme.mp3", {1.0}).isEmpty());
     EXPECT_NEAR(MpegAudioDuration(path), 1.0, 0.05);
     QFile::resize(path, 0);
     EXPECT_LT(MpegAudioDuration(path), 0);

@@ -7,7 +7,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
-#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QProcess>
 #include <QStandardPaths>
@@ -74,14 +73,11 @@ protected:
     }
     // Waits for a change of `key` to `value` to reach the client.
     bool seen(const QString &key, const QVariant &value, const QString &metaKey = {}) {
+        const auto is = [&](const QVariantMap &c) {
+            return (metaKey.isEmpty() ? c.value(key) : asMap(c.value(key)).value(metaKey)) == value;
+        };
         return QTest::qWaitFor(
-            [&] {
-                for (const QVariantMap &c : listener.changes)
-                    if ((metaKey.isEmpty() ? c.value(key) : asMap(c.value(key)).value(metaKey)) == value)
-                        return true;
-                return false;
-            },
-            30000);
+            [&] { return std::any_of(listener.changes.cbegin(), listener.changes.cend(), is); }, 30000);
     }
 
     QProcess bus;
@@ -89,8 +85,8 @@ protected:
     Listener listener;
 };
 
-TEST_F(MprisTest, TransportFromTheBusAndChangesSeenByAClient) {
-    const QString dir = makeNumberedFolder("m", 3);
+TEST_F(MprisTest, TransportUriAndRaiseFromTheBusAndChangesSeenByAClient) {
+    const QString dir = makeNumberedFolder("m", 3), other = makeFolder("d", {"un.mp3", "deux.mp3"});
     start(dir, 0);
     EXPECT_FALSE(form->StartMpris(QDBusConnection("pas-de-bus"))); // no bus: no service, no harm
     ASSERT_TRUE(form->StartMpris(*service));
@@ -111,7 +107,6 @@ TEST_F(MprisTest, TransportFromTheBusAndChangesSeenByAClient) {
     EXPECT_TRUE(seen("PlaybackStatus", "Paused"));
     player("Play");
     EXPECT_EQ(media->CurrentState(), 2);
-
     player("Next"); // the transport's own Avancer: the folder goes on
     EXPECT_EQ(media->opened.last(), dir + "/track00001.mp3");
 
@@ -119,21 +114,17 @@ TEST_F(MprisTest, TransportFromTheBusAndChangesSeenByAClient) {
          {"org.mpris.MediaPlayer2.Player", "Volume", QVariant::fromValue(QDBusVariant(0.25))});
     EXPECT_EQ(form->VScroll1->value(), 75);
     EXPECT_TRUE(seen("Volume", 0.25));
-
     player("Stop");
     EXPECT_EQ(media->FileName(), "");
     EXPECT_TRUE(seen("PlaybackStatus", "Stopped"));
-}
 
-TEST_F(MprisTest, OpenUriAndRaiseGoThroughTheHandOver) {
-    const QString dir = makeFolder("d", {"un.mp3", "deux.mp3"});
-    start(makeNumberedFolder("m", 1), 0);
-    ASSERT_TRUE(form->StartMpris(*service));
+    // Raise and OpenUri go through the hand-over; only local files are taken.
     form->ReduceToTray();
     call("org.mpris.MediaPlayer2", "Raise");
     EXPECT_TRUE(form->isVisible());
-    call("org.mpris.MediaPlayer2.Player", "OpenUri", {"file://" + dir + "/deux.mp3"});
-    EXPECT_EQ(media->opened.last(), dir + "/deux.mp3");
+    call("org.mpris.MediaPlayer2.Player", "OpenUri", {"file://" + other + "/deux.mp3"});
+    EXPECT_EQ(media->opened.last(), other + "/deux.mp3");
+    EXPECT_TRUE(messages.isEmpty());
     call("org.mpris.MediaPlayer2.Player", "OpenUri", {"http://ailleurs/x.mp3"});
     EXPECT_EQ(messages.size(), 1);
 }
