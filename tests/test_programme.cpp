@@ -95,18 +95,35 @@ TEST_F(ProgrammeTest, EditorCommandsKeepBothListsTogether) {
     EXPECT_EQ(form->ProgrammePath(1) + form->ProgrammePath(-1), QString());
 }
 
-TEST_F(ProgrammeTest, SaveThenOpenThroughTheManager) {
+TEST_F(ProgrammeTest, SaveRefusalsThenSaveAndOpenThroughTheManager) {
     const QString a = makeFolder("a", {"un.mp3", "deux.mp3"});
     const QString b = makeFolder("b", {"trois.mp3"});
     start(a, 9);
     form->EditProg_Click();
+    form->FlatBar7_Click(0);
+    EXPECT_EQ(messages, QStringList({"Vous devez d'abord créer une liste !"}));
+    EXPECT_TRUE(prompts.isEmpty());
     form->FlatBar5_Click(0);
     enter(b);
     form->FlatBar5_Click(0);
     const QStringList names{"deux.mp3", "un.mp3", "trois.mp3"}, folders{a + "/", a + "/", b + "/"};
     ASSERT_EQ(listTexts(form->List3), names);
     ASSERT_EQ(listTexts(form->List4), folders);
+
+    // Cancelled: nothing said. Names that would leave the folder or cannot
+    // be a file name: refused. Nothing written either way.
+    for (const QString &bad : {QString(), QString("../dehors"), QString(".."), QString(300, 'n')}) {
+        messages.clear();
+        save(bad);
+        EXPECT_EQ(messages.size(), bad.isEmpty() ? 0 : 1) << bad.toStdString();
+    }
+    EXPECT_FALSE(QDir(lists).exists());
+    EXPECT_FALSE(QFile::exists(tmp.path() + "/dehors.tnl"));
+
+    // The first good save makes the folder.
     const QString name = "Soirée « d'été » \"n°1\"  中文";
+    messages.clear();
+    prompts.clear();
     save(name);
     EXPECT_EQ(prompts, QStringList({"Donnez un nom à cette liste"}));
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
@@ -144,50 +161,26 @@ TEST_F(ProgrammeTest, SaveThenOpenThroughTheManager) {
     EXPECT_EQ(form->PlayMode, 9);
     EXPECT_EQ(form->FlatBar1->pressedButton(), 10);
     EXPECT_EQ(media->opened, QStringList({folders[0] + names[0]}));
-}
 
-TEST_F(ProgrammeTest, SavesThatCannotBeDoneSayWhyAndKeepTheEarlierFile) {
-    start(makeFolder("a", {"x.mp3"}));
-    form->FlatBar7_Click(0);
-    EXPECT_EQ(messages, QStringList({"Vous devez d'abord créer une liste !"}));
-    EXPECT_TRUE(prompts.isEmpty());
-
-    form->List3->addItem("x.mp3");
-    form->List4->addItem(folder + "/");
-    // Cancelled: nothing written, nothing said. Then names that would leave
-    // the folder or cannot be a file name.
-    messages.clear();
-    save(QString());
-    EXPECT_TRUE(messages.isEmpty());
-    EXPECT_FALSE(QDir(lists).exists());
-    for (const QString &bad : {QString("../dehors"), QString(".."), QString(300, 'n')}) {
-        messages.clear();
-        save(bad);
-        EXPECT_EQ(messages.size(), 1) << bad.toStdString();
-    }
-    EXPECT_FALSE(QFile::exists(tmp.path() + "/dehors.tnl"));
-
-    // The first good save makes the folder; a name holding a line break
-    // cannot be one line: refused, naming it, the file kept.
-    save("liste");
-    const QByteArray before = fileBytes(PlaylistPath("liste"));
-    ASSERT_FALSE(before.isEmpty());
+    // A name holding a line break cannot be one line: refused, naming it,
+    // the earlier file kept.
+    const QByteArray before = fileBytes(PlaylistPath(name));
     form->List3->addItem("deux\nlignes.mp3");
-    form->List4->addItem(folder + "/");
+    form->List4->addItem(a + "/");
     messages.clear();
-    save("liste");
+    save(name);
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_TRUE(messages[0].contains("deux lignes.mp3") && messages[0].contains("liste"))
+    EXPECT_TRUE(messages[0].contains("deux lignes.mp3") && messages[0].contains(name))
         << messages[0].toStdString();
-    EXPECT_EQ(fileBytes(PlaylistPath("liste")), before);
+    EXPECT_EQ(fileBytes(PlaylistPath(name)), before);
 }
 
 TEST_F(ProgrammeTest, ManagerChoosesOnlyByItsOwnCommandsAndKeepsTheTopOrder) {
     writeLists({"alpha", "beta"});
     start(makeFolder("a", {"x.mp3"}));
     const QStringList keep({"garde.mp3"});
-    // Each way out, with "beta" selected first or not; only two of them choose it (the double click is
-    // seen in the save test).
+    // Each way out, with "beta" selected first or not (the double click is
+    // in the save test).
     const struct {
         const char *what;
         bool select;
