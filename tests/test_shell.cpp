@@ -9,16 +9,9 @@
 
 #include <sys/stat.h>
 
-namespace {
-
-QString wrap(const QString &path) {
-    return "[" + path + "]";
-}
-
-} // namespace
-
 class ShellTest : public PlayerTest {
 protected:
+    static QString wrap(const QString &path) { return "[" + path + "]"; }
     void execute(const QString &request) {
         QString s = request;
         int cancel = 0;
