@@ -166,7 +166,6 @@ TEST_F(AlarmTest, RingsAtTheNextOccurrenceOfItsTime) {
         form.reset();
         media = nullptr;
         clock.set(c.armedAt);
-        loadAnswering();
         armed(c.hour, c.minute);
         const QDateTime when = walk(c.due.addSecs(60));
         ASSERT_TRUE(when.isValid());
@@ -192,7 +191,9 @@ TEST_F(AlarmTest, SlidersMovedWhileArmedMoveTheDueTime) {
     EXPECT_LE(when, at(1, 22, 0, 10));
 }
 
-TEST_F(AlarmTest, DueDuringAModalStepRingsRightAfterIt) {
+// Due during a modal step or the question at closing: it rings right after.
+// Closing answered Yes, or the main window's unload, disarms.
+TEST_F(AlarmTest, ModalStepsDelayItAndClosingCanDisarmIt) {
     Form6 *w = armed(22, 30);
     form->Alarme_Click();
     bool rangInside = true;
@@ -207,7 +208,6 @@ TEST_F(AlarmTest, DueDuringAModalStepRingsRightAfterIt) {
     EXPECT_FALSE(rangInside);
     EXPECT_TRUE(waitFor([&] { return rung(); }, 20000));
 
-    // The question at closing: the alarm waits for the answer too.
     form.reset();
     media = nullptr;
     w = armed(22, 30);
@@ -227,11 +227,12 @@ TEST_F(AlarmTest, DueDuringAModalStepRingsRightAfterIt) {
     EXPECT_EQ(App::form6, w);
     EXPECT_FALSE(w->isVisible());
     EXPECT_TRUE(waitFor([&] { return rung(); }, 20000));
-}
 
-TEST_F(AlarmTest, ClosingAnsweredYesOrTheMainWindowsUnloadDisarms) {
+    form.reset();
+    media = nullptr;
+    clock.set(22, 10);
     answers["Souhaitez-vous désactiver l'alarme ?"] = QMessageBox::Yes;
-    Form6 *w = armed(22, 30);
+    w = armed(22, 30);
     form->Alarme_Click();
     w->close();
     EXPECT_FALSE(form->isAlarmArmed());
@@ -240,7 +241,6 @@ TEST_F(AlarmTest, ClosingAnsweredYesOrTheMainWindowsUnloadDisarms) {
     EXPECT_FALSE(walk(at(0, 22, 31)).isValid());
 
     // The main window's unload does not ask.
-    clock.set(22, 10);
     armed(22, 30);
     messages.clear();
     form->close();
@@ -313,8 +313,8 @@ TEST_F(AlarmTest, ArmingWithoutAProgrammeOffersTheChoiceAgainOnRetry) {
 }
 
 TEST_F(AlarmTest, DateAndTimeToolFromTheTime) {
-    loadAnswering();
     FakeLauncher launcher;
+    loadAnswering();
     form->Alarme_Click();
     Form6 *w = App::form6;
     QTest::mouseDClick(w->Label3, Qt::LeftButton);

@@ -83,15 +83,14 @@ TEST_F(BrowserTest, EditorCopyIsRefilledOnlyWhileShown) {
 }
 
 TEST_F(BrowserTest, RefreshKeepsTheRememberedIndex) {
-    const QString a = makeNumberedFolder("a", 3);
-    start(a);
+    start(makeNumberedFolder("a", 3));
     form->File1->setListIndex(2);
     form->FlatBar9_Click(0);
     EXPECT_EQ(form->File1->ListIndex(), 2);
     EXPECT_EQ(form->TrackIndex, 2);
 
     // The current file deleted outside: the list shrinks, TrackIndex keeps the old index.
-    ASSERT_TRUE(QFile::remove(a + "/track00002.mp3"));
+    ASSERT_TRUE(QFile::remove(folder + "/track00002.mp3"));
     form->Refresh_Click();
     EXPECT_EQ(fileList(), QStringList({"track00000.mp3", "track00001.mp3"}));
     EXPECT_EQ(form->File1->ListIndex(), -1);
@@ -99,7 +98,7 @@ TEST_F(BrowserTest, RefreshKeepsTheRememberedIndex) {
     EXPECT_TRUE(transport(true));
     // All gone: the buttons grey out.
     for (const QString &name : fileList())
-        ASSERT_TRUE(QFile::remove(a + "/" + name));
+        ASSERT_TRUE(QFile::remove(folder + "/" + name));
     form->Refresh_Click();
     EXPECT_EQ(form->File1->ListCount(), 0);
     EXPECT_EQ(form->TrackIndex, -1);
@@ -107,8 +106,7 @@ TEST_F(BrowserTest, RefreshKeepsTheRememberedIndex) {
 }
 
 TEST_F(BrowserTest, PicksAndKeysInTheFileList) {
-    const QString a = makeNumberedFolder("a", 3);
-    start(a);
+    start(makeNumberedFolder("a", 3));
 
     // No current entry: nothing plays and the window stays usable.
     form->File1->setListIndex(-1);
@@ -120,7 +118,7 @@ TEST_F(BrowserTest, PicksAndKeysInTheFileList) {
     // A left click plays; until the open completes, real input reaches no control.
     form->File1->setListIndex(1);
     form->File1_MouseDown(1, 0, 0, 0);
-    EXPECT_EQ(media->opened, QStringList({a + "/track00001.mp3"}));
+    EXPECT_EQ(media->opened, QStringList({folder + "/track00001.mp3"}));
     EXPECT_EQ(form->TrackIndex, 1);
     EXPECT_FALSE(form->isWindowEnabled());
     QSignalSpy clicks(form->FlatBar1, &FlatBar::Click);
@@ -202,8 +200,7 @@ TEST_F(BrowserTest, NamesThatAreNotUtf8AreListedPlayedAndKept) {
 }
 
 TEST_F(BrowserTest, OnlyAKeyPressedInTheFileListPlaysOnItsRelease) {
-    const QString a = makeNumberedFolder("a", 3);
-    start(a);
+    start(makeNumberedFolder("a", 3));
     form->File1->setListIndex(1);
     // Releases whose press closed a box (Return) or the main menu (Escape).
     QMessageBox box;
@@ -215,7 +212,7 @@ TEST_F(BrowserTest, OnlyAKeyPressedInTheFileListPlaysOnItsRelease) {
 
     // A key pressed and released in the list plays the current file, once.
     QTest::keyClick(form->File1, Qt::Key_Return);
-    EXPECT_EQ(media->opened, QStringList({a + "/track00001.mp3"}));
+    EXPECT_EQ(media->opened, QStringList({folder + "/track00001.mp3"}));
     // It fails; the Return closing the box lands in the list: no replay.
     media->fail("Impossible de lire le fichier.");
     QTest::keyPress(&box, Qt::Key_Return);

@@ -114,16 +114,12 @@ TEST(FlatBarTest, CheckGroupDisabledButtonsAndRefresh) {
     EXPECT_EQ(bar->pressedButton(), 9);
 }
 
-class SettingsTest : public ::testing::Test {
-protected:
-    void SetUp() override { SetSettingsFolder(dir.path()); }
-    void TearDown() override { SetSettingsFolder(QString()); }
-    // A fresh store object reads only what reached the disk.
-    void reopen() { SetSettingsFolder(dir.path()); }
+TEST(SettingsTest, AccentedKeysRoundTripAndADamagedFileReadsAsMissing) {
     QTemporaryDir dir;
-};
-
-TEST_F(SettingsTest, AccentedKeysRoundTripAndADamagedFileReadsAsMissing) {
+    const std::shared_ptr<void> restore(nullptr, [](void *) { SetSettingsFolder(QString()); });
+    // A fresh store object reads only what reached the disk.
+    const auto reopen = [&] { SetSettingsFolder(dir.path()); };
+    reopen();
     EXPECT_EQ(GetSetting("Tunabel", "Options", "Répétition"), "");
     SaveSetting("Tunabel", "Options", "Répétition", "Oui");
     SaveSetting("Tunabel", "Intro", "Durée", "12");
