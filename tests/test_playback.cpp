@@ -46,7 +46,7 @@ TEST_F(PlaybackTest, FadesBelowTheirFloorWriteNothingAndStopWithFadeOutRamps) {
     }
 }
 
-TEST_F(PlaybackTest, OpenCompleteRunsAndShowsTheTitle) {
+TEST_F(PlaybackTest, OpenCompleteRunsAndShowsTheTitleOrTheVolume) {
     const QString name38(38, 'n'), name40(40, 'x');
     playing({"Chanson.mp3", "Danse <live>.mp3", name38 + ".mp3", name40 + ".mp3"}, 185.4);
     EXPECT_DOUBLE_EQ(media->SelectionEnd(), 185.4);
@@ -86,6 +86,20 @@ TEST_F(PlaybackTest, OpenCompleteRunsAndShowsTheTitle) {
     form->FlatBar1_Click(1);
     form->FlatBar1_Click(1);
     EXPECT_EQ(form->Label2->text(), "Tunabel - Danse <live>");
+
+    // A volume message, its expiry, and the next track at the new volume.
+    for (auto [slider, percent, volume] : {std::tuple{20, "80", -1000}, {35, "65", -1750}}) {
+        form->VScroll1->setValue(slider);
+        EXPECT_EQ(form->Label2->text(), QString("Tunabel - Volume à %1%").arg(percent));
+        EXPECT_EQ(media->Volume(), volume);
+        EXPECT_TRUE(form->Timer1->isActive());
+    }
+    form->Timer1_Timer();
+    EXPECT_EQ(form->Label2->text(), "Tunabel - Danse <live>");
+    EXPECT_FALSE(form->Timer1->isActive());
+    media->reachEnd();
+    media->completeOpen(185);
+    EXPECT_EQ(media->Volume(), -1750);
 }
 
 TEST_F(PlaybackTest, IntroductionLengthLimitsTheEnd) {
@@ -188,24 +202,6 @@ TEST_F(PlaybackTest, ErrorOrStopDuringTheOpenStartsNothing) {
     EXPECT_EQ(media->runs, runs);
     EXPECT_EQ(form->Label2->text(), "Tunabel - Arrêt");
     EXPECT_EQ(form->LastCaption, "Tunabel - Arrêt");
-}
-
-TEST_F(PlaybackTest, VolumeMessageAndItsExpiry) {
-    playing({"a.mp3"}, 185);
-    const QString title = form->LastCaption;
-    for (auto [slider, percent, volume] : {std::tuple{20, "80", -1000}, {35, "65", -1750}}) {
-        form->VScroll1->setValue(slider);
-        EXPECT_EQ(form->Label2->text(), QString("Tunabel - Volume à %1%").arg(percent));
-        EXPECT_EQ(media->Volume(), volume);
-        EXPECT_TRUE(form->Timer1->isActive());
-    }
-    form->Timer1_Timer();
-    EXPECT_EQ(form->Label2->text(), title);
-    EXPECT_FALSE(form->Timer1->isActive());
-    // The next track starts at the new volume.
-    media->reachEnd();
-    media->completeOpen(185);
-    EXPECT_EQ(media->Volume(), -1750);
 }
 
 TEST(DisplayText, PosWritesMinutesAndTwoDigitSecondsAndNomTheBareName) {
