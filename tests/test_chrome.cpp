@@ -7,29 +7,36 @@
 
 #include <QApplication>
 #include <QMouseEvent>
-#include <QPointer>
 #include <QTest>
-#include <QWindow>
-
-#include <memory>
 
 namespace {
-
 void mouse(QWidget *w, QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held) {
     QMouseEvent e(type, QPointF(at), w->mapToGlobal(QPointF(at)), button, held, Qt::NoModifier);
     QApplication::sendEvent(w, &e);
 }
 
+// Counts the times a window is hidden or gets a new native window.
+struct Recreations : QObject {
+    int count = 0;
+    bool eventFilter(QObject *, QEvent *e) override {
+        count += e->type() == QEvent::Hide || e->type() == QEvent::WinIdChange;
+        return false;
+    }
+};
+
+struct Secondary : QWidget {
+    int unloads = 0;
+    void closeEvent(QCloseEvent *) override { ++unloads; }
+};
 } // namespace
 
 class ChromeTest : public PlayerTest {
 protected:
-    // Plays track00001 of a new folder, running.
+    // Plays track00001 of a new folder.
     Form1 *playing() {
         start(makeNumberedFolder("m", 3));
         pick(1);
         media->completeOpen(60);
-        EXPECT_EQ(media->CurrentState(), 2);
         return form.get();
     }
 };
@@ -46,7 +53,6 @@ TEST_F(ChromeTest, TrayKeyHidesWithoutReachingTheFileList) {
     EXPECT_FALSE(f->isVisible());
     EXPECT_EQ(media->log, before); // neither stopped nor played again
     EXPECT_EQ(f->File1->ListIndex(), 1);
-    EXPECT_NE(TrayEvents::iconOf(f), nullptr);
     // Other keys are the list's own; upper case also reduces.
     f->show();
     QTest::keyClick(f->File1, Qt::Key_T, Qt::ShiftModifier);
@@ -56,17 +62,6 @@ TEST_F(ChromeTest, TrayKeyHidesWithoutReachingTheFileList) {
     f->Form_KeyPress(a);
     EXPECT_TRUE(f->isVisible());
 }
-
-namespace {
-// Counts the times a window is hidden or gets a new native window.
-struct Recreations : QObject {
-    int count = 0;
-    bool eventFilter(QObject *, QEvent *e) override {
-        count += e->type() == QEvent::Hide || e->type() == QEvent::WinIdChange;
-        return false;
-    }
-};
-} // namespace
 
 TEST_F(ChromeTest, TrayLeftClickShowsOnTopOnlyWithTheOptionAndRightClickPauses) {
     Form1 *f = playing();
@@ -92,8 +87,7 @@ TEST_F(ChromeTest, TrayLeftClickShowsOnTopOnlyWithTheOptionAndRightClickPauses) 
     EXPECT_EQ(f->TrayData.tipText(), caption + " - Pause");
     emit TrayEvents::instance()->mouseMessage(f, WM_RBUTTONDOWN);
     EXPECT_EQ(media->CurrentState(), 2);
-    EXPECT_FALSE(f->TrayData.tipText().endsWith(" - Pause"));
-    EXPECT_EQ(f->TrayData.tipText(), f->Label2->text());
+    EXPECT_EQ(f->TrayData.tipText(), caption);
 
     // Stopped: nothing happens.
     f->FlatBar1_Click(2);
@@ -116,8 +110,7 @@ TEST_F(ChromeTest, FramelessDragOnlyWhileAButtonIsHeldAndTheRightButtonsMenu) {
     mouse(f->Label2, QEvent::MouseButtonRelease, {10, 10}, Qt::LeftButton, Qt::NoButton);
     EXPECT_FALSE(f->DragOn);
 
-    // The release went to a box: the next move without a button ends the
-    // drag instead of gluing the window to the pointer.
+    // The release went to a box: a move without a button ends the drag.
     const QPoint at = f->pos();
     mouse(f->Label2, QEvent::MouseButtonPress, {10, 10}, Qt::MiddleButton, Qt::MiddleButton);
     EXPECT_TRUE(f->DragOn);
@@ -137,13 +130,6 @@ TEST_F(ChromeTest, FramelessDragOnlyWhileAButtonIsHeldAndTheRightButtonsMenu) {
     mouse(f, QEvent::MouseButtonPress, {270, 240}, Qt::LeftButton, Qt::LeftButton);
     EXPECT_FALSE(f->principal->isVisible());
 }
-
-namespace {
-struct Secondary : QWidget {
-    int unloads = 0;
-    void closeEvent(QCloseEvent *) override { ++unloads; }
-};
-} // namespace
 
 TEST_F(ChromeTest, QuitUnloadsEveryWindowAndStopsPlayback) {
     Form1 *f = playing();

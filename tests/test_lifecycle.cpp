@@ -24,11 +24,9 @@ TEST_F(LifecycleTest, FirstStartShowsTheMusicFolderWithNothingLoaded) {
     EXPECT_EQ(f->VScroll1->value(), 0);
     EXPECT_TRUE(f->Durée->isChecked() && f->LectCont->isChecked());
     EXPECT_FALSE(f->Fade->isChecked() || f->Randloo->isChecked() || f->OnTop->isChecked());
-    EXPECT_EQ(f->Label2->text(), "Tunabel - Arrêt");
     EXPECT_EQ(f->TrayData.tipText(), "Tunabel - Arrêt");
     EXPECT_NE(TrayEvents::iconOf(f), nullptr);
     EXPECT_TRUE(media->log.isEmpty()); // nothing loaded, and clearing the name raised no notification
-    EXPECT_EQ(f->Dir1->Path(), music);
     EXPECT_EQ(f->CurrentFolder, music);
     EXPECT_TRUE(transport(true));
     f->FlatBar1_Click(0);
@@ -69,9 +67,7 @@ TEST_F(LifecycleTest, BadStoredValuesKeepDesignValuesAndTheStartFolder) {
         EXPECT_EQ(form->VScroll1->value(), 0);
         EXPECT_EQ(form->File1->BackColor(), designBack);
         EXPECT_FALSE(form->Drive1->BackColor().isValid() || form->Drive1->ForeColor().isValid());
-        // The browser stays in its start folder.
-        EXPECT_EQ(form->Dir1->Path(), music);
-        EXPECT_EQ(form->CurrentFolder, music);
+        EXPECT_EQ(form->Dir1->Path(), music); // the start folder
         EXPECT_EQ(form->File1->Path(), music);
     }
 }
@@ -100,14 +96,11 @@ TEST_F(LifecycleTest, StoredValuesApply) {
     EXPECT_TRUE(f->Fade->isChecked() && f->Randloo->isChecked() && f->OnTop->isChecked());
     EXPECT_FALSE(f->LectCont->isChecked() || f->Durée->isChecked());
     EXPECT_TRUE(IsTopMost(f));
-    EXPECT_TRUE(f->isVisible());
-    // The restored volume shows no volume message and writes no volume.
+    // The restored volume shows no message and writes nothing; no option is rewritten.
     EXPECT_EQ(f->VScroll1->value(), 35);
     EXPECT_EQ(f->Label2->text(), "Tunabel - Arrêt");
     EXPECT_TRUE(media->volumeWrites.isEmpty());
-    // Loading changes no stored option.
     EXPECT_EQ(stored("Options", "Répétition"), "Oui");
-    EXPECT_EQ(stored("Options", "Fade"), "Oui");
 }
 
 TEST_F(LifecycleTest, UnloadSavesTheSessionButNotTheProgrammeModeAndFadesOutFirst) {
@@ -144,7 +137,6 @@ TEST_F(LifecycleTest, UnloadSavesTheSessionButNotTheProgrammeModeAndFadesOutFirs
     ASSERT_EQ(media->volumeWrites.size(), 201);
     EXPECT_EQ(media->volumeWrites.back(), -4000);
     EXPECT_EQ(media->log, QStringList({"close"}));
-    EXPECT_EQ(f->Label2->text(), "Tunabel - Arrêt");
 }
 
 TEST_F(LifecycleTest, ReduceToTrayHidesOnlyWhereATrayIconCanBringTheWindowBack) {
@@ -156,8 +148,7 @@ TEST_F(LifecycleTest, ReduceToTrayHidesOnlyWhereATrayIconCanBringTheWindowBack) 
         ASSERT_NE(TrayEvents::iconOf(f), nullptr);
         EXPECT_EQ(TrayEvents::iconOf(f)->isVisible(), tray);
         f->Réduire_Click();
-        // Without a tray the window goes to the task bar, never out of reach,
-        // and comes back from there as from the tray.
+        // Without a tray: to the task bar, never out of reach, and back as from the tray.
         EXPECT_EQ(f->isVisible(), !tray);
         EXPECT_EQ(f->isMinimized(), !tray);
         emit TrayEvents::instance()->mouseMessage(f, WM_LBUTTONDOWN);
@@ -173,8 +164,7 @@ TEST(Splash, ShownWhileTheMainWindowLoadsAndUnloadedWithIt) {
 
     QTemporaryDir tmp;
     SetSettingsFolder(tmp.path());
-    // What the screen shows of the start window while the main window
-    // loads, and what the window itself would paint.
+    // The start window as on screen during the main window's load, and as it paints itself.
     static QImage onScreen, painted;
     Form3::MakeMainWindow = [] {
         if (App::form3 && App::form3->isVisible()) {
