@@ -14,7 +14,7 @@ packages=(
   libfluidsynth3 fluid-soundfont-gm
   xvfb ccache
   qt6-translations-l10n
-  pulseaudio pulseaudio-utils
+  pulseaudio pulseaudio-utils libpulse-dev
   dbus dbus-x11 desktop-file-utils shared-mime-info
 )
 

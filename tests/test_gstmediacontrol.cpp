@@ -512,59 +512,6 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
 
 // The sound server's answers to caps queries are given again to save its
 // round trips: only to the very same question, and each file still gets its own format.
-TEST_F(GstMediaControlTest, RememberedCapsAnswersKeepEveryFileInItsOwnFormat) {
-    GstElement *pipeline = gst_parse_launch(
-        "audiotestsrc num-buffers=2 ! capsfilter name=f ! audioconvert ! audioresample ! fakesink name=out",
-        nullptr);
-    ASSERT_NE(pipeline, nullptr);
-    GstElement *filter = gst_bin_get_by_name(GST_BIN(pipeline), "f");
-    GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
-    gstengine::rememberCapsAnswers(sink);
-    // Reached only by the questions the sink itself answers.
-    std::atomic<int> asked{0};
-    GstPad *pad = gst_element_get_static_pad(sink, "sink");
-    gst_pad_add_probe(
-        pad, GstPadProbeType(GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM | GST_PAD_PROBE_TYPE_PUSH),
-        [](GstPad *, GstPadProbeInfo *info, gpointer n) {
-            const GstQueryType type = GST_QUERY_TYPE(GST_PAD_PROBE_INFO_QUERY(info));
-            if (type == GST_QUERY_CAPS || type == GST_QUERY_ACCEPT_CAPS)
-                ++*static_cast<std::atomic<int> *>(n);
-            return GST_PAD_PROBE_OK;
-        },
-        &asked, nullptr);
-    auto prerollWith = [&](const char *format) {
-        GstCaps *caps = gst_caps_from_string(format);
-        g_object_set(filter, "caps", caps, nullptr);
-        gst_caps_unref(caps);
-        gst_element_set_state(pipeline, GST_STATE_PAUSED);
-        EXPECT_EQ(gst_element_get_state(pipeline, nullptr, nullptr, 5 * GST_SECOND),
-                  GST_STATE_CHANGE_SUCCESS);
-        GstCaps *current = gst_pad_get_current_caps(pad);
-        gchar *text = current ? gst_caps_to_string(current) : nullptr;
-        const std::string settled = text ? text : "";
-        g_free(text);
-        gst_clear_caps(&current);
-        gst_element_set_state(pipeline, GST_STATE_READY);
-        return settled;
-    };
-
-    const char *stereo = "audio/x-raw,format=S16LE,rate=44100,channels=2";
-    const std::string first = prerollWith(stereo);
-    const int firstAsked = asked.load();
-    EXPECT_GT(firstAsked, 0);
-    EXPECT_EQ(prerollWith(stereo), first);
-    EXPECT_EQ(asked.load(), firstAsked); // all answered again without the sink
-    const std::string other = prerollWith("audio/x-raw,format=S16LE,rate=22050,channels=1");
-    EXPECT_NE(other.find("rate=(int)22050"), std::string::npos) << other;
-    EXPECT_NE(other.find("channels=(int)1"), std::string::npos) << other;
-    EXPECT_GT(asked.load(), firstAsked);
-    EXPECT_EQ(prerollWith(stereo), first);
-
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    for (gpointer o : {gpointer(pad), gpointer(sink), gpointer(filter), gpointer(pipeline)})
-        gst_object_unref(o);
-}
-
 // Loading libav costs the first open of its kind about 200 ms and 30 MB:
 // MPEG sound and films decode without it.
 TEST_F(GstMediaControlTest, MpegSoundAndFilmsDecodeWithoutLibav) {

@@ -66,15 +66,8 @@ void setSync(GstElement *element, bool sync);
 // probes every device again on each open. Returns the sink unchanged when it
 // is not automatic or found no device (the result owns the reference).
 GstElement *resolveAutomaticSink(GstElement *sink);
-// A second instance of a sound-server sink held open (READY) so that every
-// open of the real one reuses its connection instead of dialling the server.
-// Null when the sink is not one that shares connections.
-GstElement *keepServerOpen(GstElement *sink);
 // Output bin: gain stage then conversion to what the sink accepts.
 GstElement *makeAudioOutput(GstElement *sink, GainStage *gain);
-// Gives the sink's answers to raw-audio caps queries again, for a while,
-// until a format is settled: a sound-server sink asks its server each time.
-void rememberCapsAnswers(GstElement *sink);
 // Exact length of an MPEG file by parsing every frame; < 0 on failure.
 double parsedDuration(const QString &path, int timeoutMs);
 // Whether an automatic output (autoaudiosink) fell back to a silent sink
@@ -218,7 +211,6 @@ private:
     GstElement *makeVideoSink(const QString &description, QString *error);
     bool showFilm();
     void chooseVideoSink(bool film);
-    void refreshKeeper();
     void hideFilm();
     void offerWindow(GstMessage *msg);
 
@@ -262,8 +254,7 @@ private:
     GstElement *m_noVideo = nullptr;        // ours: playbin's video sink otherwise
     GstElement *m_installedVideo = nullptr; // which of the two playbin has
     QString m_videoDescription;
-    bool m_filmSinkUsed = false;    // playbin has had m_videoSink: a film needs a new one
-    GstElement *m_keeper = nullptr; // keeps the sound server's connection open
+    bool m_filmSinkUsed = false; // playbin has had m_videoSink: a film needs a new one
     // Inside the video sink: the element drawing into a window (null when it
     // draws none, like a fakesink) and the size the picture is scaled to.
     GstElement *m_overlay = nullptr;

@@ -140,23 +140,8 @@ void GstMediaControl::fail(int code, const char *reason) {
     const QString name = DisplayFileName(QFileInfo(m_path).fileName());
     // READY would leave playbin failing the next open.
     closeSilently(true);
-    if (code == NoAudioOutput)
-        refreshKeeper();
     m_reported = 0;
     emitError(code, name, reason);
-}
-
-// After an output failure (a sound server restarted, say) the kept
-// connection may be the dead one: dial again.
-void GstMediaControl::refreshKeeper() {
-    if (!m_keeper)
-        return;
-    gst_element_set_state(m_keeper, GST_STATE_NULL);
-    if (gst_element_set_state(m_keeper, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
-        gst_element_set_state(m_keeper, GST_STATE_NULL);
-        gst_object_unref(m_keeper);
-        m_keeper = nullptr;
-    }
 }
 
 void GstMediaControl::failLater(int code, const QString &name, const char *reason) {

@@ -3,6 +3,7 @@
 #include "platform/filename.h"
 #include "platform/gstmediacontrol.h"
 #include "platform/mpegaudio.h"
+#include "platform/pulseoutput.h"
 
 #include <QFileInfo>
 
@@ -65,6 +66,7 @@ void initEngine() {
     // started from here, which inherits this): leave the cores to the windows.
     setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 10);
     gst_init(nullptr, nullptr);
+    pulseoutput::registerElement();
     GstRegistry *registry = gst_registry_get();
     // aiffparse sometimes never prerolls when reopened right after a stop;
     // libav's demuxer does not have that race, so let it win autoplugging.
@@ -155,107 +157,6 @@ GstPadProbeReturn gainProbe(GstPad *, GstPadProbeInfo *info, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
-// With no stream open, the sound-server sink asks the server for its formats
-// at every caps query: a round trip each, several per open, about 2 ms of
-// every click. Its answers for raw audio stay the same from one file to the
-// next, so the answers given before a file's format is settled are kept for
-// a while and given again.
-class CapsMemo {
-public:
-    ~CapsMemo() { clear(); }
-
-    static GstPadProbeReturn probe(GstPad *pad, GstPadProbeInfo *info, gpointer data) {
-        auto *memo = static_cast<CapsMemo *>(data);
-        GstQuery *query = GST_PAD_PROBE_INFO_QUERY(info);
-        const bool caps = GST_QUERY_TYPE(query) == GST_QUERY_CAPS;
-        if ((!caps && GST_QUERY_TYPE(query) != GST_QUERY_ACCEPT_CAPS) || gst_pad_has_current_caps(pad))
-            return GST_PAD_PROBE_OK;
-        GstCaps *asked = nullptr;
-        if (caps)
-            gst_query_parse_caps(query, &asked);
-        else
-            gst_query_parse_accept_caps(query, &asked);
-        if (asked && !isRawAudio(asked))
-            return GST_PAD_PROBE_OK;
-        std::lock_guard lock(memo->m_mutex);
-        if (std::chrono::steady_clock::now() - memo->m_since > std::chrono::seconds(30))
-            memo->clear();
-        auto &answers = caps ? memo->m_caps : memo->m_accepts;
-        if (info->type & GST_PAD_PROBE_TYPE_PUSH) {
-            for (const Answer &a : answers) {
-                if (!sameCaps(a.asked, asked))
-                    continue;
-                if (caps)
-                    gst_query_set_caps_result(query, a.caps);
-                else
-                    gst_query_set_accept_caps_result(query, a.accepted);
-                return GST_PAD_PROBE_HANDLED;
-            }
-            return GST_PAD_PROBE_OK;
-        }
-        // The query was answered by the sink.
-        for (const Answer &a : answers)
-            if (sameCaps(a.asked, asked))
-                return GST_PAD_PROBE_OK;
-        Answer answer{asked ? gst_caps_ref(asked) : nullptr, nullptr, false};
-        if (caps) {
-            GstCaps *result = nullptr;
-            gst_query_parse_caps_result(query, &result);
-            if (!result || gst_caps_is_empty(result)) {
-                answer.release();
-                return GST_PAD_PROBE_OK;
-            }
-            answer.caps = gst_caps_ref(result);
-        } else {
-            gboolean accepted = FALSE;
-            gst_query_parse_accept_caps_result(query, &accepted);
-            answer.accepted = accepted;
-        }
-        if (answers.empty() && memo->m_caps.empty() && memo->m_accepts.empty())
-            memo->m_since = std::chrono::steady_clock::now();
-        if (answers.size() < 32)
-            answers.push_back(answer);
-        else
-            answer.release();
-        return GST_PAD_PROBE_OK;
-    }
-
-private:
-    struct Answer {
-        GstCaps *asked;
-        GstCaps *caps;
-        bool accepted;
-        void release() {
-            if (asked)
-                gst_caps_unref(asked);
-            if (caps)
-                gst_caps_unref(caps);
-        }
-    };
-
-    static bool isRawAudio(const GstCaps *caps) {
-        for (guint i = 0; i < gst_caps_get_size(caps); ++i)
-            if (!gst_structure_has_name(gst_caps_get_structure(caps, i), "audio/x-raw"))
-                return false;
-        return true;
-    }
-    static bool sameCaps(const GstCaps *a, const GstCaps *b) {
-        return a == b || (a && b && gst_caps_is_strictly_equal(a, b));
-    }
-    void clear() {
-        for (auto *answers : {&m_caps, &m_accepts}) {
-            for (Answer &a : *answers)
-                a.release();
-            answers->clear();
-        }
-    }
-
-    std::mutex m_mutex;
-    std::vector<Answer> m_caps;
-    std::vector<Answer> m_accepts;
-    std::chrono::steady_clock::time_point m_since{};
-};
-
 } // namespace
 
 void StartMediaEngine() {
@@ -344,29 +245,6 @@ GstElement *resolveAutomaticSink(GstElement *sink) {
     return chosen;
 }
 
-GstElement *keepServerOpen(GstElement *sink) {
-    GstElementFactory *factory = sink ? gst_element_get_factory(sink) : nullptr;
-    if (!factory || qstrcmp(GST_OBJECT_NAME(factory), "pulsesink") != 0)
-        return nullptr;
-    GstElement *keeper = gst_element_factory_create(factory, nullptr);
-    if (!keeper)
-        return nullptr;
-    // Same server and client name: the sink shares the keeper's connection.
-    gchar *server = nullptr;
-    gchar *client = nullptr;
-    g_object_get(sink, "server", &server, "client-name", &client, nullptr);
-    g_object_set(keeper, "server", server, "client-name", client, nullptr);
-    g_free(server);
-    g_free(client);
-    gst_object_ref_sink(keeper);
-    if (gst_element_set_state(keeper, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
-        gst_element_set_state(keeper, GST_STATE_NULL);
-        gst_object_unref(keeper);
-        return nullptr;
-    }
-    return keeper;
-}
-
 // playbin already converts and resamples in front of its audio sink, so the
 // bin only pins the format the gain stage works on, then converts back for
 // sinks that take no float.
@@ -395,24 +273,10 @@ GstElement *makeAudioOutput(GstElement *sink, GainStage *gain) {
                       GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
                       gainProbe, state, [](gpointer p) { delete static_cast<GainProbe *>(p); });
     gst_object_unref(probed);
-    GstElementFactory *factory = gst_element_get_factory(sink);
-    if (factory && qstrcmp(GST_OBJECT_NAME(factory), "pulsesink") == 0)
-        rememberCapsAnswers(sink);
     GstPad *target = gst_element_get_static_pad(filter, "sink");
     gst_element_add_pad(bin, gst_ghost_pad_new("sink", target));
     gst_object_unref(target);
     return bin;
-}
-
-void rememberCapsAnswers(GstElement *sink) {
-    GstPad *in = gst_element_get_static_pad(sink, "sink");
-    if (!in)
-        return;
-    gst_pad_add_probe(in,
-                      GstPadProbeType(GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM | GST_PAD_PROBE_TYPE_PUSH |
-                                      GST_PAD_PROBE_TYPE_PULL),
-                      &CapsMemo::probe, new CapsMemo, [](gpointer p) { delete static_cast<CapsMemo *>(p); });
-    gst_object_unref(in);
 }
 
 bool outputIsFallback(GstElement *sink) {

@@ -1,6 +1,7 @@
 // Building the pipeline, readying it while the player sits idle, and
 // tearing it down.
 #include "platform/gstmediacontrol.h"
+#include "platform/pulseoutput.h"
 
 #include <QGuiApplication>
 
@@ -116,7 +117,7 @@ GstMediaControl::~GstMediaControl() {
         g_signal_handlers_disconnect_by_data(m_playbin, this);
         gst_object_unref(m_playbin);
     }
-    for (GstElement *owned : {m_videoSink, m_noVideo, m_keeper}) {
+    for (GstElement *owned : {m_videoSink, m_noVideo}) {
         if (owned) {
             gst_element_set_state(owned, GST_STATE_NULL);
             gst_object_unref(owned);
@@ -132,7 +133,7 @@ bool GstMediaControl::ensurePipeline() {
     GstElement *sink = gstengine::makeElement(m_options.audioSink, &why);
     if (!sink)
         return false;
-    sink = gstengine::resolveAutomaticSink(sink);
+    sink = pulseoutput::replaceServerSink(gstengine::resolveAutomaticSink(sink));
     gstengine::setSync(sink, m_options.sync);
     GstElement *out = gstengine::makeAudioOutput(sink, m_gain.get());
     if (!out)
@@ -172,7 +173,6 @@ bool GstMediaControl::ensurePipeline() {
         g_object_set(m_playbin, "video-sink", m_noVideo, nullptr);
     m_installedVideo = m_noVideo;
     g_object_set(m_playbin, "flags", flags, nullptr);
-    m_keeper = gstengine::keepServerOpen(m_audioSink);
 
     GstBus *bus = gst_element_get_bus(m_playbin);
     gst_bus_set_sync_handler(

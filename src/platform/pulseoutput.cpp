@@ -1,0 +1,585 @@
+#include "platform/pulseoutput.h"
+
+#include <gst/audio/audio.h>
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace {
+
+// Target of the server-side buffer. The ring buffer in front holds more; this
+// only has to ride out a late wake-up of the writing thread.
+constexpr pa_usec_t kServerBufferUs = 60 * 1000;
+
+// One connection for the process, and the stream of the last output that
+// stopped, kept corked for the next one. The main loop's lock guards both.
+struct Server {
+    pa_threaded_mainloop *loop = nullptr;
+    pa_context *context = nullptr;
+    std::string address;
+    pa_stream *parked = nullptr;
+    std::string parkedDevice;
+};
+std::mutex g_setupMutex;
+Server g_server;
+std::atomic<int> g_created{0};
+
+void wake(void) {
+    pa_threaded_mainloop_signal(g_server.loop, 0);
+}
+void onContextState(pa_context *, void *) {
+    wake();
+}
+void onStreamEvent(pa_stream *, void *) {
+    wake();
+}
+void onStreamRequest(pa_stream *, size_t, void *) {
+    wake();
+}
+
+void forget(pa_stream *stream) {
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+}
+
+void runAndForget(pa_operation *op) {
+    if (op)
+        pa_operation_unref(op);
+}
+
+// Dials the server once; again only when the connection broke or another
+// server is asked for.
+bool connectServer(const char *server) {
+    std::lock_guard guard(g_setupMutex);
+    if (!g_server.loop) {
+        pa_threaded_mainloop *loop = pa_threaded_mainloop_new();
+        if (!loop)
+            return false;
+        pa_threaded_mainloop_set_name(loop, "tunabel-pulse");
+        if (pa_threaded_mainloop_start(loop) < 0) {
+            pa_threaded_mainloop_free(loop);
+            return false;
+        }
+        g_server.loop = loop;
+    }
+    const std::string address = server ? server : "";
+    pa_threaded_mainloop_lock(g_server.loop);
+    if (g_server.context &&
+        (pa_context_get_state(g_server.context) != PA_CONTEXT_READY || g_server.address != address)) {
+        if (g_server.parked)
+            forget(g_server.parked);
+        g_server.parked = nullptr;
+        pa_context_set_state_callback(g_server.context, nullptr, nullptr);
+        pa_context_disconnect(g_server.context);
+        pa_context_unref(g_server.context);
+        g_server.context = nullptr;
+    }
+    bool ok = g_server.context != nullptr;
+    if (!ok) {
+        pa_proplist *props = pa_proplist_new();
+        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Tunabel");
+        pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "tunabel");
+        pa_context *context =
+            pa_context_new_with_proplist(pa_threaded_mainloop_get_api(g_server.loop), "Tunabel", props);
+        pa_proplist_free(props);
+        if (context) {
+            pa_context_set_state_callback(context, onContextState, nullptr);
+            if (pa_context_connect(context, server, PA_CONTEXT_NOFLAGS, nullptr) >= 0) {
+                for (;;) {
+                    const pa_context_state_t state = pa_context_get_state(context);
+                    if (state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state)) {
+                        ok = state == PA_CONTEXT_READY;
+                        break;
+                    }
+                    pa_threaded_mainloop_wait(g_server.loop);
+                }
+            }
+            if (ok) {
+                g_server.context = context;
+                g_server.address = address;
+            } else {
+                pa_context_set_state_callback(context, nullptr, nullptr);
+                pa_context_disconnect(context);
+                pa_context_unref(context);
+            }
+        }
+    }
+    pa_threaded_mainloop_unlock(g_server.loop);
+    return ok;
+}
+
+bool toPulseFormat(GstAudioFormat format, pa_sample_format_t *out) {
+    switch (format) {
+    case GST_AUDIO_FORMAT_F32LE:
+        *out = PA_SAMPLE_FLOAT32LE;
+        return true;
+    case GST_AUDIO_FORMAT_S32LE:
+        *out = PA_SAMPLE_S32LE;
+        return true;
+    case GST_AUDIO_FORMAT_S24_32LE:
+        *out = PA_SAMPLE_S24_32LE;
+        return true;
+    case GST_AUDIO_FORMAT_S24LE:
+        *out = PA_SAMPLE_S24LE;
+        return true;
+    case GST_AUDIO_FORMAT_S16LE:
+        *out = PA_SAMPLE_S16LE;
+        return true;
+    case GST_AUDIO_FORMAT_U8:
+        *out = PA_SAMPLE_U8;
+        return true;
+    default:
+        return false;
+    }
+}
+
+pa_channel_position_t toPulsePosition(GstAudioChannelPosition position, int index) {
+    switch (position) {
+    case GST_AUDIO_CHANNEL_POSITION_MONO:
+        return PA_CHANNEL_POSITION_MONO;
+    case GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT:
+        return PA_CHANNEL_POSITION_FRONT_LEFT;
+    case GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT:
+        return PA_CHANNEL_POSITION_FRONT_RIGHT;
+    case GST_AUDIO_CHANNEL_POSITION_FRONT_CENTER:
+        return PA_CHANNEL_POSITION_FRONT_CENTER;
+    case GST_AUDIO_CHANNEL_POSITION_LFE1:
+        return PA_CHANNEL_POSITION_LFE;
+    case GST_AUDIO_CHANNEL_POSITION_REAR_LEFT:
+        return PA_CHANNEL_POSITION_REAR_LEFT;
+    case GST_AUDIO_CHANNEL_POSITION_REAR_RIGHT:
+        return PA_CHANNEL_POSITION_REAR_RIGHT;
+    case GST_AUDIO_CHANNEL_POSITION_REAR_CENTER:
+        return PA_CHANNEL_POSITION_REAR_CENTER;
+    case GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER:
+        return PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER;
+    case GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER:
+        return PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER;
+    case GST_AUDIO_CHANNEL_POSITION_SIDE_LEFT:
+        return PA_CHANNEL_POSITION_SIDE_LEFT;
+    case GST_AUDIO_CHANNEL_POSITION_SIDE_RIGHT:
+        return PA_CHANNEL_POSITION_SIDE_RIGHT;
+    default:
+        return pa_channel_position_t(PA_CHANNEL_POSITION_AUX0 + index);
+    }
+}
+
+bool toPulseSpec(const GstAudioInfo &info, pa_sample_spec *spec, pa_channel_map *map) {
+    const int channels = GST_AUDIO_INFO_CHANNELS(&info);
+    if (channels < 1 || channels > int(PA_CHANNELS_MAX) ||
+        !toPulseFormat(GST_AUDIO_INFO_FORMAT(&info), &spec->format))
+        return false;
+    spec->rate = uint32_t(GST_AUDIO_INFO_RATE(&info));
+    spec->channels = uint8_t(channels);
+    pa_channel_map_init(map);
+    map->channels = uint8_t(channels);
+    const bool positioned = !(GST_AUDIO_INFO_FLAGS(&info) & GST_AUDIO_FLAG_UNPOSITIONED);
+    for (int i = 0; i < channels; ++i)
+        map->map[i] = positioned ? toPulsePosition(info.position[i], i)
+                                 : pa_channel_position_t(PA_CHANNEL_POSITION_AUX0 + i);
+    if (channels == 1 && !positioned)
+        map->map[0] = PA_CHANNEL_POSITION_MONO;
+    return pa_sample_spec_valid(spec) && pa_channel_map_valid(map);
+}
+
+} // namespace
+
+G_BEGIN_DECLS
+
+struct TunabelPulseSink {
+    GstAudioSink parent;
+    gchar *server;
+    gchar *device;
+    // Everything below is guarded by the main loop's lock.
+    pa_stream *stream;
+    guint rate;
+    // The next write lands where the server reads: nothing queued may be
+    // assumed after a flush or a fresh start.
+    gboolean fresh;
+    // Corked by a pause: a write in progress queues without waiting.
+    gboolean paused;
+    gboolean corked;
+    // Bumped by stop and clear: a write in progress drops its remainder.
+    guint64 epoch;
+    gboolean failed;
+    guint frameBytes;
+    // Bytes written since the last fresh start, while the server's indexes
+    // are being refreshed.
+    guint64 writtenSinceFresh;
+};
+
+struct TunabelPulseSinkClass {
+    GstAudioSinkClass parent_class;
+};
+
+GType tunabel_pulse_sink_get_type(void);
+G_DEFINE_TYPE(TunabelPulseSink, tunabel_pulse_sink, GST_TYPE_AUDIO_SINK)
+
+G_END_DECLS
+
+namespace {
+
+enum { PropServer = 1, PropDevice };
+
+TunabelPulseSink *self(GstAudioSink *sink) {
+    return reinterpret_cast<TunabelPulseSink *>(sink);
+}
+
+struct LoopLock {
+    LoopLock() { pa_threaded_mainloop_lock(g_server.loop); }
+    ~LoopLock() { pa_threaded_mainloop_unlock(g_server.loop); }
+    LoopLock(const LoopLock &) = delete;
+    LoopLock &operator=(const LoopLock &) = delete;
+};
+
+// The playing flag and indexes the delay is computed from change with it.
+void refreshTiming(TunabelPulseSink *sink) {
+    runAndForget(pa_stream_update_timing_info(sink->stream, nullptr, nullptr));
+}
+
+void cork(TunabelPulseSink *sink, bool on) {
+    if (sink->stream && bool(sink->corked) != on) {
+        runAndForget(pa_stream_cork(sink->stream, on ? 1 : 0, nullptr, nullptr));
+        sink->corked = on;
+        refreshTiming(sink);
+    }
+}
+
+void dropQueued(TunabelPulseSink *sink) {
+    if (sink->stream) {
+        runAndForget(pa_stream_flush(sink->stream, nullptr, nullptr));
+        refreshTiming(sink);
+    }
+    sink->fresh = TRUE;
+    ++sink->epoch;
+    wake();
+}
+
+gboolean sinkOpen(GstAudioSink *asink) {
+    TunabelPulseSink *sink = self(asink);
+    if (connectServer(sink->server))
+        return TRUE;
+    GST_ELEMENT_ERROR(asink, RESOURCE, OPEN_WRITE, ("Le serveur de son ne répond pas."), (nullptr));
+    return FALSE;
+}
+
+gboolean sinkClose(GstAudioSink *) {
+    // The connection stays for the next output.
+    return TRUE;
+}
+
+pa_stream *newStream(const pa_sample_spec &spec, const pa_channel_map &map, const char *device,
+                     const GstAudioRingBufferSpec &ring) {
+    pa_proplist *props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
+    pa_stream *stream = pa_stream_new_with_proplist(g_server.context, "Tunabel", &spec, &map, props);
+    pa_proplist_free(props);
+    if (!stream)
+        return nullptr;
+    pa_stream_set_state_callback(stream, onStreamEvent, nullptr);
+    pa_stream_set_write_callback(stream, onStreamRequest, nullptr);
+    pa_buffer_attr attr;
+    attr.maxlength = uint32_t(-1);
+    attr.tlength = uint32_t(pa_usec_to_bytes(kServerBufferUs, &spec));
+    // Plays as soon as anything is there; the ring buffer never runs dry.
+    attr.prebuf = 0;
+    attr.minreq = uint32_t(pa_usec_to_bytes(pa_usec_t(ring.latency_time), &spec));
+    attr.fragsize = uint32_t(-1);
+    // No interpolation by the library: it never lets its time go back, and
+    // across corked gaps between files it ran ahead of what was heard.
+    const auto flags =
+        pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
+    bool ok = pa_stream_connect_playback(stream, device, &attr, flags, nullptr, nullptr) >= 0;
+    while (ok) {
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_READY)
+            break;
+        ok = PA_STREAM_IS_GOOD(state);
+        if (ok)
+            pa_threaded_mainloop_wait(g_server.loop);
+    }
+    if (!ok) {
+        forget(stream);
+        return nullptr;
+    }
+    ++g_created;
+    return stream;
+}
+
+gboolean sinkPrepare(GstAudioSink *asink, GstAudioRingBufferSpec *ring) {
+    TunabelPulseSink *sink = self(asink);
+    pa_sample_spec spec;
+    pa_channel_map map;
+    if (!toPulseSpec(ring->info, &spec, &map)) {
+        GST_ELEMENT_ERROR(asink, RESOURCE, SETTINGS, ("Format de son non pris en charge."), (nullptr));
+        return FALSE;
+    }
+    const std::string device = sink->device ? sink->device : "";
+    LoopLock lock;
+    pa_stream *stream = nullptr;
+    if (pa_stream *parked = g_server.parked) {
+        g_server.parked = nullptr;
+        if (g_server.parkedDevice == device && pa_stream_get_state(parked) == PA_STREAM_READY &&
+            pa_sample_spec_equal(pa_stream_get_sample_spec(parked), &spec) &&
+            pa_channel_map_equal(pa_stream_get_channel_map(parked), &map))
+            stream = parked;
+        else
+            forget(parked);
+    }
+    if (!stream && g_server.context)
+        stream = newStream(spec, map, sink->device, *ring);
+    if (!stream) {
+        GST_ELEMENT_ERROR(asink, RESOURCE, OPEN_WRITE, ("Le serveur de son refuse la lecture."), (nullptr));
+        return FALSE;
+    }
+    sink->stream = stream;
+    sink->rate = spec.rate;
+    sink->frameBytes = guint(pa_frame_size(&spec));
+    sink->writtenSinceFresh = 0;
+    sink->fresh = TRUE;
+    sink->paused = FALSE;
+    sink->corked = TRUE;
+    sink->failed = FALSE;
+    return TRUE;
+}
+
+gboolean sinkUnprepare(GstAudioSink *asink) {
+    TunabelPulseSink *sink = self(asink);
+    LoopLock lock;
+    if (!sink->stream)
+        return TRUE;
+    cork(sink, true);
+    dropQueued(sink);
+    // Parked for the next output: that is the whole point of this sink.
+    if (g_server.parked)
+        forget(g_server.parked);
+    g_server.parked = sink->stream;
+    g_server.parkedDevice = sink->device ? sink->device : "";
+    sink->stream = nullptr;
+    return TRUE;
+}
+
+// After a start or a flush the ring buffer hands over silence until the first
+// samples are placed. Written, that silence would run the clock ahead and the
+// first milliseconds of the file would land behind it, dropped as late. So a
+// fresh output waits, a little, for the first samples: they then fall into
+// the segment being written.
+void awaitFirstSamples(TunabelPulseSink *sink, guint64 epoch) {
+    auto *base = reinterpret_cast<GstAudioBaseSink *>(sink);
+    for (int waited = 0; waited < 200 && sink->fresh && !sink->paused && sink->epoch == epoch; ++waited) {
+        if (__atomic_load_n(&base->next_sample, __ATOMIC_ACQUIRE) != guint64(-1))
+            return;
+        pa_threaded_mainloop_unlock(g_server.loop);
+        g_usleep(500);
+        pa_threaded_mainloop_lock(g_server.loop);
+    }
+}
+
+gint sinkWrite(GstAudioSink *asink, gpointer data, guint length) {
+    TunabelPulseSink *sink = self(asink);
+    const auto *bytes = static_cast<const char *>(data);
+    bool broken = false;
+    {
+        LoopLock lock;
+        const guint64 epoch = sink->epoch;
+        if (sink->fresh)
+            awaitFirstSamples(sink, epoch);
+        guint done = 0;
+        while (done < length && sink->epoch == epoch) {
+            if (!sink->stream || pa_stream_get_state(sink->stream) != PA_STREAM_READY) {
+                broken = true;
+                break;
+            }
+            size_t room = sink->paused ? length - done : pa_stream_writable_size(sink->stream);
+            if (room == size_t(-1)) {
+                broken = true;
+                break;
+            }
+            if (room == 0) {
+                pa_threaded_mainloop_wait(g_server.loop);
+                continue;
+            }
+            const size_t n = std::min<size_t>(room, length - done);
+            // Uncorked before the write: data written at the read index of a
+            // corked stream lost its first milliseconds on the uncork.
+            if (!sink->paused)
+                cork(sink, false);
+            const pa_seek_mode_t mode = sink->fresh ? PA_SEEK_RELATIVE_ON_READ : PA_SEEK_RELATIVE;
+            if (pa_stream_write(sink->stream, bytes + done, n, nullptr, 0, mode) < 0) {
+                broken = true;
+                break;
+            }
+            if (sink->fresh) {
+                // The library loses track of the write index on such a write.
+                sink->writtenSinceFresh = 0;
+                refreshTiming(sink);
+            }
+            sink->fresh = FALSE;
+            sink->writtenSinceFresh += n;
+            done += guint(n);
+        }
+        if (!broken)
+            return gint(length);
+        if (sink->failed) {
+            // Already reported; do not spin while the pipeline stops.
+        } else {
+            sink->failed = TRUE;
+            GST_ELEMENT_ERROR(asink, RESOURCE, WRITE, ("Le serveur de son a coupé la lecture."), (nullptr));
+        }
+    }
+    g_usleep(10 * 1000);
+    return -1;
+}
+
+// Frames written and not yet heard. Errs long rather than short: a delay too
+// short runs the clock ahead, ends files early and cuts their last samples.
+guint sinkDelay(GstAudioSink *asink) {
+    TunabelPulseSink *sink = self(asink);
+    LoopLock lock;
+    if (!sink->stream || sink->fresh || !sink->frameBytes)
+        return 0;
+    const pa_timing_info *timing = pa_stream_get_timing_info(sink->stream);
+    const pa_sample_spec *spec = pa_stream_get_sample_spec(sink->stream);
+    gint64 queued = gint64(sink->writtenSinceFresh);
+    pa_usec_t device = 0;
+    if (timing && !timing->write_index_corrupt && !timing->read_index_corrupt) {
+        queued = timing->write_index - timing->read_index;
+        if (timing->playing && !sink->corked)
+            queued -= gint64(pa_usec_to_bytes(pa_timeval_age(&timing->timestamp), spec));
+        device = timing->sink_usec;
+    }
+    const guint64 frames = guint64(std::max<gint64>(0, queued)) / sink->frameBytes;
+    return guint(frames + gst_util_uint64_scale_int(device, int(sink->rate), 1000000));
+}
+
+void sinkPause(GstAudioSink *asink) {
+    TunabelPulseSink *sink = self(asink);
+    LoopLock lock;
+    sink->paused = TRUE;
+    cork(sink, true);
+    wake();
+}
+
+void sinkResume(GstAudioSink *asink) {
+    TunabelPulseSink *sink = self(asink);
+    LoopLock lock;
+    sink->paused = FALSE;
+    cork(sink, false);
+}
+
+void sinkStop(GstAudioSink *asink) {
+    TunabelPulseSink *sink = self(asink);
+    LoopLock lock;
+    sink->paused = FALSE;
+    cork(sink, true);
+    dropQueued(sink);
+}
+
+void sinkClearAll(GstAudioSink *asink) {
+    TunabelPulseSink *sink = self(asink);
+    LoopLock lock;
+    dropQueued(sink);
+}
+
+void setProperty(GObject *object, guint id, const GValue *value, GParamSpec *pspec) {
+    auto *sink = reinterpret_cast<TunabelPulseSink *>(object);
+    gchar **field = id == PropServer ? &sink->server : id == PropDevice ? &sink->device : nullptr;
+    if (!field) {
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+        return;
+    }
+    g_free(*field);
+    *field = g_value_dup_string(value);
+}
+
+void getProperty(GObject *object, guint id, GValue *value, GParamSpec *pspec) {
+    auto *sink = reinterpret_cast<TunabelPulseSink *>(object);
+    if (id == PropServer)
+        g_value_set_string(value, sink->server);
+    else if (id == PropDevice)
+        g_value_set_string(value, sink->device);
+    else
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+}
+
+void finalize(GObject *object) {
+    auto *sink = reinterpret_cast<TunabelPulseSink *>(object);
+    g_free(sink->server);
+    g_free(sink->device);
+    G_OBJECT_CLASS(tunabel_pulse_sink_parent_class)->finalize(object);
+}
+
+} // namespace
+
+static void tunabel_pulse_sink_class_init(TunabelPulseSinkClass *klass) {
+    GObjectClass *object = G_OBJECT_CLASS(klass);
+    object->set_property = setProperty;
+    object->get_property = getProperty;
+    object->finalize = finalize;
+    const auto flags = GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS);
+    g_object_class_install_property(
+        object, PropServer,
+        g_param_spec_string("server", "Server", "Sound server, default if empty", nullptr, flags));
+    g_object_class_install_property(
+        object, PropDevice,
+        g_param_spec_string("device", "Device", "Server sink, default if empty", nullptr, flags));
+
+    GstElementClass *element = GST_ELEMENT_CLASS(klass);
+    gst_element_class_set_static_metadata(element, "Tunabel sound server output", "Sink/Audio",
+                                          "Plays through one kept stream of the sound server", "Tunabel");
+    static GstStaticPadTemplate pad = GST_STATIC_PAD_TEMPLATE(
+        "sink", GST_PAD_SINK, GST_PAD_ALWAYS,
+        GST_STATIC_CAPS(
+            "audio/x-raw, format = (string) { F32LE, S32LE, S24_32LE, S24LE, S16LE, U8 }, "
+            "layout = (string) interleaved, rate = (int) [ 1, 384000 ], channels = (int) [ 1, 32 ]"));
+    gst_element_class_add_static_pad_template(element, &pad);
+
+    GstAudioSinkClass *audio = GST_AUDIO_SINK_CLASS(klass);
+    audio->open = sinkOpen;
+    audio->prepare = sinkPrepare;
+    audio->unprepare = sinkUnprepare;
+    audio->close = sinkClose;
+    audio->write = sinkWrite;
+    audio->delay = sinkDelay;
+    audio->pause = sinkPause;
+    audio->resume = sinkResume;
+    audio->stop = sinkStop;
+    audio->extension->clear_all = sinkClearAll;
+}
+
+static void tunabel_pulse_sink_init(TunabelPulseSink *) {}
+
+namespace pulseoutput {
+
+void registerElement() {
+    gst_element_register(nullptr, "tunabelpulsesink", GST_RANK_NONE, tunabel_pulse_sink_get_type());
+}
+
+GstElement *replaceServerSink(GstElement *sink) {
+    GstElementFactory *factory = sink ? gst_element_get_factory(sink) : nullptr;
+    if (!factory || g_strcmp0(GST_OBJECT_NAME(factory), "pulsesink") != 0)
+        return sink;
+    GstElement *ours = gst_element_factory_make("tunabelpulsesink", nullptr);
+    if (!ours)
+        return sink;
+    gchar *server = nullptr;
+    gchar *device = nullptr;
+    g_object_get(sink, "server", &server, "device", &device, nullptr);
+    g_object_set(ours, "server", server, "device", device, nullptr);
+    g_free(server);
+    g_free(device);
+    gst_object_unref(sink);
+    return ours;
+}
+
+int streamsCreated() {
+    return g_created.load();
+}
+
+} // namespace pulseoutput

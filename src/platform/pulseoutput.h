@@ -1,0 +1,22 @@
+#pragma once
+
+typedef struct _GstElement GstElement;
+
+// Our own sound-server output. pulsesink makes a new server stream for every
+// file and, after a flush, writes at a clock-derived offset that can land
+// ahead of what the server plays (heard as silence). This one keeps one
+// stream open between files, corked while nothing plays, and writes
+// relative to what the server reads after every flush.
+namespace pulseoutput {
+
+// Registers the element "tunabelpulsesink"; call once after gst_init.
+void registerElement();
+
+// A sink of ours standing in for a pulsesink (same server and device), or
+// the sink itself when it is something else. The result owns the reference.
+GstElement *replaceServerSink(GstElement *sink);
+
+// How many server streams this process has created so far.
+int streamsCreated();
+
+} // namespace pulseoutput

@@ -1,0 +1,234 @@
+// The sound-server output as heard: a private server with a null sink plays
+// what the media control sends, and its monitor is recorded. Every sample of
+// these files says where in its file it belongs, so the recording tells what
+// was lost, repeated or left over from the previous file.
+#include "platform/pulseoutput.h"
+#include "support/sinktap.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <map>
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kStep = 441; // 10 ms: one value per step
+constexpr qint16 kOldFile = -5000;
+constexpr qint16 kOtherFormat = -9000;
+
+// 16-bit PCM WAV of the given frames (every channel the same).
+QString writeWav(const QString &dir, const QString &name, const std::vector<qint16> &frames, int rate,
+                 int channels) {
+    QByteArray data;
+    for (qint16 v : frames)
+        for (int c = 0; c < channels; ++c)
+            data.append(reinterpret_cast<const char *>(&v), 2);
+    auto u32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
+    auto u16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char *>(&v), 2); };
+    const QByteArray wav = "RIFF" + u32(quint32(36 + data.size())) + "WAVEfmt " + u32(16) + u16(1) +
+                           u16(quint16(channels)) + u32(quint32(rate)) + u32(quint32(rate * channels * 2)) +
+                           u16(quint16(channels * 2)) + u16(16) + "data" + u32(quint32(data.size())) + data;
+    QFile f(dir + "/" + name);
+    if (!f.open(QIODevice::WriteOnly) || f.write(wav) != wav.size())
+        return {};
+    return f.fileName();
+}
+
+// Step n (0-based) holds the value 200 * (n + 1).
+std::vector<qint16> staircase(int steps) {
+    std::vector<qint16> frames;
+    for (int n = 0; n < steps; ++n)
+        frames.insert(frames.end(), kStep, qint16(200 * (n + 1)));
+    return frames;
+}
+
+class ServerOutputTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QProcess server, recorder;
+    QString address;
+
+    void SetUp() override {
+        const QString daemon = QStandardPaths::findExecutable("pulseaudio");
+        const QString parec = QStandardPaths::findExecutable("parec");
+        ASSERT_FALSE(daemon.isEmpty() || parec.isEmpty())
+            << "pulseaudio and parec are installed by install-deps";
+        QDir().mkpath(dir.path() + "/run");
+        QFile::setPermissions(dir.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", dir.path());
+        env.insert("XDG_RUNTIME_DIR", dir.path() + "/run");
+        env.remove("PULSE_SERVER");
+        address = "unix:" + dir.path() + "/run/server";
+        server.setProcessEnvironment(env);
+        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        server.start(daemon, {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+                              "--load=module-native-protocol-unix socket=" + dir.path() + "/run/server",
+                              "--load=module-null-sink sink_name=out rate=44100"});
+        ASSERT_TRUE(server.waitForStarted());
+        ASSERT_TRUE(waitFor([&] { return QFile::exists(dir.path() + "/run/server"); }, 10000));
+        recorder.setProcessEnvironment(env);
+        recorder.start(parec, {"--server=" + address, "--device=out.monitor", "--format=s16le",
+                               "--rate=44100", "--channels=1", "--latency-msec=10", "--raw"});
+        ASSERT_TRUE(recorder.waitForStarted());
+    }
+
+    void TearDown() override {
+        for (QProcess *p : {&recorder, &server}) {
+            p->terminate();
+            if (!p->waitForFinished(5000))
+                p->kill();
+            p->waitForFinished(5000);
+        }
+    }
+
+    GstMediaOptions options() {
+        GstMediaOptions o;
+        o.audioSink = "pulsesink server=" + address;
+        o.videoSink = "fakesink";
+        return o;
+    }
+
+    // What was heard: runs of equal samples, silence left out.
+    std::vector<std::pair<int, int>> heardRuns() {
+        recorder.terminate();
+        recorder.waitForFinished(5000);
+        const QByteArray raw = recorder.readAllStandardOutput();
+        std::vector<std::pair<int, int>> runs; // value, frames
+        const auto *s = reinterpret_cast<const qint16 *>(raw.constData());
+        for (qsizetype i = 0; i < raw.size() / 2; ++i) {
+            if (s[i] == 0)
+                continue;
+            if (!runs.empty() && std::abs(runs.back().first - s[i]) <= 1)
+                ++runs.back().second;
+            else
+                runs.emplace_back(s[i], 1);
+        }
+        return runs;
+    }
+};
+
+struct Player {
+    GstMediaControl c;
+    int opens = 0, stops = 0;
+    std::vector<int> errors;
+    explicit Player(const GstMediaOptions &o) : c(nullptr, o) {
+        QObject::connect(&c, &MediaControl::OpenComplete, [this] { ++opens; });
+        QObject::connect(&c, &MediaControl::StateChange, [this](int, int n) { stops += n == 0; });
+        QObject::connect(
+            &c, &MediaControl::Error,
+            [this](int code, const QString &, const QString &, bool *) { errors.push_back(code); });
+    }
+    bool open(const QString &path) {
+        const int before = opens;
+        c.setFileName(path);
+        return waitFor([&] { return opens > before || !errors.empty(); }) && errors.empty();
+    }
+    bool runToEnd() {
+        const int before = stops;
+        c.Run();
+        return waitFor([&] { return stops > before || !errors.empty(); }) && errors.empty();
+    }
+    bool runUntil(double seconds) {
+        c.Run();
+        return waitFor([&] { return c.CurrentPosition() >= seconds || !errors.empty(); }) && errors.empty();
+    }
+};
+
+} // namespace
+
+// One stream serves every file of a format; each file is heard whole from its
+// first sample, after a click, a pause and a seek, and nothing of the file
+// before it is heard once it has started.
+TEST_F(ServerOutputTest, OneKeptStreamPlaysEveryFileWholeAndNothingStale) {
+    const QString old = writeWav(dir.path(), "old.wav", std::vector<qint16>(kRate, kOldFile), kRate, 2);
+    const QString stairs = writeWav(dir.path(), "stairs.wav", staircase(50), kRate, 2);
+    const QString other =
+        writeWav(dir.path(), "other.wav", std::vector<qint16>(kRate * 3 / 20, kOtherFormat), kRate / 2, 1);
+    ASSERT_FALSE(old.isEmpty() || stairs.isEmpty() || other.isEmpty());
+
+    Player p(options());
+    const int created = pulseoutput::streamsCreated();
+    ASSERT_TRUE(p.open(old));
+    ASSERT_TRUE(p.runUntil(0.3));
+    // Clicked while the old file plays.
+    ASSERT_TRUE(p.open(stairs));
+    ASSERT_TRUE(p.runToEnd());
+    EXPECT_EQ(pulseoutput::streamsCreated(), created + 1) << "the same format reuses the stream";
+    ASSERT_TRUE(p.open(other));
+    ASSERT_TRUE(p.runToEnd());
+    EXPECT_EQ(pulseoutput::streamsCreated(), created + 2) << "another format has its own";
+    // Paused and resumed, then sent back to 0.1 s.
+    ASSERT_TRUE(p.open(stairs));
+    ASSERT_TRUE(p.runUntil(0.15));
+    p.c.Pause();
+    QTest::qWait(200);
+    ASSERT_TRUE(p.runUntil(0.3));
+    p.c.setCurrentPosition(0.1);
+    ASSERT_TRUE(waitFor([&] { return p.stops > 2 || !p.errors.empty(); }));
+    ASSERT_TRUE(p.errors.empty());
+
+    const auto runs = heardRuns();
+    // Steps of each staircase in the order heard, pause splits joined.
+    std::vector<std::vector<std::pair<int, int>>> plays;
+    int lastValue = 0, otherFrames = 0;
+    bool staleAfterClick = false;
+    for (auto [value, frames] : runs) {
+        if (value == kOldFile) {
+            staleAfterClick = staleAfterClick || !plays.empty();
+        } else if (std::abs(value - kOtherFormat) < 300) {
+            otherFrames += frames;
+            lastValue = 0;
+        } else if (value >= 150 && std::abs(value - (value + 100) / 200 * 200) <= 2) {
+            const int step = (value + 100) / 200 - 1;
+            if (plays.empty() || lastValue == 0)
+                plays.emplace_back();
+            if (!plays.back().empty() && plays.back().back().first == step)
+                plays.back().back().second += frames;
+            else
+                plays.back().emplace_back(step, frames);
+            lastValue = value;
+        } else if (plays.size() == 1) {
+            // The server's resampler rings at the edges of the other format.
+        } else {
+            ADD_FAILURE() << "unexpected sample value " << value << " x" << frames;
+        }
+    }
+    EXPECT_FALSE(staleAfterClick) << "the old file went on after the click";
+    // The other format, resampled by the server, heard about whole.
+    EXPECT_NEAR(otherFrames, kRate * 3 / 10, kRate / 50);
+
+    ASSERT_EQ(plays.size(), 2u);
+    const auto &first = plays[0];
+    ASSERT_EQ(first.size(), 50u);
+    for (int n = 0; n < 50; ++n)
+        EXPECT_EQ(first[n], std::make_pair(n, kStep)) << "first play, step " << n;
+
+    // The second play: 0, 1, ... k, then 10 ... 49 after the seek; every step
+    // whole except the one the seek cut.
+    const auto &second = plays[1];
+    size_t cut = 0;
+    while (cut + 1 < second.size() && second[cut + 1].first == second[cut].first + 1)
+        ++cut;
+    ASSERT_LT(cut + 1, second.size()) << "no seek heard";
+    ASSERT_GE(second[cut].first, 15) << "the seek came after 0.3 s";
+    // A cork takes back what the null sink had mixed ahead (up to its 10 ms
+    // latency) and plays it again on resume: a sound card never played it,
+    // but the monitor recorded it. So the step of the pause may be heard up
+    // to 12 ms longer here; never shorter.
+    int longer = 0;
+    for (size_t i = 0; i < cut; ++i) {
+        EXPECT_EQ(second[i].first, int(i));
+        EXPECT_GE(second[i].second, kStep) << "before the seek, step " << i;
+        EXPECT_LE(second[i].second, kStep + kRate * 12 / 1000) << "before the seek, step " << i;
+        longer += second[i].second > kStep;
+    }
+    EXPECT_LE(longer, 1);
+    ASSERT_EQ(second.size() - cut - 1, 40u);
+    for (size_t i = cut + 1; i < second.size(); ++i)
+        EXPECT_EQ(second[i], std::make_pair(int(i - cut - 1 + 10), kStep)) << "after the seek, index " << i;
+}
