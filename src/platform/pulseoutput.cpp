@@ -571,7 +571,10 @@ GstElement *replaceServerSink(GstElement *sink) {
     gchar *server = nullptr;
     gchar *device = nullptr;
     g_object_get(sink, "server", &server, "device", &device, nullptr);
-    g_object_set(ours, "server", server, "device", device, nullptr);
+    // 100 ms ahead in the ring buffer, 60 ms at the server: enough to ride out
+    // a busy machine, short enough that a volume change is heard at once.
+    g_object_set(ours, "server", server, "device", device, "buffer-time", gint64(100000), "latency-time",
+                 gint64(10000), nullptr);
     g_free(server);
     g_free(device);
     gst_object_unref(sink);
