@@ -50,20 +50,10 @@ class ServerOutputTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     QProcess server, recorder;
-    QString address;
+    QString address, daemon;
+    QProcessEnvironment env;
 
-    void SetUp() override {
-        const QString daemon = QStandardPaths::findExecutable("pulseaudio");
-        const QString parec = QStandardPaths::findExecutable("parec");
-        ASSERT_FALSE(daemon.isEmpty() || parec.isEmpty())
-            << "pulseaudio and parec are installed by install-deps";
-        QDir().mkpath(dir.path() + "/run");
-        QFile::setPermissions(dir.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", dir.path());
-        env.insert("XDG_RUNTIME_DIR", dir.path() + "/run");
-        env.remove("PULSE_SERVER");
-        address = "unix:" + dir.path() + "/run/server";
+    void startServer() {
         server.setProcessEnvironment(env);
         server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         server.start(daemon, {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
@@ -71,10 +61,31 @@ protected:
                               "--load=module-null-sink sink_name=out rate=44100"});
         ASSERT_TRUE(server.waitForStarted());
         ASSERT_TRUE(waitFor([&] { return QFile::exists(dir.path() + "/run/server"); }, 10000));
+    }
+
+    void SetUp() override {
+        daemon = QStandardPaths::findExecutable("pulseaudio");
+        const QString parec = QStandardPaths::findExecutable("parec");
+        ASSERT_FALSE(daemon.isEmpty() || parec.isEmpty())
+            << "pulseaudio and parec are installed by install-deps";
+        QDir().mkpath(dir.path() + "/run");
+        QFile::setPermissions(dir.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", dir.path());
+        env.insert("XDG_RUNTIME_DIR", dir.path() + "/run");
+        env.remove("PULSE_SERVER");
+        address = "unix:" + dir.path() + "/run/server";
+        this->env = env;
+        this->daemon = daemon;
+        startServer();
+        if (HasFatalFailure())
+            return;
         recorder.setProcessEnvironment(env);
         recorder.start(parec, {"--server=" + address, "--device=out.monitor", "--format=s16le",
                                "--rate=44100", "--channels=1", "--latency-msec=10", "--raw"});
         ASSERT_TRUE(recorder.waitForStarted());
+        // Recording once the monitor's silence comes through.
+        ASSERT_TRUE(waitFor([&] { return recorder.bytesAvailable() > 0; }, 10000));
     }
 
     void TearDown() override {
@@ -228,7 +239,40 @@ TEST_F(ServerOutputTest, OneKeptStreamPlaysEveryFileWholeAndNothingStale) {
         longer += second[i].second > kStep;
     }
     EXPECT_LE(longer, 1);
-    ASSERT_EQ(second.size() - cut - 1, 40u);
+    std::string heard;
+    for (auto [step, frames] : second)
+        heard += std::to_string(step) + ":" + std::to_string(frames) + " ";
+    ASSERT_EQ(second.size() - cut - 1, 40u) << heard;
     for (size_t i = cut + 1; i < second.size(); ++i)
         EXPECT_EQ(second[i], std::make_pair(int(i - cut - 1 + 10), kStep)) << "after the seek, index " << i;
+}
+
+// A sound server that goes away is reported once as a missing output; once it
+// is back, the next file plays through a new connection and a new stream.
+TEST_F(ServerOutputTest, AServerThatCameBackPlaysTheNextFile) {
+    const QString stairs = writeWav(dir.path(), "stairs.wav", staircase(30), kRate, 2);
+    ASSERT_FALSE(stairs.isEmpty());
+    Player p(options());
+    ASSERT_TRUE(p.open(stairs));
+    ASSERT_TRUE(p.runUntil(0.1));
+    server.kill();
+    server.waitForFinished(5000);
+    QFile::remove(dir.path() + "/run/server");
+    ASSERT_TRUE(waitFor([&] { return !p.errors.empty(); }));
+    EXPECT_EQ(p.errors, std::vector<int>{GstMediaControl::NoAudioOutput});
+
+    startServer();
+    recorder.waitForFinished(5000);
+    recorder.start(QStandardPaths::findExecutable("parec"),
+                   {"--server=" + address, "--device=out.monitor", "--format=s16le", "--rate=44100",
+                    "--channels=1", "--raw"});
+    ASSERT_TRUE(recorder.waitForStarted());
+    ASSERT_TRUE(waitFor([&] { return recorder.bytesAvailable() > 0; }, 10000));
+    p.errors.clear();
+    ASSERT_TRUE(p.open(stairs));
+    ASSERT_TRUE(p.runToEnd());
+    int steps = 0;
+    for (auto [value, frames] : heardRuns())
+        steps += std::abs(value - 200 * (steps + 1)) <= 2 && frames == kStep;
+    EXPECT_EQ(steps, 30);
 }
