@@ -276,3 +276,18 @@ TEST_F(ServerOutputTest, AServerThatCameBackPlaysTheNextFile) {
         steps += std::abs(value - 200 * (steps + 1)) <= 2 && frames == kStep;
     EXPECT_EQ(steps, 30);
 }
+
+// The volume is applied by the output as it writes: every sample of the file
+// comes out at the level asked, from the first.
+TEST_F(ServerOutputTest, TheVolumeReachesEverySample) {
+    const QString stairs = writeWav(dir.path(), "stairs.wav", staircase(30), kRate, 2);
+    ASSERT_FALSE(stairs.isEmpty());
+    Player p(options());
+    p.c.setVolume(-602); // half the amplitude
+    ASSERT_TRUE(p.open(stairs));
+    ASSERT_TRUE(p.runToEnd());
+    int steps = 0;
+    for (auto [value, frames] : heardRuns())
+        steps += std::abs(value - 100 * (steps + 1)) <= 2 && frames == kStep;
+    EXPECT_EQ(steps, 30);
+}

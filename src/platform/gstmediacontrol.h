@@ -46,6 +46,13 @@ struct GainStage {
     std::atomic<qint64> passedUntil{-1};
     // Running time (ns) where the last change of gain was complete.
     std::atomic<qint64> rampDoneAt{-1};
+    // Set when the sound-server output applies the gain itself, as it writes:
+    // a change is then heard within the server's short buffer rather than
+    // after the whole output queue.
+    std::atomic<bool> atOutput{false};
+    // Monotonic time (us) when the last change of gain applied at the output
+    // will have been heard; -1 unknown.
+    std::atomic<qint64> heardAtUs{-1};
 };
 
 namespace gstengine {

@@ -118,6 +118,8 @@ GstPadProbeReturn gainProbe(GstPad *, GstPadProbeInfo *info, gpointer data) {
         }
         return GST_PAD_PROBE_OK;
     }
+    if (gain->atOutput.load())
+        return GST_PAD_PROBE_OK;
     GstBuffer *in = GST_PAD_PROBE_INFO_BUFFER(info);
     const float from = gain->applied.load();
     const float to = gain->target.load();
@@ -273,6 +275,7 @@ GstElement *makeAudioOutput(GstElement *sink, GainStage *gain) {
                       GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
                       gainProbe, state, [](gpointer p) { delete static_cast<GainProbe *>(p); });
     gst_object_unref(probed);
+    pulseoutput::applyGainAtOutput(sink, gain);
     GstPad *target = gst_element_get_static_pad(filter, "sink");
     gst_element_add_pad(bin, gst_ghost_pad_new("sink", target));
     gst_object_unref(target);
@@ -310,6 +313,10 @@ quint64 latency(GstElement *pipeline) {
 }
 
 qint64 unheardNs(GstElement *pipeline, const GainStage &gain) {
+    if (gain.atOutput.load()) {
+        const qint64 heardAt = gain.heardAtUs.load();
+        return heardAt < 0 ? 0 : std::max<qint64>(0, heardAt - g_get_monotonic_time()) * 1000;
+    }
     const qint64 passed = gain.rampDoneAt.load();
     GstClock *clock = passed >= 0 ? gst_element_get_clock(pipeline) : nullptr;
     if (!clock)

@@ -1,10 +1,13 @@
 #include "platform/pulseoutput.h"
 
+#include "platform/gstmediacontrol.h"
+
 #include <gst/audio/audio.h>
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -212,6 +215,9 @@ struct TunabelPulseSink {
     // Bytes written since the last fresh start, while the server's indexes
     // are being refreshed.
     guint64 writtenSinceFresh;
+    // The player's gain, applied here when the samples are float; else null.
+    GainStage *gain;
+    GainStage *offeredGain;
 };
 
 struct TunabelPulseSinkClass {
@@ -338,6 +344,10 @@ gboolean sinkPrepare(GstAudioSink *asink, GstAudioRingBufferSpec *ring) {
         GST_ELEMENT_ERROR(asink, RESOURCE, OPEN_WRITE, ("Le serveur de son refuse la lecture."), (nullptr));
         return FALSE;
     }
+    // The gain is ours for float samples; other formats keep the stage in front.
+    sink->gain = spec.format == PA_SAMPLE_FLOAT32LE ? sink->offeredGain : nullptr;
+    if (sink->offeredGain)
+        sink->offeredGain->atOutput.store(sink->gain != nullptr);
     sink->stream = stream;
     sink->rate = spec.rate;
     sink->frameBytes = guint(pa_frame_size(&spec));
@@ -365,6 +375,60 @@ gboolean sinkUnprepare(GstAudioSink *asink) {
     return TRUE;
 }
 
+// Frames written and not yet heard (main loop lock held). Errs long rather
+// than short: a delay too short runs the clock ahead, ends files early and
+// cuts their last samples.
+guint64 queuedFrames(TunabelPulseSink *sink) {
+    if (!sink->stream || sink->fresh || !sink->frameBytes)
+        return 0;
+    const pa_timing_info *timing = pa_stream_get_timing_info(sink->stream);
+    const pa_sample_spec *spec = pa_stream_get_sample_spec(sink->stream);
+    gint64 queued = gint64(sink->writtenSinceFresh);
+    pa_usec_t device = 0;
+    if (timing && !timing->write_index_corrupt && !timing->read_index_corrupt) {
+        queued = timing->write_index - timing->read_index;
+        if (timing->playing && !sink->corked)
+            queued -= gint64(pa_usec_to_bytes(pa_timeval_age(&timing->timestamp), spec));
+        device = timing->sink_usec;
+    }
+    const guint64 frames = guint64(std::max<gint64>(0, queued)) / sink->frameBytes;
+    return frames + gst_util_uint64_scale_int(device, int(sink->rate), 1000000);
+}
+
+guint sinkDelay(GstAudioSink *asink) {
+    TunabelPulseSink *sink = self(asink);
+    LoopLock lock;
+    return guint(queuedFrames(sink));
+}
+
+// Ramps across the segment from the gain applied last to the current target,
+// in even steps of decibels, as the stage in front does per buffer.
+void applyGain(TunabelPulseSink *sink, gpointer data, guint length) {
+    GainStage *gain = sink->gain;
+    const float from = gain->applied.load();
+    const float to = gain->target.load();
+    if (from == 1.0f && to == 1.0f)
+        return;
+    const int channels = std::max(1, int(sink->frameBytes / sizeof(float)));
+    auto *samples = static_cast<float *>(data);
+    const guint frames = length / sink->frameBytes;
+    const bool logRamp = from > 0 && to > 0 && from != to;
+    const double step = logRamp ? std::pow(double(to) / from, 1.0 / double(std::max(frames, 1u))) : 1.0;
+    double g = from;
+    for (guint f = 0; f < frames; ++f) {
+        g = logRamp ? g * step : from + (to - from) * double(f + 1) / double(frames);
+        for (int c = 0; c < channels; ++c)
+            samples[f * guint(channels) + guint(c)] *= float(g);
+    }
+    if (frames == 0 || from == to)
+        return;
+    // Heard once what is queued and this segment have played.
+    const guint64 ahead = queuedFrames(sink) + frames;
+    gain->heardAtUs.store(g_get_monotonic_time() +
+                          qint64(gst_util_uint64_scale_int(ahead, 1000000, int(sink->rate))));
+    gain->applied.store(to);
+}
+
 // After a start or a flush the ring buffer hands over silence until the first
 // samples are placed. Written, that silence would run the clock ahead and the
 // first milliseconds of the file would land behind it, dropped as late. So a
@@ -388,8 +452,15 @@ gint sinkWrite(GstAudioSink *asink, gpointer data, guint length) {
     {
         LoopLock lock;
         const guint64 epoch = sink->epoch;
-        if (sink->fresh)
+        if (sink->fresh) {
             awaitFirstSamples(sink, epoch);
+            // The first samples of a file, or after a seek, start at the
+            // current volume rather than ramping from the last one.
+            if (sink->gain)
+                sink->gain->applied.store(sink->gain->target.load());
+        }
+        if (sink->gain)
+            applyGain(sink, data, length);
         guint done = 0;
         while (done < length && sink->epoch == epoch) {
             if (!sink->stream || pa_stream_get_state(sink->stream) != PA_STREAM_READY) {
@@ -435,27 +506,6 @@ gint sinkWrite(GstAudioSink *asink, gpointer data, guint length) {
     }
     g_usleep(10 * 1000);
     return -1;
-}
-
-// Frames written and not yet heard. Errs long rather than short: a delay too
-// short runs the clock ahead, ends files early and cuts their last samples.
-guint sinkDelay(GstAudioSink *asink) {
-    TunabelPulseSink *sink = self(asink);
-    LoopLock lock;
-    if (!sink->stream || sink->fresh || !sink->frameBytes)
-        return 0;
-    const pa_timing_info *timing = pa_stream_get_timing_info(sink->stream);
-    const pa_sample_spec *spec = pa_stream_get_sample_spec(sink->stream);
-    gint64 queued = gint64(sink->writtenSinceFresh);
-    pa_usec_t device = 0;
-    if (timing && !timing->write_index_corrupt && !timing->read_index_corrupt) {
-        queued = timing->write_index - timing->read_index;
-        if (timing->playing && !sink->corked)
-            queued -= gint64(pa_usec_to_bytes(pa_timeval_age(&timing->timestamp), spec));
-        device = timing->sink_usec;
-    }
-    const guint64 frames = guint64(std::max<gint64>(0, queued)) / sink->frameBytes;
-    return guint(frames + gst_util_uint64_scale_int(device, int(sink->rate), 1000000));
 }
 
 void sinkPause(GstAudioSink *asink) {
@@ -580,6 +630,13 @@ GstElement *replaceServerSink(GstElement *sink) {
     g_free(device);
     gst_object_unref(sink);
     return ours;
+}
+
+bool applyGainAtOutput(GstElement *sink, GainStage *gain) {
+    if (!sink || G_OBJECT_TYPE(sink) != tunabel_pulse_sink_get_type())
+        return false;
+    reinterpret_cast<TunabelPulseSink *>(sink)->offeredGain = gain;
+    return true;
 }
 
 int streamsCreated() {

@@ -1,6 +1,7 @@
 #pragma once
 
 typedef struct _GstElement GstElement;
+struct GainStage;
 
 // Our own sound-server output. pulsesink makes a new server stream for every
 // file and, after a flush, writes at a clock-derived offset that can land
@@ -15,6 +16,11 @@ void registerElement();
 // A sink of ours standing in for a pulsesink (same server and device), or
 // the sink itself when it is something else. The result owns the reference.
 GstElement *replaceServerSink(GstElement *sink);
+
+// Lets a sink of ours apply `gain` to the samples as it writes them (float
+// samples only; others leave the gain to the stage in front). False when the
+// sink is not ours. The gain stage outlives the sink.
+bool applyGainAtOutput(GstElement *sink, GainStage *gain);
 
 // How many server streams this process has created so far.
 int streamsCreated();
