@@ -71,6 +71,16 @@ public:
                 return (long long)i;
         return -1;
     }
+    // The first sample at or after `from` of a quiet run `run` samples long, or -1.
+    long long firstQuiet(size_t from, size_t run) const {
+        size_t quiet = 0;
+        for (size_t i = from; i < m_samples.size(); ++i) {
+            quiet = std::abs(int(m_samples[i])) <= kQuiet ? quiet + 1 : 0;
+            if (quiet == run)
+                return (long long)(i + 1 - run);
+        }
+        return -1;
+    }
     // When sample i reached us (ms, monotonic).
     double timeOf(size_t i) const {
         for (const auto &[end, at] : m_chunks)
@@ -376,8 +386,31 @@ int benchFade(const QString &dir, int runs) {
         return 3;
     auto *ctl = new GstMediaControl(nullptr, GstMediaOptions{});
     Form1 *f = makeWindow(ctl, folder);
-    f->Fade->setChecked(true);
     f->LectCont->setChecked(false);
+    // The mute button, no fade: from the click to the sound gone (below
+    // -40 dBFS for 5 ms), and from the second click to the sound back.
+    std::vector<double> mutes, unmutes;
+    for (int r = 0; r < std::max(3, runs); ++r) {
+        f->FlatBar1_Click(2);
+        f->File1->setListIndex(0);
+        f->File1_KeyUp(0, 0);
+        waitFor([] { return false; }, 500);
+        size_t from = rec.size();
+        const double mutedAt = bench::nowMs();
+        f->FlatBar6_Click(0);
+        waitFor([] { return false; }, 400);
+        const long long gone = rec.firstQuiet(from, kRate / 200);
+        if (gone >= 0)
+            mutes.push_back(rec.timeOf(size_t(gone)) - mutedAt);
+        from = rec.size();
+        const double unmutedAt = bench::nowMs();
+        f->FlatBar6_Click(0);
+        waitFor([&] { return rec.firstLoud(from) >= 0; }, 1000);
+        const long long back = rec.firstLoud(from);
+        if (back >= 0)
+            unmutes.push_back(rec.timeOf(size_t(back)) - unmutedAt);
+    }
+    f->Fade->setChecked(true);
     std::vector<double> drops, lengths, tails;
     for (int r = 0; r < std::max(3, runs); ++r) {
         f->FlatBar1_Click(2);
@@ -421,6 +454,9 @@ int benchFade(const QString &dir, int runs) {
     f->FlatBar1_Click(2);
     delete f;
     const double drop = bench::median(drops), length = bench::median(lengths);
+    bench::reportBound("heard_mute", bench::median(mutes), "<=100ms",
+                       !mutes.empty() && bench::median(mutes) <= 100, "ms", 1,
+                       "unmute=" + bench::fmt(bench::median(unmutes), "ms"));
     bench::reportBound("heard_fade_out_drop", drop, ">=35dB", drop >= 35, "dB");
     bench::reportBound("heard_fade_out_length", length, "200ms+-10%", std::abs(length - 200) <= 20, "ms", 1,
                        "stops_after_ramp=" + bench::fmt(bench::median(tails), "ms"));
