@@ -622,8 +622,8 @@ GstElement *replaceServerSink(GstElement *sink) {
     gchar *device = nullptr;
     g_object_get(sink, "server", &server, "device", &device, nullptr);
     // 60 ms ahead in the ring buffer, 40 ms at the server: enough to ride out
-    // a busy machine (no sample lost with both cores taken), short enough that
-    // a mute is heard about 150 ms after the click.
+    // a busy machine (no sample lost with both cores taken). The volume is
+    // applied behind the ring buffer: only the server's part delays it.
     g_object_set(ours, "server", server, "device", device, "buffer-time", gint64(60000), "latency-time",
                  gint64(10000), nullptr);
     g_free(server);
