@@ -75,17 +75,28 @@ protected:
         env.insert("XDG_RUNTIME_DIR", dir.path() + "/run");
         env.remove("PULSE_SERVER");
         address = "unix:" + dir.path() + "/run/server";
-        this->env = env;
-        this->daemon = daemon;
         startServer();
-        if (HasFatalFailure())
-            return;
+        if (!HasFatalFailure())
+            startRecorder();
+    }
+
+    void startRecorder() {
         recorder.setProcessEnvironment(env);
-        recorder.start(parec, {"--server=" + address, "--device=out.monitor", "--format=s16le",
-                               "--rate=44100", "--channels=1", "--latency-msec=10", "--raw"});
+        recorder.start(QStandardPaths::findExecutable("parec"),
+                       {"--server=" + address, "--device=out.monitor", "--format=s16le", "--rate=44100",
+                        "--channels=1", "--latency-msec=10", "--raw"});
         ASSERT_TRUE(recorder.waitForStarted());
         // Recording once the monitor's silence comes through.
         ASSERT_TRUE(waitFor([&] { return recorder.bytesAvailable() > 0; }, 10000));
+    }
+
+    // How many steps of a staircase, each `unit` times its number, were heard
+    // whole and in order from the first.
+    int wholeStepsHeard(int unit) {
+        int steps = 0;
+        for (auto [value, frames] : heardRuns())
+            steps += std::abs(value - unit * (steps + 1)) <= 2 && frames == kStep;
+        return steps;
     }
 
     void TearDown() override {
@@ -263,18 +274,11 @@ TEST_F(ServerOutputTest, AServerThatCameBackPlaysTheNextFile) {
 
     startServer();
     recorder.waitForFinished(5000);
-    recorder.start(QStandardPaths::findExecutable("parec"),
-                   {"--server=" + address, "--device=out.monitor", "--format=s16le", "--rate=44100",
-                    "--channels=1", "--raw"});
-    ASSERT_TRUE(recorder.waitForStarted());
-    ASSERT_TRUE(waitFor([&] { return recorder.bytesAvailable() > 0; }, 10000));
+    startRecorder();
     p.errors.clear();
     ASSERT_TRUE(p.open(stairs));
     ASSERT_TRUE(p.runToEnd());
-    int steps = 0;
-    for (auto [value, frames] : heardRuns())
-        steps += std::abs(value - 200 * (steps + 1)) <= 2 && frames == kStep;
-    EXPECT_EQ(steps, 30);
+    EXPECT_EQ(wholeStepsHeard(200), 30);
 }
 
 // The volume is applied by the output as it writes: every sample of the file
@@ -286,8 +290,5 @@ TEST_F(ServerOutputTest, TheVolumeReachesEverySample) {
     p.c.setVolume(-602); // half the amplitude
     ASSERT_TRUE(p.open(stairs));
     ASSERT_TRUE(p.runToEnd());
-    int steps = 0;
-    for (auto [value, frames] : heardRuns())
-        steps += std::abs(value - 100 * (steps + 1)) <= 2 && frames == kStep;
-    EXPECT_EQ(steps, 30);
+    EXPECT_EQ(wholeStepsHeard(100), 30);
 }
