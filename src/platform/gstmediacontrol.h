@@ -73,6 +73,9 @@ void setSync(GstElement *element, bool sync);
 // probes every device again on each open. Returns the sink unchanged when it
 // is not automatic or found no device (the result owns the reference).
 GstElement *resolveAutomaticSink(GstElement *sink);
+// Multiplies interleaved float samples by a gain going from `from` to `to`
+// across the frames, so stepped volume writes never click.
+void rampGain(float *samples, size_t frames, int channels, float from, float to);
 // Output bin: gain stage then conversion to what the sink accepts.
 GstElement *makeAudioOutput(GstElement *sink, GainStage *gain);
 // Exact length of an MPEG file by parsing every frame; < 0 on failure.

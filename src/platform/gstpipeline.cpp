@@ -9,12 +9,10 @@
 
 #include <gst/gst.h>
 
-#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -141,18 +139,8 @@ GstPadProbeReturn gainProbe(GstPad *, GstPadProbeInfo *info, gpointer data) {
     if (!gst_buffer_map(buffer, &map, GST_MAP_READWRITE))
         return GST_PAD_PROBE_OK;
     const int channels = std::max(1, gain->channels.load());
-    auto *samples = reinterpret_cast<float *>(map.data);
     const gsize frames = map.size / (sizeof(float) * channels);
-    // Even steps in decibels: a ramp linear in amplitude would be steepest,
-    // as heard, at its quiet end.
-    const bool logRamp = from > 0 && to > 0 && from != to;
-    const double step = logRamp ? std::pow(double(to) / from, 1.0 / double(std::max<gsize>(frames, 1))) : 1.0;
-    double g = from;
-    for (gsize f = 0; f < frames; ++f) {
-        g = logRamp ? g * step : from + (to - from) * double(f + 1) / double(frames);
-        for (int c = 0; c < channels; ++c)
-            samples[f * channels + c] *= float(g);
-    }
+    gstengine::rampGain(reinterpret_cast<float *>(map.data), frames, channels, from, to);
     gst_buffer_unmap(buffer, &map);
     if (frames > 0)
         gain->applied.store(to);
@@ -327,6 +315,20 @@ qint64 unheardNs(GstElement *pipeline, const GainStage &gain) {
     if (now == GST_CLOCK_TIME_NONE || now < base)
         return 0;
     return std::max<qint64>(0, passed + qint64(latency(pipeline)) - qint64(now - base));
+}
+
+void rampGain(float *samples, size_t frames, int channels, float from, float to) {
+    // Even steps in decibels: a ramp linear in amplitude would be steepest,
+    // as heard, at its quiet end.
+    const bool logRamp = from > 0 && to > 0 && from != to;
+    const double step =
+        logRamp ? std::pow(double(to) / from, 1.0 / double(std::max<size_t>(frames, 1))) : 1.0;
+    double g = from;
+    for (gsize f = 0; f < frames; ++f) {
+        g = logRamp ? g * step : from + (to - from) * double(f + 1) / double(frames);
+        for (int c = 0; c < channels; ++c)
+            samples[f * channels + c] *= float(g);
+    }
 }
 
 bool hasVideo(const QString &path) {

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -173,13 +172,13 @@ pa_channel_position_t toPulsePosition(GstAudioChannelPosition position, int inde
     }
 }
 
-bool toPulseSpec(const GstAudioInfo &info, pa_sample_spec *spec, pa_channel_map *map) {
+bool toServerFormat(const GstAudioInfo &info, pa_sample_spec *format, pa_channel_map *map) {
     const int channels = GST_AUDIO_INFO_CHANNELS(&info);
     if (channels < 1 || channels > int(PA_CHANNELS_MAX) ||
-        !toPulseFormat(GST_AUDIO_INFO_FORMAT(&info), &spec->format))
+        !toPulseFormat(GST_AUDIO_INFO_FORMAT(&info), &format->format))
         return false;
-    spec->rate = uint32_t(GST_AUDIO_INFO_RATE(&info));
-    spec->channels = uint8_t(channels);
+    format->rate = uint32_t(GST_AUDIO_INFO_RATE(&info));
+    format->channels = uint8_t(channels);
     pa_channel_map_init(map);
     map->channels = uint8_t(channels);
     const bool positioned = !(GST_AUDIO_INFO_FLAGS(&info) & GST_AUDIO_FLAG_UNPOSITIONED);
@@ -188,7 +187,7 @@ bool toPulseSpec(const GstAudioInfo &info, pa_sample_spec *spec, pa_channel_map 
                                  : pa_channel_position_t(PA_CHANNEL_POSITION_AUX0 + i);
     if (channels == 1 && !positioned)
         map->map[0] = PA_CHANNEL_POSITION_MONO;
-    return pa_sample_spec_valid(spec) && pa_channel_map_valid(map);
+    return pa_sample_spec_valid(format) && pa_channel_map_valid(map);
 }
 
 } // namespace
@@ -280,11 +279,11 @@ gboolean sinkClose(GstAudioSink *) {
     return TRUE;
 }
 
-pa_stream *newStream(const pa_sample_spec &spec, const pa_channel_map &map, const char *device,
+pa_stream *newStream(const pa_sample_spec &format, const pa_channel_map &map, const char *device,
                      const GstAudioRingBufferSpec &ring) {
     pa_proplist *props = pa_proplist_new();
     pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
-    pa_stream *stream = pa_stream_new_with_proplist(g_server.context, "Tunabel", &spec, &map, props);
+    pa_stream *stream = pa_stream_new_with_proplist(g_server.context, "Tunabel", &format, &map, props);
     pa_proplist_free(props);
     if (!stream)
         return nullptr;
@@ -292,10 +291,10 @@ pa_stream *newStream(const pa_sample_spec &spec, const pa_channel_map &map, cons
     pa_stream_set_write_callback(stream, onStreamRequest, nullptr);
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
-    attr.tlength = uint32_t(pa_usec_to_bytes(kServerBufferUs, &spec));
+    attr.tlength = uint32_t(pa_usec_to_bytes(kServerBufferUs, &format));
     // Plays as soon as anything is there; the ring buffer never runs dry.
     attr.prebuf = 0;
-    attr.minreq = uint32_t(pa_usec_to_bytes(pa_usec_t(ring.latency_time), &spec));
+    attr.minreq = uint32_t(pa_usec_to_bytes(pa_usec_t(ring.latency_time), &format));
     attr.fragsize = uint32_t(-1);
     // No interpolation by the library: it never lets its time go back, and
     // across corked gaps between files it ran ahead of what was heard.
@@ -320,9 +319,9 @@ pa_stream *newStream(const pa_sample_spec &spec, const pa_channel_map &map, cons
 
 gboolean sinkPrepare(GstAudioSink *asink, GstAudioRingBufferSpec *ring) {
     TunabelPulseSink *sink = self(asink);
-    pa_sample_spec spec;
+    pa_sample_spec format;
     pa_channel_map map;
-    if (!toPulseSpec(ring->info, &spec, &map)) {
+    if (!toServerFormat(ring->info, &format, &map)) {
         GST_ELEMENT_ERROR(asink, RESOURCE, SETTINGS, ("Format de son non pris en charge."), (nullptr));
         return FALSE;
     }
@@ -332,25 +331,25 @@ gboolean sinkPrepare(GstAudioSink *asink, GstAudioRingBufferSpec *ring) {
     if (pa_stream *parked = g_server.parked) {
         g_server.parked = nullptr;
         if (g_server.parkedDevice == device && pa_stream_get_state(parked) == PA_STREAM_READY &&
-            pa_sample_spec_equal(pa_stream_get_sample_spec(parked), &spec) &&
+            pa_sample_spec_equal(pa_stream_get_sample_spec(parked), &format) &&
             pa_channel_map_equal(pa_stream_get_channel_map(parked), &map))
             stream = parked;
         else
             forget(parked);
     }
     if (!stream && g_server.context)
-        stream = newStream(spec, map, sink->device, *ring);
+        stream = newStream(format, map, sink->device, *ring);
     if (!stream) {
         GST_ELEMENT_ERROR(asink, RESOURCE, OPEN_WRITE, ("Le serveur de son refuse la lecture."), (nullptr));
         return FALSE;
     }
     // The gain is ours for float samples; other formats keep the stage in front.
-    sink->gain = spec.format == PA_SAMPLE_FLOAT32LE ? sink->offeredGain : nullptr;
+    sink->gain = format.format == PA_SAMPLE_FLOAT32LE ? sink->offeredGain : nullptr;
     if (sink->offeredGain)
         sink->offeredGain->atOutput.store(sink->gain != nullptr);
     sink->stream = stream;
-    sink->rate = spec.rate;
-    sink->frameBytes = guint(pa_frame_size(&spec));
+    sink->rate = format.rate;
+    sink->frameBytes = guint(pa_frame_size(&format));
     sink->writtenSinceFresh = 0;
     sink->fresh = TRUE;
     sink->paused = FALSE;
@@ -382,13 +381,13 @@ guint64 queuedFrames(TunabelPulseSink *sink) {
     if (!sink->stream || sink->fresh || !sink->frameBytes)
         return 0;
     const pa_timing_info *timing = pa_stream_get_timing_info(sink->stream);
-    const pa_sample_spec *spec = pa_stream_get_sample_spec(sink->stream);
+    const pa_sample_spec *format = pa_stream_get_sample_spec(sink->stream);
     gint64 queued = gint64(sink->writtenSinceFresh);
     pa_usec_t device = 0;
     if (timing && !timing->write_index_corrupt && !timing->read_index_corrupt) {
         queued = timing->write_index - timing->read_index;
         if (timing->playing && !sink->corked)
-            queued -= gint64(pa_usec_to_bytes(pa_timeval_age(&timing->timestamp), spec));
+            queued -= gint64(pa_usec_to_bytes(pa_timeval_age(&timing->timestamp), format));
         device = timing->sink_usec;
     }
     const guint64 frames = guint64(std::max<gint64>(0, queued)) / sink->frameBytes;
@@ -402,7 +401,7 @@ guint sinkDelay(GstAudioSink *asink) {
 }
 
 // Ramps across the segment from the gain applied last to the current target,
-// in even steps of decibels, as the stage in front does per buffer.
+// as the stage in front does per buffer.
 void applyGain(TunabelPulseSink *sink, gpointer data, guint length) {
     GainStage *gain = sink->gain;
     const float from = gain->applied.load();
@@ -410,16 +409,8 @@ void applyGain(TunabelPulseSink *sink, gpointer data, guint length) {
     if (from == 1.0f && to == 1.0f)
         return;
     const int channels = std::max(1, int(sink->frameBytes / sizeof(float)));
-    auto *samples = static_cast<float *>(data);
     const guint frames = length / sink->frameBytes;
-    const bool logRamp = from > 0 && to > 0 && from != to;
-    const double step = logRamp ? std::pow(double(to) / from, 1.0 / double(std::max(frames, 1u))) : 1.0;
-    double g = from;
-    for (guint f = 0; f < frames; ++f) {
-        g = logRamp ? g * step : from + (to - from) * double(f + 1) / double(frames);
-        for (int c = 0; c < channels; ++c)
-            samples[f * guint(channels) + guint(c)] *= float(g);
-    }
+    gstengine::rampGain(static_cast<float *>(data), frames, channels, from, to);
     if (frames == 0 || from == to)
         return;
     // Heard once what is queued and this segment have played.
