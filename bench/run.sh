@@ -126,6 +126,7 @@ run fade "$bin/bench_play" fade "$media" "$runs"
 run fade "$bin/bench_heard" fade "$tmp/heard" "$runs"
 run memory "$bin/bench_heard" memory "$tmp/heard" "$runs"
 run hostile "$bin/bench_heard" hostile "$tmp/heard" "$runs"
+run av "$bin/bench_heard" av "$tmp/heard" "$runs"
 run cpu "$bin/bench_play" cpu "$media" "$cpu_runs"
 run desktop "$bin/bench_desktop" "$build/tunabel" "$tmp/desktop" "$runs"
 # Flash: BENCH_FLASH_SECONDS per figure (default 10); the CPU figure is scaled to a minute.
