@@ -112,6 +112,18 @@ TEST_F(PlaylistFiles, SavedProgrammeHasTheLayoutAndReadsBack) {
     EXPECT_EQ(gotNames, names);
     EXPECT_EQ(gotFolders, folders);
     EXPECT_TRUE(separator);
+    // Byte for byte what Qt's own encoder makes of each entry, a lone
+    // surrogate (which cannot read back) included.
+    QStringList odd = names;
+    odd << QString(QChar(0xD800)) + "x" << QString("y") + QChar(0xDC00);
+    ASSERT_TRUE(WritePlaylist(path, odd, folders + QStringList{"/", "/"}, &error)) << error.toStdString();
+    QByteArray expected;
+    for (const QStringList &list : {odd, folders + QStringList{"/", "/"}}) {
+        for (const QString &entry : list)
+            expected += entry.toUtf8() + "\r\n";
+        expected += "\r\n";
+    }
+    EXPECT_EQ(fileBytes(path), expected);
     EXPECT_FALSE(fileBytes(path).startsWith("\xEF\xBB\xBF"));
     EXPECT_TRUE(strays().isEmpty());
 }

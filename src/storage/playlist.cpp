@@ -128,42 +128,85 @@ QString foldKey(const QString &name) {
     return key;
 }
 
-// Checks every entry, then hands the file's bytes to `sink` in pieces of
-// about `piece` bytes; false (with the reason) when an entry cannot be one
-// line, or when the sink fails.
+// Appends the entry's UTF-8 and a line break; false when it cannot be one
+// line. Encoded in place: a temporary per entry (toUtf8) made most of the time
+// of saving a long programme.
+bool appendLine(QByteArray &out, const QString &entry) {
+    const qsizetype n = entry.size();
+    if (n == 0 || n > kPlaylistMaxLine)
+        return false;
+    const auto *from = reinterpret_cast<const char16_t *>(entry.constData());
+    const qsizetype at = out.size();
+    // At most 3 bytes per UTF-16 unit (a surrogate pair makes 4 of 2).
+    out.resize(at + 3 * n + 2);
+    auto *to = reinterpret_cast<unsigned char *>(out.data() + at);
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = from[i];
+        if (c < 0x80) {
+            if (c == u'\n' || c == u'\r') {
+                out.truncate(at);
+                return false;
+            }
+            *to++ = static_cast<unsigned char>(c);
+        } else if (c < 0x800) {
+            *to++ = static_cast<unsigned char>(0xC0 | (c >> 6));
+            *to++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        } else if (!QChar::isSurrogate(c)) {
+            *to++ = static_cast<unsigned char>(0xE0 | (c >> 12));
+            *to++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            *to++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(from[i + 1])) {
+            const char32_t u = QChar::surrogateToUcs4(c, from[++i]);
+            *to++ = static_cast<unsigned char>(0xF0 | (u >> 18));
+            *to++ = static_cast<unsigned char>(0x80 | ((u >> 12) & 0x3F));
+            *to++ = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
+            *to++ = static_cast<unsigned char>(0x80 | (u & 0x3F));
+        } else {
+            // A lone surrogate: Qt's own encoding decides what it becomes.
+            out.truncate(at);
+            if (entry.contains(u'\n') || entry.contains(u'\r'))
+                return false;
+            out.append(entry.toUtf8());
+            out.append("\r\n", 2);
+            return true;
+        }
+    }
+    *to++ = '\r';
+    *to++ = '\n';
+    out.truncate(reinterpret_cast<char *>(to) - out.constData());
+    return true;
+}
+
+// Why the entry cannot be one line of a list.
+QString refusal(const QString &entry) {
+    if (entry.isEmpty())
+        return QStringLiteral("La liste contient un élément vide, qui ne peut pas être enregistré.");
+    if (entry.size() > kPlaylistMaxLine)
+        return QStringLiteral("L'élément %1… dépasse %2 caractères : il ne peut pas être enregistré dans une "
+                              "liste.")
+            .arg(quoted(entry.left(40)))
+            .arg(kPlaylistMaxLine);
+    QString shown = entry;
+    shown.replace(u'\r', u' ').replace(u'\n', u' ');
+    return QStringLiteral("L'élément %1 contient un saut de ligne : il ne peut pas être enregistré dans une "
+                          "liste.")
+        .arg(quoted(shown));
+}
+
+// Hands the file's bytes to `sink` in pieces of about `piece` bytes; false
+// (with the reason) at the first entry that cannot be one line, or when the
+// sink fails. The caller drops what the sink got before a failure.
 template <typename Sink>
 bool encodePlaylist(const QStringList &names, const QStringList &folders, qsizetype piece, Sink sink,
                     QString *error) {
-    for (const QStringList *list : {&names, &folders}) {
-        for (const QString &entry : *list) {
-            if (entry.isEmpty()) {
-                setError(error, QStringLiteral("La liste contient un élément vide, qui ne peut pas être "
-                                               "enregistré."));
-                return false;
-            }
-            if (entry.size() > kPlaylistMaxLine) {
-                setError(error, QStringLiteral("L'élément %1… dépasse %2 caractères : il ne peut pas être "
-                                               "enregistré dans une liste.")
-                                    .arg(quoted(entry.left(40)))
-                                    .arg(kPlaylistMaxLine));
-                return false;
-            }
-            if (entry.contains(u'\n') || entry.contains(u'\r')) {
-                QString shown = entry;
-                shown.replace(u'\r', u' ').replace(u'\n', u' ');
-                setError(error, QStringLiteral("L'élément %1 contient un saut de ligne : il ne peut pas être "
-                                               "enregistré dans une liste.")
-                                    .arg(quoted(shown)));
-                return false;
-            }
-        }
-    }
     QByteArray buffer;
     buffer.reserve(piece + 4096);
     for (const QStringList *list : {&names, &folders}) {
         for (const QString &entry : *list) {
-            buffer.append(entry.toUtf8());
-            buffer.append("\r\n", 2);
+            if (!appendLine(buffer, entry)) {
+                setError(error, refusal(entry));
+                return false;
+            }
             if (buffer.size() >= piece) {
                 if (!sink(buffer))
                     return false;
