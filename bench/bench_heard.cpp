@@ -122,6 +122,13 @@ Form1 *makeWindow(MediaControl *ctl, const QString &folder, QStringList *message
     return f;
 }
 
+// The player on the sound server, on `folder`, playing one file per click.
+Form1 *oneFileWindow(const QString &folder) {
+    Form1 *f = makeWindow(new GstMediaControl(nullptr, GstMediaOptions{}), folder);
+    f->LectCont->setChecked(false);
+    return f;
+}
+
 int indexOf(Form1 *f, const QString &name) {
     for (int i = 0; i < f->File1->ListCount(); ++i)
         if (f->File1->List(i) == name)
@@ -175,9 +182,7 @@ int benchClick(const QString &dir, int runs) {
         return i < 0 ? -1.0 : rec.timeOf(size_t(i)) - t0;
     };
 
-    auto *ctl = new GstMediaControl(nullptr, GstMediaOptions{});
-    Form1 *f = makeWindow(ctl, folder);
-    f->LectCont->setChecked(false);
+    Form1 *f = oneFileWindow(folder);
     int status = 0;
     std::map<QString, double> floors;
     for (const QString &path : {wav, mp3}) {
@@ -393,9 +398,7 @@ int benchFade(const QString &dir, int runs) {
     Recorder rec;
     if (!rec.start())
         return 3;
-    auto *ctl = new GstMediaControl(nullptr, GstMediaOptions{});
-    Form1 *f = makeWindow(ctl, folder);
-    f->LectCont->setChecked(false);
+    Form1 *f = oneFileWindow(folder);
     // The mute button, no fade: from the click to the sound gone (below
     // -40 dBFS for 5 ms), and from the second click to the sound back.
     std::vector<double> mutes, unmutes;
@@ -718,10 +721,9 @@ int benchAv(const QString &dir, int runs) {
     Recorder rec;
     if (!rec.start())
         return 3;
-    auto *ctl = new GstMediaControl(nullptr, GstMediaOptions{});
-    Form1 *f = makeWindow(ctl, folder);
-    f->LectCont->setChecked(false);
+    Form1 *f = oneFileWindow(folder);
     f->show();
+    QWidget *ctl = f->ActiveMovie1;
     const int index = indexOf(f, "flash.mpg");
     QScreen *screen = QGuiApplication::primaryScreen();
     auto white = [&](QPoint at) {
