@@ -13,9 +13,11 @@
 
 namespace {
 
-// Target of the server-side buffer. The ring buffer in front holds more; this
-// only has to ride out a late wake-up of the writing thread.
-constexpr pa_usec_t kServerBufferUs = 40 * 1000;
+// Target latency of the stream, of which the server keeps about half queued
+// (the sink takes the rest). The ring buffer in front holds more; this only
+// has to ride out a late wake-up of the writing thread. At 40 ms (20 queued)
+// an idle machine, slow to wake, ran the queue dry now and then mid-track.
+constexpr pa_usec_t kServerBufferUs = 60 * 1000;
 
 // One connection for the process, and the stream of the last output that
 // stopped, kept corked for the next one. The main loop's lock guards both.
@@ -612,9 +614,10 @@ GstElement *replaceServerSink(GstElement *sink) {
     gchar *server = nullptr;
     gchar *device = nullptr;
     g_object_get(sink, "server", &server, "device", &device, nullptr);
-    // 60 ms ahead in the ring buffer, 40 ms at the server: enough to ride out
-    // a busy machine (no sample lost with both cores taken). The volume is
-    // applied behind the ring buffer: only the server's part delays it.
+    // 60 ms ahead in the ring buffer, 60 ms asked of the server: enough to
+    // ride out a busy machine (no sample lost with both cores taken) and an
+    // idle one slow to wake. The volume is applied behind the ring buffer:
+    // only the server's part delays it.
     g_object_set(ours, "server", server, "device", device, "buffer-time", gint64(60000), "latency-time",
                  gint64(10000), nullptr);
     g_free(server);
