@@ -327,7 +327,8 @@ double ownSilence(const QString &path, const QString &tmp) {
 int benchGap(const QString &dir, int runs) {
     const int tracks = std::max(21, runs + 1);
     int status = 0;
-    for (const QString kind : {"wav", "mp3", "programme"}) {
+    // "aiff": WAV and AIFF in turn, the AIFF demuxed by libav.
+    for (const QString kind : {"wav", "mp3", "aiff", "programme"}) {
         const QString a = dir + "/gap-" + kind, b = a + "-b";
         QDir().mkpath(a);
         QDir().mkpath(b);
@@ -335,9 +336,12 @@ int benchGap(const QString &dir, int runs) {
         for (int i = 0; i < tracks; ++i) {
             const testmedia::Tone tone{1.5, kRate, 2, 440.0, 0.5};
             const QString name = QString("t%1.").arg(i, 2, 10, QChar('0'));
-            paths << (kind == "mp3"
-                          ? testmedia::MakeMp3(a, name + "mp3", tone)
-                          : testmedia::MakeWav(kind == "programme" && i % 2 ? b : a, name + "wav", tone));
+            if (kind == "mp3")
+                paths << testmedia::MakeMp3(a, name + "mp3", tone);
+            else if (kind == "aiff" && i % 2)
+                paths << testmedia::MakeAiff(a, name + "aiff", tone);
+            else
+                paths << testmedia::MakeWav(kind == "programme" && i % 2 ? b : a, name + "wav", tone);
         }
         Recorder rec;
         if (paths.contains(QString()) || !rec.start())

@@ -340,8 +340,19 @@ TEST_F(GstMediaControlTest, BadFilesGiveOneErrorAndLeaveTheControlUsable) {
     const QString dir = s_dir->path(), fifo = dir + "/tube.mp3";
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const QString notRegular = "pas un fichier ordinaire";
+    // An AIFF that claims 64 channels or more, whatever its name: libav's
+    // demuxer takes it and the converter behind it crashes.
+    QFile aiffFile(file("aiff"));
+    ASSERT_TRUE(aiffFile.open(QIODevice::ReadOnly));
+    QByteArray aiff = aiffFile.readAll();
+    aiff[aiff.indexOf("COMM") + 9] = 64;
+    const QString tooMany = testmedia::MakeFile(dir, "canaux.aiff", aiff);
+    aiff[aiff.indexOf("COMM") + 8] = 2; // 576
+    const QString misnamed = testmedia::MakeFile(dir, "canaux.wav", aiff);
     const std::vector<std::tuple<QString, int, QString>> cases = {
         {dir + "/absent.mp3", GstMediaControl::NotFound, "introuvable"},
+        {tooMany, GstMediaControl::NotRecognised, "pas un fichier son reconnu"},
+        {misnamed, GstMediaControl::NotRecognised, "pas un fichier son reconnu"},
         {dir, GstMediaControl::NotRegularFile, notRegular},
         {fifo, GstMediaControl::NotRegularFile, notRegular},
         {file("text"), GstMediaControl::NotRecognised, "pas un fichier son reconnu"},
@@ -455,6 +466,26 @@ TEST_F(GstMediaControlTest, TheOfferedNextFileFollowsWithNoRestartAndEveryNotifi
     EXPECT_NEAR(r.tap.seconds.load(), 4.4 + 0.8, 0.16);
 }
 
+// AIFF goes through libav, which the offer loads ahead: the switch itself
+// must not wait for it. The AIFF files are longer than what playbin reads
+// ahead, so each next offer comes in time.
+TEST_F(GstMediaControlTest, AiffFollowsAndIsFollowedWithNoRestart) {
+    using namespace testmedia;
+    const QString d = s_dir->path();
+    const QString a = MakeWav(d, "aiff1.wav", {1.0}), b = MakeAiff(d, "aiff2.aiff", {3.0});
+    const QString c = MakeAifc(d, "aiff3.aifc", {3.0}), e = MakeWav(d, "aiff4.wav", {0.5});
+    Rig r(silentSinks(true));
+    ASSERT_TRUE(r.open(a, b));
+    Sequencer seq(r);
+    seq.picks = {b, c, e};
+    r.c.Run();
+    ASSERT_TRUE(waitFor([&] { return r.c.FileName() == e && r.stopped(); }, 10000))
+        << seq.log.join(",").toStdString();
+    EXPECT_EQ(r.c.handOvers(), 3) << seq.log.join(",").toStdString();
+    EXPECT_NEAR(r.tap.seconds.load(), 7.5, 0.12);
+    EXPECT_TRUE(r.errors.empty());
+}
+
 TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
     using namespace testmedia;
     const QString d = s_dir->path();
@@ -545,10 +576,21 @@ TEST_F(GstMediaControlTest, OnlyFilesThatStartAsTheirKindMayBeSwitchedTo) {
     QByteArray au = QByteArray(".snd") + QByteArray::fromHex("00100000") + QByteArray(40, '\0');
     QByteArray wavHeaderOnly = QByteArray("RIFF") + QByteArray(4, '\0') + "WAVEfmt ";
     wavHeaderOnly += QByteArray(44 - wavHeaderOnly.size(), '\0');
-    // The cut file holds whole frames up to the cut; AIFF is not a kind that switches.
-    for (const char *key : {"wav", "au", "mp3", "mp3-vbr", "mp2", "cut"})
+    // The cut file holds whole frames up to the cut.
+    for (const char *key : {"wav", "au", "aiff", "aif", "aifc", "mp3", "mp3-vbr", "mp2", "cut"})
         EXPECT_TRUE(gstengine::looksLikeItsKind(file(key))) << key;
-    for (const QString &path : {file("text"), file("aiff"),
+    // AIFF: its description, then its data, must be there and hold sound.
+    QFile aiffFile(file("aiff"));
+    ASSERT_TRUE(aiffFile.open(QIODevice::ReadOnly));
+    const QByteArray aiff = aiffFile.readAll();
+    const qsizetype comm = aiff.indexOf("COMM"), ssnd = aiff.indexOf("SSND");
+    ASSERT_TRUE(comm > 0 && ssnd > comm);
+    QByteArray silent = aiff, liar = aiff;
+    silent[comm + 8] = silent[comm + 9] = 0;  // no channel
+    liar[comm + 4] = liar[comm + 5] = '\x7f'; // a description longer than the file
+    for (const QString &path : {file("text"), MakeFile(d, "entete.aiff", aiff.left(ssnd)),
+                                MakeFile(d, "sansdonnees.aiff", aiff.left(ssnd + 16)),
+                                MakeFile(d, "muet.aiff", silent), MakeFile(d, "menteur.aif", liar),
                                 MakeFile(d, "texte.wav", QByteArray("RIFF mais pas du son").repeated(10)),
                                 MakeFile(d, "vide.wav", {}), MakeFile(d, "entete.wav", wavHeaderOnly),
                                 MakeFile(d, "decale.au", au), // data offset past the end

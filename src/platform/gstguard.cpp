@@ -58,6 +58,55 @@ bool midiIsSound(int fd, off_t size) {
     return found > 0 && found >= tracks;
 }
 
+// What the chunks of an AIFF or AIFF-C file say: the form, then chunks
+// padded to an even length; the sound needs its description (COMM) and its
+// data (SSND, starting inside the file).
+struct AiffChunks {
+    bool form = false;
+    int channels = -1; // -1: no readable description
+    int bits = 0;
+    bool data = false;
+};
+
+AiffChunks readAiff(int fd, off_t size) {
+    AiffChunks out;
+    unsigned char head[12];
+    if (::pread(fd, head, sizeof head, 0) != ssize_t(sizeof head) || std::memcmp(head, "FORM", 4) != 0 ||
+        (std::memcmp(head + 8, "AIFF", 4) != 0 && std::memcmp(head + 8, "AIFC", 4) != 0))
+        return out;
+    out.form = true;
+    off_t pos = 12;
+    while (pos + 8 <= size && (out.channels < 0 || !out.data)) {
+        unsigned char chunk[16];
+        const ssize_t got = ::pread(fd, chunk, sizeof chunk, pos);
+        if (got < 8)
+            break;
+        const off_t length = off_t(bigEndian32(chunk + 4));
+        if (std::memcmp(chunk, "COMM", 4) == 0 && got == 16) {
+            out.channels = (int(chunk[8]) << 8) | chunk[9];
+            out.bits = (int(chunk[14]) << 8) | chunk[15];
+            if (length < 18 || length > size - pos - 8)
+                out.bits = 0; // a description longer than the file
+        } else if (std::memcmp(chunk, "SSND", 4) == 0 && got == 16) {
+            // A cut-off download keeps what it holds: only the start must be there.
+            out.data = length > 8 && pos + 16 + off_t(bigEndian32(chunk + 8)) < size;
+        }
+        pos += 8 + length + (length & 1);
+    }
+    return out;
+}
+
+// libav's AIFF demuxer takes any channel count; from 64 on, the converter
+// behind it fails an assertion and the player crashes.
+bool aiffChannelsPlayable(int channels) {
+    return channels >= 1 && channels < 64;
+}
+
+bool aiffIsSound(int fd, off_t size) {
+    const AiffChunks aiff = readAiff(fd, size);
+    return aiff.form && aiffChannelsPlayable(aiff.channels) && aiff.bits >= 1 && aiff.bits <= 32 && aiff.data;
+}
+
 } // namespace
 
 namespace gstengine {
@@ -75,6 +124,10 @@ const char *structureProblem(const QString &path) {
     const bool midiName = suffix == "mid" || suffix == "midi" || suffix == "kar";
     if ((midiMagic || midiName) && !midiIsSound(file.fd, st.st_size))
         return gstreason::NotRecognised;
+    // Whatever its name: the demuxer is picked by the content.
+    const AiffChunks aiff = readAiff(file.fd, st.st_size);
+    if (aiff.form && aiff.channels >= 0 && !aiffChannelsPlayable(aiff.channels))
+        return gstreason::NotRecognised;
     return nullptr;
 }
 
@@ -90,6 +143,8 @@ bool looksLikeItsKind(const QString &path) {
         return false;
     if (suffix == "wav")
         return std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0 && st.st_size > 44;
+    if (suffix == "aiff" || suffix == "aif" || suffix == "aifc")
+        return aiffIsSound(file.fd, st.st_size);
     if (suffix == "au" || suffix == "snd") {
         const uint32_t offset = bigEndian32(head + 4);
         return std::memcmp(head, ".snd", 4) == 0 && offset >= 24 && off_t(offset) < st.st_size;

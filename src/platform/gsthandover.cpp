@@ -17,10 +17,10 @@ namespace {
 // A file the hand-over may take: a regular, readable sound file that its
 // decoder may be given.
 // Only the plain sound formats switch: the MIDI parser mishandles queries
-// made across a switch, films need their video branch set up by an open,
-// and the AIFF demuxers can wedge a switch on a damaged file.
+// made across a switch, films need their video branch set up by an open.
+// AIFF switches once its chunks have been checked (looksLikeItsKind).
 bool switchable(const QString &path) {
-    static const QStringList kinds = {"wav", "au", "snd", "mp3", "mp2", "mpa", "mpga"};
+    static const QStringList kinds = {"wav", "au", "snd", "aiff", "aif", "aifc", "mp3", "mp2", "mpa", "mpga"};
     return !path.isEmpty() && kinds.contains(QFileInfo(path).suffix().toLower());
 }
 
@@ -94,6 +94,10 @@ bool GstMediaControl::canTakeNext() {
     if (m_nextPath != m_vettedPath) {
         m_vettedPath = m_nextPath;
         m_vetted = canTake(m_nextPath) && gstengine::looksLikeItsKind(m_nextPath);
+        // AIFF is demuxed by libav (see initEngine), too large to keep
+        // loaded for nothing and too slow to load in the switch itself.
+        if (m_vetted && QFileInfo(m_nextPath).suffix().toLower().startsWith("aif"))
+            gstengine::loadPluginSoon("libav");
     }
     return m_vetted;
 }

@@ -99,10 +99,14 @@ QByteArray localName(const QString &path);
 // "" when the file's structure is sound enough for its decoder, else the
 // reason it is refused (checked before the file reaches the decoder).
 const char *structureProblem(const QString &path);
-// Whether a WAV, AU or MPEG audio file starts as its kind does (for MPEG,
-// holds a run of valid frames). A file playbin switches to on its own
-// thread must not fail there: a failing switch can wedge playbin.
+// Whether a WAV, AU, AIFF or MPEG audio file starts as its kind does (for
+// MPEG, holds a run of valid frames; for AIFF, its description and data).
+// A file playbin switches to on its own thread must not fail there: a
+// failing switch can wedge playbin.
 bool looksLikeItsKind(const QString &path);
+// Loads a plugin on a thread of its own, once, so that a file switched to
+// later does not wait for it on the streaming thread.
+void loadPluginSoon(const char *name);
 } // namespace gstengine
 
 // The media control on one reused playbin.

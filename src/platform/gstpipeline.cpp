@@ -12,6 +12,8 @@
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <set>
+#include <string>
 #include <thread>
 
 #include <sys/resource.h>
@@ -29,17 +31,20 @@ bool g_ready = false;
 // Load the small ones while the player sits idle, those every open needs
 // first. libav is left to the first file that needs it: it would double the
 // idle player's memory (about 32 MB) and slow the start with a file.
+void loadPlugin(GstRegistry *registry, const char *name) {
+    GstPlugin *plugin = gst_registry_find_plugin(registry, name);
+    if (!plugin)
+        return;
+    if (GstPlugin *loaded = gst_plugin_load(plugin))
+        gst_object_unref(loaded);
+    gst_object_unref(plugin);
+}
+
 void preloadDecoders(GstRegistry *registry) {
     for (const char *name : {"coreelements", "typefindfunctions", "playback", "audioconvert", "audioresample",
                              "volume", "audiofx", "pulseaudio", "autodetect", "wavparse", "audioparsers",
-                             "id3demux", "auparse", "aiff", "midi", "mpegpsdemux", "mpg123"}) {
-        GstPlugin *plugin = gst_registry_find_plugin(registry, name);
-        if (!plugin)
-            continue;
-        if (GstPlugin *loaded = gst_plugin_load(plugin))
-            gst_object_unref(loaded);
-        gst_object_unref(plugin);
-    }
+                             "id3demux", "auparse", "aiff", "midi", "mpegpsdemux", "mpg123"})
+        loadPlugin(registry, name);
 }
 
 // -1 when the factory is not installed.
@@ -329,6 +334,21 @@ void rampGain(float *samples, size_t frames, int channels, float from, float to)
         for (int c = 0; c < channels; ++c)
             samples[f * channels + c] *= float(g);
     }
+}
+
+void loadPluginSoon(const char *name) {
+    static std::mutex mutex;
+    static std::set<std::string> asked;
+    {
+        std::lock_guard lock(mutex);
+        if (!asked.insert(name).second)
+            return;
+    }
+    std::thread([plugin = std::string(name)] {
+        waitReady();
+        setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 10);
+        loadPlugin(gst_registry_get(), plugin.c_str());
+    }).detach();
 }
 
 bool hasVideo(const QString &path) {

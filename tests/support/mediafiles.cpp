@@ -241,6 +241,23 @@ QByteArray lying(const QString &type, QByteArray good) {
     return good;
 }
 
+// The same file claiming 514 channels; empty for kinds that do not say.
+QByteArray lyingChannels(const QString &type, QByteArray good) {
+    if (type == "wav") {
+        good[22] = 2;
+        good[23] = 2;
+    } else if (type == "au") {
+        poke32(good, 20, 514, true);
+    } else if (type == "aiff" || type == "aif" || type == "aifc") {
+        const qsizetype comm = good.indexOf("COMM");
+        good[comm + 8] = 2;
+        good[comm + 9] = 2;
+    } else {
+        return {};
+    }
+    return good;
+}
+
 } // namespace
 
 QStringList MakeHostileCorpus(const QString &dir) {
@@ -271,8 +288,11 @@ QStringList MakeHostileCorpus(const QString &dir) {
             {"entete", bytes.left(std::min<qsizetype>(bytes.size() / 2, 40))},
             {"coupe", bytes.left(bytes.size() / 3)},
             {"menteur", lying(type, bytes).left(bytes.size() / 2)},
+            {"canaux", lyingChannels(type, bytes)},
         };
         for (const auto &[kind, contents] : files) {
+            if (kind == "canaux" && contents.isEmpty())
+                continue;
             const QString path = writeFile(dir, kind + "-" + type + "." + type, contents);
             if (!path.isEmpty())
                 out << path;
