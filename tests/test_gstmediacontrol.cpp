@@ -349,10 +349,27 @@ TEST_F(GstMediaControlTest, BadFilesGiveOneErrorAndLeaveTheControlUsable) {
     const QString tooMany = testmedia::MakeFile(dir, "canaux.aiff", aiff);
     aiff[aiff.indexOf("COMM") + 8] = 2; // 576
     const QString misnamed = testmedia::MakeFile(dir, "canaux.wav", aiff);
+    // MIDI events the decoder cannot size make it loop for ever as it
+    // measures the song; no ticks per quarter note, for ever as it plays.
+    QFile midiFile(file("mid"));
+    ASSERT_TRUE(midiFile.open(QIODevice::ReadOnly));
+    const QByteArray midi = midiFile.readAll();
+    const qsizetype track = midi.indexOf("MTrk") + 8; // tempo (meta), program, note on
+    auto midiWith = [&](const char *name, qsizetype at, const QByteArray &bytes) {
+        return testmedia::MakeFile(dir, name, QByteArray(midi).replace(at, bytes.size(), bytes));
+    };
     const std::vector<std::tuple<QString, int, QString>> cases = {
         {dir + "/absent.mp3", GstMediaControl::NotFound, "introuvable"},
         {tooMany, GstMediaControl::NotRecognised, "pas un fichier son reconnu"},
         {misnamed, GstMediaControl::NotRecognised, "pas un fichier son reconnu"},
+        {midiWith("systeme.mid", track + 11, "\xf6"), GstMediaControl::NotRecognised,
+         "pas un fichier son reconnu"},
+        {midiWith("meta.mid", track + 3, "\x7f"), GstMediaControl::NotRecognised,
+         "pas un fichier son reconnu"},
+        {midiWith("sysex.mid", track + 1, "\xf0"), GstMediaControl::NotRecognised,
+         "pas un fichier son reconnu"},
+        {midiWith("division.mid", 12, QByteArray(2, 0)), GstMediaControl::NotRecognised,
+         "pas un fichier son reconnu"},
         {dir, GstMediaControl::NotRegularFile, notRegular},
         {fifo, GstMediaControl::NotRegularFile, notRegular},
         {file("text"), GstMediaControl::NotRecognised, "pas un fichier son reconnu"},

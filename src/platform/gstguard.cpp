@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -28,9 +29,65 @@ uint32_t bigEndian32(const unsigned char *p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
 
+constexpr uint32_t kLargestTrack = 16 << 20;
+
+// A MIDI variable-length number: up to four bytes, seven bits each. The
+// bytes used, 0 when it does not end inside the track.
+size_t varLength(const unsigned char *p, size_t left, uint32_t &value) {
+    value = 0;
+    for (size_t i = 0; i < 4 && i < left; ++i) {
+        value = (value << 7) | (p[i] & 0x7f);
+        if (!(p[i] & 0x80))
+            return i + 1;
+    }
+    return 0;
+}
+
+// Walks a track's events as the MIDI decoder does when it measures the
+// song. An event it cannot size (a system message other than SysEx, or a
+// SysEx or meta event running past the track) stops it from moving on, and
+// it then loops for ever on the streaming thread.
+bool trackIsReadable(const std::vector<unsigned char> &track) {
+    const unsigned char *data = track.data();
+    const size_t size = track.size();
+    size_t at = 0;
+    unsigned char running = 0xff; // the decoder starts as if after a meta event
+    for (;;) {
+        uint32_t delta = 0;
+        const size_t used = at < size ? varLength(data + at, size - at, delta) : 0;
+        if (used == 0)
+            return true; // the track ends here for the decoder too
+        at += used;
+        if (at >= size)
+            return true;
+        const unsigned char status = data[at];
+        const unsigned char event = (status & 0x80) ? status : running;
+        if (event == 0xff) {
+            uint32_t length = 0;
+            const size_t n = at + 2 <= size ? varLength(data + at + 2, size - at - 2, length) : 0;
+            if (n == 0 || length > size - at - 2 - n)
+                return false;
+            at += 2 + n + length;
+        } else if (event == 0xf0 || event == 0xf7) {
+            uint32_t length = 0;
+            const size_t n = varLength(data + at + 1, size - at - 1, length);
+            if (n == 0 || length > size - at - 1 - n)
+                return false;
+            at += 1 + n + length;
+        } else if (event >= 0xf0) {
+            return false;
+        } else {
+            const size_t length = (event & 0xf0) == 0xc0 || (event & 0xf0) == 0xd0 ? 1 : 2;
+            at += (status & 0x80) ? length + 1 : length;
+        }
+        if (event < 0xf8)
+            running = event;
+    }
+}
+
 // A Standard MIDI File is a header chunk then track chunks, each an id and
 // a 32-bit big-endian length. The MIDI decoder reads a track by the length
-// it claims, past the end of a shorter file.
+// it claims, past the end of a shorter file, and trusts its events.
 bool midiIsSound(int fd, off_t size) {
     unsigned char head[14];
     if (size < 14 || ::pread(fd, head, sizeof head, 0) != ssize_t(sizeof head))
@@ -41,8 +98,12 @@ bool midiIsSound(int fd, off_t size) {
     if (headerLength < 6 || off_t(headerLength) > size - 8)
         return false;
     const unsigned tracks = (unsigned(head[10]) << 8) | head[11];
+    // Ticks per quarter note: none makes every event infinitely late.
+    if (((unsigned(head[12]) << 8) | head[13]) == 0)
+        return false;
     off_t pos = 8 + off_t(headerLength);
     unsigned found = 0;
+    std::vector<unsigned char> track;
     while (pos + 8 <= size) {
         unsigned char chunk[8];
         if (::pread(fd, chunk, sizeof chunk, pos) != ssize_t(sizeof chunk))
@@ -50,8 +111,15 @@ bool midiIsSound(int fd, off_t size) {
         const uint32_t length = bigEndian32(chunk + 4);
         if (off_t(length) > size - pos - 8)
             return false;
-        if (std::memcmp(chunk, "MTrk", 4) == 0)
-            ++found;
+        // The decoder ignores tracks beyond the count the header gives.
+        if (std::memcmp(chunk, "MTrk", 4) == 0 && found++ < tracks) {
+            // Songs hold kilobytes; this is read on the interface thread.
+            if (length > kLargestTrack)
+                return false;
+            track.resize(length);
+            if (::pread(fd, track.data(), length, pos + 8) != ssize_t(length) || !trackIsReadable(track))
+                return false;
+        }
         pos += 8 + off_t(length);
     }
     // Trailing bytes too short for a chunk are tolerated; missing tracks are not.

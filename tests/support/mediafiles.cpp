@@ -241,8 +241,9 @@ QByteArray lying(const QString &type, QByteArray good) {
     return good;
 }
 
-// The same file claiming 514 channels; empty for kinds that do not say.
-QByteArray lyingChannels(const QString &type, QByteArray good) {
+// The same file with a lie inside its description: 514 channels, or for
+// MIDI a system message no decoder can size; empty for the other kinds.
+QByteArray lyingInside(const QString &type, QByteArray good) {
     if (type == "wav") {
         good[22] = 2;
         good[23] = 2;
@@ -252,6 +253,8 @@ QByteArray lyingChannels(const QString &type, QByteArray good) {
         const qsizetype comm = good.indexOf("COMM");
         good[comm + 8] = 2;
         good[comm + 9] = 2;
+    } else if (type == "mid") {
+        good[good.indexOf("MTrk") + 8 + 11] = char(0xf6); // in place of a note on
     } else {
         return {};
     }
@@ -288,10 +291,10 @@ QStringList MakeHostileCorpus(const QString &dir) {
             {"entete", bytes.left(std::min<qsizetype>(bytes.size() / 2, 40))},
             {"coupe", bytes.left(bytes.size() / 3)},
             {"menteur", lying(type, bytes).left(bytes.size() / 2)},
-            {"canaux", lyingChannels(type, bytes)},
+            {"incoherent", lyingInside(type, bytes)},
         };
         for (const auto &[kind, contents] : files) {
-            if (kind == "canaux" && contents.isEmpty())
+            if (kind == "incoherent" && contents.isEmpty())
                 continue;
             const QString path = writeFile(dir, kind + "-" + type + "." + type, contents);
             if (!path.isEmpty())
