@@ -349,6 +349,13 @@ TEST_F(GstMediaControlTest, BadFilesGiveOneErrorAndLeaveTheControlUsable) {
     const QString tooMany = testmedia::MakeFile(dir, "canaux.aiff", aiff);
     aiff[aiff.indexOf("COMM") + 8] = 2; // 576
     const QString misnamed = testmedia::MakeFile(dir, "canaux.wav", aiff);
+    // The same description behind a version chunk that claims to cover it.
+    QFile aifcFile(file("aifc"));
+    ASSERT_TRUE(aifcFile.open(QIODevice::ReadOnly));
+    QByteArray aifc = aifcFile.readAll();
+    aifc[aifc.indexOf("FVER") + 6] = '\xfa';
+    aifc[aifc.indexOf("COMM") + 9] = '\x9a';
+    const QString hidden = testmedia::MakeFile(dir, "cache.aifc", aifc);
     // MIDI events the decoder cannot size make it loop for ever as it
     // measures the song; no ticks per quarter note, for ever as it plays.
     QFile midiFile(file("mid"));
@@ -362,6 +369,7 @@ TEST_F(GstMediaControlTest, BadFilesGiveOneErrorAndLeaveTheControlUsable) {
         {dir + "/absent.mp3", GstMediaControl::NotFound, "introuvable"},
         {tooMany, GstMediaControl::NotRecognised, "pas un fichier son reconnu"},
         {misnamed, GstMediaControl::NotRecognised, "pas un fichier son reconnu"},
+        {hidden, GstMediaControl::NotRecognised, "pas un fichier son reconnu"},
         {midiWith("systeme.mid", track + 11, "\xf6"), GstMediaControl::NotRecognised,
          "pas un fichier son reconnu"},
         {midiWith("meta.mid", track + 3, "\x7f"), GstMediaControl::NotRecognised,
@@ -602,16 +610,24 @@ TEST_F(GstMediaControlTest, OnlyFilesThatStartAsTheirKindMayBeSwitchedTo) {
     const QByteArray aiff = aiffFile.readAll();
     const qsizetype comm = aiff.indexOf("COMM"), ssnd = aiff.indexOf("SSND");
     ASSERT_TRUE(comm > 0 && ssnd > comm);
-    QByteArray silent = aiff, liar = aiff;
+    QByteArray silent = aiff, liar = aiff, fast = aiff;
     silent[comm + 8] = silent[comm + 9] = 0;  // no channel
     liar[comm + 4] = liar[comm + 5] = '\x7f'; // a description longer than the file
-    for (const QString &path : {file("text"), MakeFile(d, "entete.aiff", aiff.left(ssnd)),
-                                MakeFile(d, "sansdonnees.aiff", aiff.left(ssnd + 16)),
-                                MakeFile(d, "muet.aiff", silent), MakeFile(d, "menteur.aif", liar),
-                                MakeFile(d, "texte.wav", QByteArray("RIFF mais pas du son").repeated(10)),
-                                MakeFile(d, "vide.wav", {}), MakeFile(d, "entete.wav", wavHeaderOnly),
-                                MakeFile(d, "decale.au", au), // data offset past the end
-                                MakeFile(d, "bruit.mp2", QByteArray(4096, '\x55'))})
+    fast[comm + 16] = '\x70';                 // a rate of 2^12000 Hz
+    // These stalled the switch with no error (an open plays or refuses them).
+    QFile aifcFile(file("aifc"));
+    ASSERT_TRUE(aifcFile.open(QIODevice::ReadOnly));
+    const QByteArray aifc = aifcFile.readAll();
+    const QByteArray unknownCoding = QByteArray(aifc).replace("NONE", "XXXX");
+    for (const QString &path :
+         {file("text"), MakeFile(d, "entete.aiff", aiff.left(ssnd)),
+          MakeFile(d, "sansdonnees.aiff", aiff.left(ssnd + 16)), MakeFile(d, "muet.aiff", silent),
+          MakeFile(d, "menteur.aif", liar), MakeFile(d, "rapide.aiff", fast),
+          MakeFile(d, "coupe.aiff", aiff.chopped(100)), MakeFile(d, "inconnu.aifc", unknownCoding),
+          MakeFile(d, "texte.wav", QByteArray("RIFF mais pas du son").repeated(10)),
+          MakeFile(d, "vide.wav", {}), MakeFile(d, "entete.wav", wavHeaderOnly),
+          MakeFile(d, "decale.au", au), // data offset past the end
+          MakeFile(d, "bruit.mp2", QByteArray(4096, '\x55'))})
         EXPECT_FALSE(gstengine::looksLikeItsKind(path)) << path.toStdString();
 }
 

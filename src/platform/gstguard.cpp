@@ -11,8 +11,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -133,8 +136,27 @@ struct AiffChunks {
     bool form = false;
     int channels = -1; // -1: no readable description
     int bits = 0;
+    double rate = 0;
+    bool knownCoding = true; // AIFF-C: a coding the demuxer decodes
     bool data = false;
+    bool whole = false; // the data chunk ends inside the file
 };
+
+// The sample rate, an 80-bit IEEE extended number.
+double extended80(const unsigned char *p) {
+    const int exponent = ((p[0] & 0x7f) << 8) | p[1];
+    uint64_t mantissa = 0;
+    for (int i = 2; i < 10; ++i)
+        mantissa = (mantissa << 8) | p[i];
+    return std::ldexp(double(mantissa), exponent - 16383 - 63);
+}
+
+bool knownAifcCoding(const unsigned char *type) {
+    static const char *const kCodings[] = {"NONE", "sowt", "twos", "raw ", "fl32", "FL32", "fl64",
+                                           "FL64", "in24", "in32", "ulaw", "ULAW", "alaw", "ALAW"};
+    return std::any_of(std::begin(kCodings), std::end(kCodings),
+                       [&](const char *c) { return std::memcmp(type, c, 4) == 0; });
+}
 
 AiffChunks readAiff(int fd, off_t size) {
     AiffChunks out;
@@ -143,21 +165,26 @@ AiffChunks readAiff(int fd, off_t size) {
         (std::memcmp(head + 8, "AIFF", 4) != 0 && std::memcmp(head + 8, "AIFC", 4) != 0))
         return out;
     out.form = true;
+    const bool compressed = std::memcmp(head + 8, "AIFC", 4) == 0;
     off_t pos = 12;
     while (pos + 8 <= size && (out.channels < 0 || !out.data)) {
-        unsigned char chunk[16];
+        unsigned char chunk[30];
         const ssize_t got = ::pread(fd, chunk, sizeof chunk, pos);
         if (got < 8)
             break;
         const off_t length = off_t(bigEndian32(chunk + 4));
-        if (std::memcmp(chunk, "COMM", 4) == 0 && got == 16) {
+        if (std::memcmp(chunk, "COMM", 4) == 0 && got >= 26) {
             out.channels = (int(chunk[8]) << 8) | chunk[9];
             out.bits = (int(chunk[14]) << 8) | chunk[15];
+            out.rate = extended80(chunk + 16);
             if (length < 18 || length > size - pos - 8)
                 out.bits = 0; // a description longer than the file
-        } else if (std::memcmp(chunk, "SSND", 4) == 0 && got == 16) {
+            if (compressed)
+                out.knownCoding = length >= 22 && got == 30 && knownAifcCoding(chunk + 26);
+        } else if (std::memcmp(chunk, "SSND", 4) == 0 && got >= 16) {
             // A cut-off download keeps what it holds: only the start must be there.
             out.data = length > 8 && pos + 16 + off_t(bigEndian32(chunk + 8)) < size;
+            out.whole = pos + 8 + length <= size;
         }
         pos += 8 + length + (length & 1);
     }
@@ -170,9 +197,27 @@ bool aiffChannelsPlayable(int channels) {
     return channels >= 1 && channels < 64;
 }
 
+// The demuxer does not walk the chunks by their lengths as readAiff does
+// (a version chunk claiming 64 KB does not hide the description after it
+// from it): every description near the start must be playable.
+bool aiffDescriptionsPlayable(int fd, off_t size) {
+    unsigned char head[4096];
+    const ssize_t got = ::pread(fd, head, size_t(std::min<off_t>(size, off_t(sizeof head))), 0);
+    for (ssize_t at = 12; at + 10 <= got; ++at)
+        if (std::memcmp(head + at, "COMM", 4) == 0 &&
+            !aiffChannelsPlayable((int(head[at + 8]) << 8) | head[at + 9]))
+            return false;
+    return true;
+}
+
+// Stricter than for an open: libav's demuxer can stall playbin's switch,
+// with no error, on a file an open would play or refuse, such as a cut-off
+// one or an absurd sample rate.
 bool aiffIsSound(int fd, off_t size) {
     const AiffChunks aiff = readAiff(fd, size);
-    return aiff.form && aiffChannelsPlayable(aiff.channels) && aiff.bits >= 1 && aiff.bits <= 32 && aiff.data;
+    return aiff.form && aiffChannelsPlayable(aiff.channels) && aiff.bits >= 1 && aiff.bits <= 32 &&
+           aiff.rate >= 1000 && aiff.rate <= 768000 && aiff.knownCoding && aiff.data && aiff.whole &&
+           aiffDescriptionsPlayable(fd, size);
 }
 
 } // namespace
@@ -194,7 +239,8 @@ const char *structureProblem(const QString &path) {
         return gstreason::NotRecognised;
     // Whatever its name: the demuxer is picked by the content.
     const AiffChunks aiff = readAiff(file.fd, st.st_size);
-    if (aiff.form && aiff.channels >= 0 && !aiffChannelsPlayable(aiff.channels))
+    if (aiff.form && ((aiff.channels >= 0 && !aiffChannelsPlayable(aiff.channels)) ||
+                      !aiffDescriptionsPlayable(file.fd, st.st_size)))
         return gstreason::NotRecognised;
     return nullptr;
 }
