@@ -27,10 +27,6 @@ std::mutex g_readyMutex;
 std::condition_variable g_readyCv;
 bool g_ready = false;
 
-// A plugin is loaded the first time a file needs it, while that file waits.
-// Load the small ones while the player sits idle, those every open needs
-// first. libav is left to the first file that needs it: it would double the
-// idle player's memory (about 32 MB) and slow the start with a file.
 void loadPlugin(GstRegistry *registry, const char *name) {
     GstPlugin *plugin = gst_registry_find_plugin(registry, name);
     if (!plugin)
@@ -40,6 +36,11 @@ void loadPlugin(GstRegistry *registry, const char *name) {
     gst_object_unref(plugin);
 }
 
+// A plugin is loaded the first time a file needs it, while that file waits.
+// Load the small ones while the player sits idle, those every open needs
+// first. libav waits until a file needs it, or is offered next (see
+// loadPluginSoon): it would double the idle player's memory (about 32 MB)
+// and slow the start with a file.
 void preloadDecoders(GstRegistry *registry) {
     for (const char *name : {"coreelements", "typefindfunctions", "playback", "audioconvert", "audioresample",
                              "volume", "audiofx", "pulseaudio", "autodetect", "wavparse", "audioparsers",
