@@ -567,6 +567,25 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
     ASSERT_TRUE(waitFor([&] { return r.opens > opens; }));
 }
 
+// Repetition asked when playbin has already read this file to its end and
+// taken the offered one: this file plays again, the offer is never heard.
+TEST_F(GstMediaControlTest, RepetitionAskedAfterTheNextFileWasTakenPlaysThisOneAgain) {
+    using namespace testmedia;
+    const QString d = s_dir->path();
+    const QString a = MakeWav(d, "repete1.wav", {0.6}), b = MakeWav(d, "repete2.wav", {0.6});
+    Rig r(silentSinks(true));
+    ASSERT_TRUE(r.open(a, b));
+    r.states.clear();
+    r.c.Run();
+    // Half-way, the whole of this short file has long been read ahead.
+    ASSERT_TRUE(waitFor([&] { return r.c.CurrentPosition() >= 0.3; }));
+    r.c.setPlayCount(3);
+    ASSERT_TRUE(waitFor([&] { return r.stopped(); }, 10000));
+    EXPECT_EQ(r.c.FileName(), a);
+    EXPECT_EQ(r.c.handOvers(), 0);
+    EXPECT_NEAR(r.tap.seconds.load(), 3 * 0.6, 0.1);
+}
+
 // The sound server's answers to caps queries are given again to save its
 // round trips: only to the very same question, and each file still gets its own format.
 // Loading libav costs the first open of its kind about 200 ms and 30 MB:

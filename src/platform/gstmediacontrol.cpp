@@ -391,6 +391,10 @@ void GstMediaControl::setSelectionEnd(double seconds) {
 
 void GstMediaControl::setPlayCount(int count) {
     m_playCount = std::max(1, count);
+    // The next file may already be taken for the end of this one: playing
+    // this one again undoes that.
+    if (m_playsDone + 1 < m_playCount)
+        reloadIfArmed();
     updateHandOver();
 }
 
