@@ -1,9 +1,9 @@
-# make run | make test | make test-asan | make bench
+# make run | make test | make test-asan | make bench | make fuzz
 LOCK := flock /tmp/tunabel-build.lock
 # One compiler cache for every checkout of the project.
 export CCACHE_BASEDIR := $(CURDIR)
 
-.PHONY: deps build run test test-asan bench format clean
+.PHONY: deps build run test test-asan bench fuzz format clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -25,6 +25,11 @@ test-asan: deps
 
 bench: build
 	bash bench/run.sh build/release
+
+fuzz: deps
+	@test -f build/fuzz/build.ninja || cmake --preset fuzz
+	$(LOCK) cmake --build --preset fuzz
+	bash tests/fuzz/run.sh build/fuzz
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
