@@ -1,6 +1,7 @@
 #include "storage/playlist.h"
 
 #include "platform/filename.h"
+#include "storage/temporaries.h"
 
 #include <QDir>
 #include <QLocale>
@@ -595,4 +596,8 @@ bool DeletePlaylist(const QString &name, QString *error) {
     const QString head = QStringLiteral("La liste %1 n'a pas pu être effacée : ").arg(quoted(name));
     setError(error, head + (err == ENOENT ? QStringLiteral("elle n'existe plus.") : reason(err) + '.'));
     return false;
+}
+
+void RemoveStalePlaylistSaves() {
+    RemoveStaleTemporaries(PlaylistFolder(), QByteArray(kSaveTemplate).chopped(6));
 }

@@ -70,3 +70,6 @@ QStringList ListPlaylists(const QString &folder);
 // valid or already taken (nothing is ever overwritten).
 bool RenamePlaylist(const QString &oldName, const QString &newName, QString *error);
 bool DeletePlaylist(const QString &name, QString *error);
+// Removes what killed saves left in the play-list folder: regular files
+// named like our temporaries, old enough (RemoveStaleTemporaries).
+void RemoveStalePlaylistSaves();
