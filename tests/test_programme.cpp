@@ -5,6 +5,7 @@
 #include "support/playerfixture.h"
 #include "windows/form5.h"
 
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QTest>
@@ -332,4 +333,35 @@ TEST_F(ProgrammeTest, ListsWithoutFoldersAreSafe) {
     form->LireProg_Click();
     finish();
     EXPECT_EQ(media->opened.mid(1), QStringList({folder + "/p.mp3", "q.mp3"}));
+}
+
+TEST(BoxesTest, FixedDialogFramesAndTheSaveBoxShowsItsWholeTitle) {
+    // The window's own boxes, not the test's answers.
+    Form1 form(new FakeMediaControl);
+    const auto check = [](QWidget *box) {
+        const Qt::WindowFlags flags = box->windowFlags();
+        EXPECT_TRUE(flags.testFlag(Qt::Dialog) && flags.testFlag(Qt::CustomizeWindowHint) &&
+                    flags.testFlag(Qt::WindowTitleHint) && flags.testFlag(Qt::WindowCloseButtonHint));
+        EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint) ||
+                     flags.testFlag(Qt::WindowMaximizeButtonHint));
+    };
+    int shown = 0;
+    duringModal([&](QWidget *box) {
+        ++shown;
+        check(box);
+        QFont bold = box->font();
+        bold.setBold(true);
+        EXPECT_EQ(box->windowTitle(), "Enregistrement de la liste");
+        EXPECT_GT(box->width(), QFontMetrics(bold).horizontalAdvance(box->windowTitle()) + 100);
+        static_cast<QDialog *>(box)->reject();
+    });
+    EXPECT_EQ(form.InputBox("Donnez un nom à cette liste", "Enregistrement de la liste", QString()),
+              QString());
+    duringModal([&](QWidget *box) {
+        ++shown;
+        check(box);
+        static_cast<QDialog *>(box)->reject();
+    });
+    form.MsgBox("Vous devez d'abord créer une liste !", QMessageBox::Warning, QString(), QMessageBox::Ok);
+    EXPECT_EQ(shown, 2);
 }
