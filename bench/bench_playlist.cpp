@@ -1,6 +1,8 @@
 // Play-lists: opening a 100,000-entry list into the programme, saving one,
 // the manager listing 10,000 lists, and "Ajouter tout" over 100,000 files,
-// each beside a floor measured in the same run.
+// each beside a floor measured in the same run. Then the entry cap: the
+// largest list accepted and the first refused, and a 10-million-line list,
+// each opened in a process of its own so that its peak memory is its own.
 #include "benchutil.h"
 
 #include "platform/mediacontrol.h"
@@ -11,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -105,10 +108,135 @@ QListWidget *uniformList() {
     return list;
 }
 
+// Peak resident memory of this process so far, in KiB.
+long peakKiB() {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+// The child: opens `file` once, as the programme ("ours") or as its floor
+// ("floor": the bytes read, split and shown in two lists when they are a
+// list that fits, only read otherwise), and prints the time, the peak
+// before and after, and the entries shown.
+int capChild(const QString &file, const QString &kind, bool fits) {
+    auto *media = new NullMedia;
+    Form1 form(media);
+    QString told;
+    form.MsgBox = [&](const QString &text, QMessageBox::Icon, const QString &, QMessageBox::StandardButtons) {
+        told = text;
+        return QMessageBox::Ok;
+    };
+    QListWidget *a = uniformList(), *b = uniformList();
+    const long before = peakKiB();
+    const double t0 = bench::nowMs();
+    qsizetype shown = 0;
+    if (kind == "ours") {
+        form.LoadProgramme(file);
+        shown = form.List3->count();
+    } else {
+        QFile f(file);
+        f.open(QIODevice::ReadOnly);
+        const QByteArray bytes = f.readAll();
+        if (fits) {
+            const QStringList lines = QString::fromUtf8(bytes).split(QStringLiteral("\r\n"));
+            const qsizetype sep = lines.indexOf(QString());
+            a->addItems(lines.mid(0, sep));
+            b->addItems(lines.mid(sep + 1, sep));
+        }
+        shown = a->count();
+    }
+    const double ms = bench::nowMs() - t0;
+    std::printf("cap %.3f %ld %ld %lld %d\n", ms, before, peakKiB(), (long long)shown,
+                told.isEmpty() ? 0 : 1);
+    delete a;
+    delete b;
+    return 0;
+}
+
+struct CapRun {
+    double ms = 0;
+    long addedKiB = 0, peakKiB = 0;
+    qsizetype shown = 0;
+    bool refused = false;
+};
+
+bool runCapChild(const char *self, const QString &file, const char *kind, bool fits, CapRun &out) {
+    QProcess p;
+    p.start(self, {"capchild", file, kind, fits ? "fits" : "over"});
+    if (!p.waitForFinished(120000) || p.exitCode() != 0)
+        return false;
+    const QByteArray output = p.readAllStandardOutput();
+    const QList<QByteArray> f = output.mid(output.indexOf("cap ")).trimmed().split(' ');
+    if (f.size() < 6)
+        return false;
+    out.ms = f[1].toDouble();
+    out.peakKiB = f[3].toLong();
+    out.addedKiB = f[3].toLong() - f[2].toLong();
+    out.shown = f[4].toLongLong();
+    out.refused = f[5] == "1";
+    return true;
+}
+
+// One list of the cap figures: ours and its floor, each in fresh processes.
+bool capFigure(const char *self, const std::string &name, const QString &file, qsizetype entries, int runs,
+               const std::string &what) {
+    const bool fits = entries <= kPlaylistMaxEntries;
+    std::vector<double> ours, floor, added, peak;
+    for (int i = 0; i <= runs; ++i) {
+        CapRun o, fl;
+        if (!runCapChild(self, file, "ours", fits, o) || !runCapChild(self, file, "floor", fits, fl))
+            return false;
+        // Accepted whole, or refused with a message and nothing shown.
+        if (fits ? (o.shown != entries || o.refused) : (o.shown != 0 || !o.refused))
+            return false;
+        if (i == 0)
+            continue;
+        ours.push_back(o.ms);
+        floor.push_back(fl.ms);
+        added.push_back(double(o.addedKiB) / 1024);
+        peak.push_back(double(o.peakKiB) / 1024);
+    }
+    const double med = bench::median(ours);
+    char extra[256];
+    std::snprintf(extra, sizeof extra,
+                  "%s vmhwm=%.0fMiB vmhwm_added=%.0fMiB floor_vmhwm_process=%s under1s=%s", what.c_str(),
+                  bench::median(peak), bench::median(added), fits ? "read+split+lists" : "read",
+                  med < 1000 ? "yes" : "no");
+    bench::report(name, med, bench::median(floor), fits ? 1.5 : 3.0, "ms", 1, extra);
+    return true;
+}
+
+// A list file of `entries` pairs, names then folders.
+bool writeCapList(const fs::path &path, qsizetype entries, bool oneLetter) {
+    if (fs::exists(path))
+        return true;
+    QByteArray bytes;
+    for (int block = 0; block < 2; ++block) {
+        for (qsizetype i = 0; i < entries; ++i) {
+            if (oneLetter)
+                bytes += "a\r\n";
+            else if (block == 0)
+                bytes += entryName(int(i)).toUtf8() + "\r\n";
+            else
+                bytes += QString("/home/moi/Musique/Dossier %1/\r\n").arg(i % 50).toUtf8();
+        }
+        bytes += "\r\n";
+    }
+    QFile f(QString::fromStdString(path.string()));
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
+    if (argc >= 5 && std::string(argv[1]) == "capchild")
+        return capChild(QString::fromLocal8Bit(argv[2]), argv[3], std::string(argv[4]) == "fits");
     QApplication::setApplicationName("Tunabel");
     const fs::path root =
         argc >= 2 ? fs::path(argv[1]) : fs::temp_directory_path() / "tunabel-bench-playlist";
@@ -263,6 +391,31 @@ int main(int argc, char **argv) {
         bench::report("playlist_add_all", bench::median(ours), bench::median(floor), 2.0, "ms", 1,
                       "files=100000");
         delete floorList;
+    }
+    // ---- the entry cap, each list in processes of its own
+    {
+        const fs::path cap = root / "cap";
+        fs::create_directories(cap);
+        const int capRuns = std::min(runs, 5);
+        const struct {
+            const char *name, *file;
+            qsizetype entries;
+            bool oneLetter;
+            const char *what;
+        } lists[] = {
+            {"playlist_cap_largest", "largest.tnl", kPlaylistMaxEntries, false, "entries=200000 accepted"},
+            {"playlist_cap_first_refused", "first-refused.tnl", kPlaylistMaxEntries + 1, false,
+             "entries=200001 refused"},
+            {"playlist_cap_10M_refused", "ten-million.tnl", 10000000, true,
+             "entries=10000000 one-letter pairs, 60MB, refused"},
+        };
+        for (const auto &l : lists) {
+            const fs::path file = cap / l.file;
+            if (!writeCapList(file, l.entries, l.oneLetter) ||
+                !capFigure(argv[0], l.name, QString::fromStdString(file.string()), l.entries, capRuns,
+                           l.what))
+                broken = true;
+        }
     }
     if (broken)
         std::fprintf(stderr, "playlist: a figure did not produce the expected lists\n");

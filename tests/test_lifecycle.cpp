@@ -3,14 +3,19 @@
 
 #include "platform/settingsstore.h"
 #include "platform/window.h"
+#include "storage/playlist.h"
 #include "windows/form3.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QPointer>
 #include <QScreen>
 #include <QSystemTrayIcon>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using LifecycleTest = PlayerTest;
 
@@ -198,4 +203,126 @@ TEST(Splash, ShownWhileTheMainWindowLoadsAndUnloadedWithIt) {
     EXPECT_TRUE(main.isNull()); // unloaded, not only hidden
     Form3::MakeMainWindow = nullptr;
     SetSettingsFolder(QString());
+}
+
+TEST_F(LifecycleTest, SettingsThatCannotBeSavedAreToldOnceAndDamagedCopiesAreAllKept) {
+    const QString file = SettingsFilePath(kApp);
+    const QString config = QFileInfo(file).path();
+    // Each way the file cannot be written; root writes through permissions,
+    // so those two only count for a user.
+    const struct {
+        const char *what;
+        std::function<void()> make;
+        const char *why;
+        bool asUser;
+    } cases[] = {
+        {"a folder in the file's place",
+         [&] {
+             QDir().mkpath(file + "/dedans");
+             writeFile(file + "/dedans/à garder", "x");
+         },
+         "un dossier porte ce nom", false},
+        {"a file in the folder's place", [&] { writeFile(config, "x"); }, "son dossier n'a pas pu être créé",
+         false},
+        {"a read-only folder",
+         [&] {
+             QDir().mkpath(config);
+             chmod(QFile::encodeName(config).constData(), 0555);
+         },
+         "son dossier est protégé en écriture", true},
+        {"a link to a file the user cannot write",
+         [&] {
+             QDir().mkpath(config);
+             writeFile(tmp.path() + "/protégé.ini", "[Options]\nFade=Non\n");
+             chmod(QFile::encodeName(tmp.path() + "/protégé.ini").constData(), 0444);
+             QFile::link(tmp.path() + "/protégé.ini", file);
+         },
+         "lien vers un fichier protégé", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.asUser && geteuid() == 0)
+            continue;
+        form.reset();
+        QDir(config).removeRecursively();
+        QFile::remove(config);
+        SetSettingsFolder(config);
+        c.make();
+        load();
+        messages.clear();
+        form->Fade_Click();
+        form->Fade_Click();
+        form->close(); // and the session's keys
+        ASSERT_EQ(messages.size(), 1);
+        EXPECT_TRUE(messages[0].contains(file) && messages[0].contains(c.why)) << messages[0].toStdString();
+        EXPECT_FALSE(QFileInfo::exists(file + ".illisible")); // nothing moved aside
+        if (&c == &cases[0]) {
+            EXPECT_EQ(fileBytes(file + "/dedans/à garder"), "x");
+        }
+        chmod(QFile::encodeName(config).constData(), 0755);
+    }
+
+    // Damaged three times: each copy kept under its own name, none overwritten,
+    // and nothing said (the new file is written). A folder of its own: Qt
+    // keeps what the cases above could not write, by path.
+    form.reset();
+    const QString other = tmp.path() + "/abîmé";
+    SetSettingsFolder(other);
+    const QString damaged = SettingsFilePath(kApp);
+    QDir().mkpath(damaged + ".illisible-3"); // taken, by a folder
+    for (const QByteArray damage : {"[Session\n\x01", "[[[\n\xff", "[Aspect\nFond=1\n"}) {
+        ASSERT_TRUE(writeFile(damaged, damage));
+        SetSettingsFolder(other);
+        load();
+        messages.clear();
+        form->Fade_Click();
+        EXPECT_TRUE(messages.isEmpty());
+        EXPECT_EQ(stored("Options", "Fade"), "Oui");
+    }
+    EXPECT_EQ(fileBytes(damaged + ".illisible"), QByteArray("[Session\n\x01"));
+    EXPECT_EQ(fileBytes(damaged + ".illisible-2"), QByteArray("[[[\n\xff"));
+    EXPECT_EQ(fileBytes(damaged + ".illisible-4"), QByteArray("[Aspect\nFond=1\n"));
+    EXPECT_TRUE(QFileInfo(damaged + ".illisible-3").isDir());
+}
+
+TEST_F(LifecycleTest, StartRemovesOnlyOurOwnStaleTemporaries) {
+    const QString config = QFileInfo(SettingsFilePath(kApp)).path();
+    const QString lists = tmp.path() + "/lists";
+    SetPlaylistFolder(lists);
+    const std::shared_ptr<void> restore(nullptr, [](void *) { SetPlaylistFolder(QString()); });
+    QDir().mkpath(config);
+    QDir().mkpath(lists);
+    const QDateTime old = QDateTime::currentDateTime().addSecs(-5 * 60);
+    const struct {
+        QString path;
+        bool stale, removed;
+    } cases[] = {
+        {lists + "/.tnl-save-a1B2c3", true, true},
+        {config + "/Tunabel.ini.Xy12Zw", true, true},
+        {lists + "/.tnl-save-a1B2c4", false, false}, // a save in progress
+        {config + "/Tunabel.ini.Xy12Zv", false, false},
+        {lists + "/.tnl-save-a1B2c", true, false}, // not our shape
+        {lists + "/.tnl-save-a1B2c3.tnl", true, false},
+        {lists + "/.tnl-save-a1-2c3", true, false},
+        {lists + "/ma liste.tnl", true, false},
+        {config + "/Tunabel.ini", true, false},
+        {config + "/Tunabel.ini.illisible", true, false},
+        {config + "/Autre.ini.Xy12Zw", true, false},
+    };
+    for (const auto &c : cases) {
+        ASSERT_TRUE(writeFile(c.path, "x"));
+        if (c.stale) {
+            QFile f(c.path);
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite) &&
+                        f.setFileTime(old, QFileDevice::FileModificationTime));
+        }
+    }
+    // Of our shape but not a regular file: a folder, a link.
+    QDir().mkpath(lists + "/.tnl-save-Dossie");
+    ASSERT_TRUE(QFile::link(lists + "/ma liste.tnl", lists + "/.tnl-save-Lien00"));
+    load();
+    for (const auto &c : cases)
+        EXPECT_EQ(QFileInfo::exists(c.path), !c.removed) << c.path.toStdString();
+    EXPECT_TRUE(QFileInfo(lists + "/.tnl-save-Dossie").isDir());
+    EXPECT_TRUE(QFileInfo(lists + "/.tnl-save-Lien00").isSymLink());
 }

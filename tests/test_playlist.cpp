@@ -219,6 +219,45 @@ TEST_F(PlaylistFiles, FilesThatCannotBeReadLeaveTheListsAlone) {
     EXPECT_TRUE(unchanged());
     EXPECT_FALSE(WritePlaylist(PlaylistPath("longue"), {QString(kPlaylistMaxLine + 1, 'n')}, {"/"}, &error));
 
+    // A NUL would cut the path at it: the list is refused, naming it.
+    ASSERT_TRUE(writeFile(PlaylistPath("nul"), QByteArray("tone.wav\0junk.mp3\r\n\r\n/m/\r\n", 21)));
+    EXPECT_FALSE(ReadPlaylist(PlaylistPath("nul"), names, folders, &error));
+    EXPECT_TRUE(error.contains("« nul »") && error.contains("« tone.wav… »") &&
+                error.contains("caractère nul"))
+        << error.toStdString();
+    EXPECT_TRUE(unchanged());
+    EXPECT_FALSE(
+        WritePlaylist(PlaylistPath("nul"), {QString("tone.wav") + QChar(0) + "junk.mp3"}, {"/m/"}, &error));
+    EXPECT_TRUE(error.contains("caractère nul")) << error.toStdString();
+
+    // The entry cap: names, the folder block, and a folder block started
+    // again by a second separator all count on their own.
+    const QByteArray one("a\n"), cap = one.repeated(kPlaylistMaxEntries);
+    const struct {
+        const char *what;
+        QByteArray bytes;
+        bool read;
+    } sizes[] = {
+        {"names at the cap", cap, true},
+        {"one name over", cap + one, false},
+        {"folders at the cap", "a\n\n" + cap, true},
+        {"one folder over", "a\n\n" + cap + one, false},
+        {"each folder block at the cap", cap + '\n' + cap + '\n' + cap, true},
+    };
+    for (const auto &c : sizes) {
+        ASSERT_TRUE(writeFile(PlaylistPath("grande"), c.bytes));
+        QStringList n{"garde"}, f{"/garde/"};
+        EXPECT_EQ(ReadPlaylist(PlaylistPath("grande"), n, f, &error), c.read) << c.what;
+        if (c.read)
+            EXPECT_EQ(std::max(n.size(), f.size()), kPlaylistMaxEntries) << c.what;
+        else
+            EXPECT_TRUE(error.contains("« grande »") && error.contains("éléments") &&
+                        n == QStringList{"garde"})
+                << c.what << error.toStdString();
+    }
+    const QStringList over(kPlaylistMaxEntries + 1, "a");
+    EXPECT_FALSE(WritePlaylist(PlaylistPath("grande"), over, over, &error));
+
     // An empty file reads as an empty programme.
     ASSERT_TRUE(writeFile(PlaylistPath("vide"), {}));
     EXPECT_TRUE(ReadPlaylist(PlaylistPath("vide"), names, folders, &error));
@@ -228,7 +267,9 @@ TEST_F(PlaylistFiles, FilesThatCannotBeReadLeaveTheListsAlone) {
 TEST_F(PlaylistFiles, UnsafeNamesAreRefused) {
     EXPECT_EQ(CheckPlaylistName("Ma liste « été » 'n' \"ok\""), QString());
     EXPECT_EQ(CheckPlaylistName(QString(251, 'a')), QString()); // 255 bytes with ".tnl"
-    for (const QString &bad : {QString("a/b"), QString("../x"), QString("."), QString(".."),
+    // Blanks only would save a blank row; a leading dot a hidden file.
+    for (const QString &bad : {QString(" "), QString("  \t "), QString(".cachée"), QString(". x"),
+                               QString("a/b"), QString("../x"), QString("."), QString(".."),
                                QString("a") + QChar(0) + "b", QString(252, 'a'), QString(126, QChar(u'é'))})
         EXPECT_NE(CheckPlaylistName(bad), QString()) << bad.toStdString();
 }

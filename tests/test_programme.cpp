@@ -5,6 +5,7 @@
 #include "support/playerfixture.h"
 #include "windows/form5.h"
 
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QTest>
@@ -112,7 +113,8 @@ TEST_F(ProgrammeTest, SaveRefusalsThenSaveAndOpenThroughTheManager) {
 
     // Cancelled: nothing said. Names that would leave the folder or cannot
     // be a file name: refused. Nothing written either way.
-    for (const QString &bad : {QString(), QString("../dehors"), QString(".."), QString(300, 'n')}) {
+    for (const QString &bad : {QString(), QString("   "), QString(".cachée"), QString("../dehors"),
+                               QString(".."), QString(300, 'n')}) {
         messages.clear();
         save(bad);
         EXPECT_EQ(messages.size(), bad.isEmpty() ? 0 : 1) << bad.toStdString();
@@ -268,7 +270,8 @@ TEST_F(ProgrammeTest, RenameAndDeleteChangeTheListOnlyWhenTheFileDid) {
         EXPECT_TRUE(QFile::exists(PlaylistPath("zèbre")));
         EXPECT_FALSE(QFile::exists(PlaylistPath("a")));
         // Cancelled, onto another list, or with a bad name: nothing changes.
-        for (const QString &answer : {QString(), QString("c"), QString("x/y")}) {
+        for (const QString &answer :
+             {QString(), QString("c"), QString("x/y"), QString("  "), QString(".b")}) {
             choose(f, "b");
             inputAnswers << answer;
             messages.clear();
@@ -309,10 +312,16 @@ TEST_F(ProgrammeTest, ListsWithoutFoldersAreSafe) {
     QDir().mkpath(lists);
     // A list without separator (written elsewhere): every line a name.
     // Playing it must not crash; an entry without folder fails like a missing file.
+    // Opened through the manager, TrackIndex tells no separator was met.
     ASSERT_TRUE(writeFile(PlaylistPath("sans"), "p.mp3\r\nq.mp3\r\n"));
-    ASSERT_TRUE(form->LoadProgramme(PlaylistPath("sans")));
+    form->TrackIndex = 1;
+    withManager([](Form5 *f) {
+        choose(f, "sans");
+        f->Ouvrir_Click();
+    });
     EXPECT_EQ(listTexts(form->List3), QStringList({"p.mp3", "q.mp3"}));
     EXPECT_EQ(form->List4->count(), 0);
+    EXPECT_EQ(form->TrackIndex, 0);
     form->LireProg_Click();
     EXPECT_EQ(media->opened, QStringList({"p.mp3"}));
     media->fail("p.mp3 introuvable");
@@ -324,4 +333,35 @@ TEST_F(ProgrammeTest, ListsWithoutFoldersAreSafe) {
     form->LireProg_Click();
     finish();
     EXPECT_EQ(media->opened.mid(1), QStringList({folder + "/p.mp3", "q.mp3"}));
+}
+
+TEST(BoxesTest, FixedDialogFramesAndTheSaveBoxShowsItsWholeTitle) {
+    // The window's own boxes, not the test's answers.
+    Form1 form(new FakeMediaControl);
+    const auto check = [](QWidget *box) {
+        const Qt::WindowFlags flags = box->windowFlags();
+        EXPECT_TRUE(flags.testFlag(Qt::Dialog) && flags.testFlag(Qt::CustomizeWindowHint) &&
+                    flags.testFlag(Qt::WindowTitleHint) && flags.testFlag(Qt::WindowCloseButtonHint));
+        EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint) ||
+                     flags.testFlag(Qt::WindowMaximizeButtonHint));
+    };
+    int shown = 0;
+    duringModal([&](QWidget *box) {
+        ++shown;
+        check(box);
+        QFont bold = box->font();
+        bold.setBold(true);
+        EXPECT_EQ(box->windowTitle(), "Enregistrement de la liste");
+        EXPECT_GT(box->width(), QFontMetrics(bold).horizontalAdvance(box->windowTitle()) + 100);
+        static_cast<QDialog *>(box)->reject();
+    });
+    EXPECT_EQ(form.InputBox("Donnez un nom à cette liste", "Enregistrement de la liste", QString()),
+              QString());
+    duringModal([&](QWidget *box) {
+        ++shown;
+        check(box);
+        static_cast<QDialog *>(box)->reject();
+    });
+    form.MsgBox("Vous devez d'abord créer une liste !", QMessageBox::Warning, QString(), QMessageBox::Ok);
+    EXPECT_EQ(shown, 2);
 }

@@ -1,4 +1,5 @@
 // Files and play-lists handed over by the desktop or another start.
+#include "storage/playlist.h"
 #include "support/playerfixture.h"
 
 #include <QApplication>
@@ -60,12 +61,65 @@ TEST_F(ShellTest, PlayListBecomesTheProgrammeAndPlays) {
     EXPECT_EQ(listTexts(form->List4), QStringList({a + "/", b + "/"}));
     EXPECT_EQ(media->opened.last(), a + "/un.mp3");
 
-    // Names without their folder block: nothing to play, and no crash.
-    ASSERT_TRUE(writeFile(lists + "/noms.tnl", "un.mp3\r\ndeux.wav\r\n"));
-    media->completeOpen(10);
-    execute(wrap(lists + "/noms.tnl"));
-    EXPECT_TRUE(listTexts(form->List3).isEmpty() && listTexts(form->List4).isEmpty());
-    EXPECT_EQ(media->FileName(), "");
+    // The Open command's reading rule: without an empty line every line is a
+    // name (tried by its bare name); a folder block alone leaves the names
+    // empty, and TrackIndex tells whether a separator was met.
+    const struct {
+        QByteArray bytes;
+        QStringList names, folders;
+        int trackIndex;
+        QString opened;
+    } cases[] = {
+        {"t001.mp3\r\nt000.mp3", {"t001.mp3", "t000.mp3"}, {}, 0, "t001.mp3"},
+        {"\r\n/x/\r\n", {}, {"/x/"}, 1, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.bytes.toStdString());
+        ASSERT_TRUE(writeFile(lists + "/noms.tnl", c.bytes));
+        media->completeOpen(10);
+        form->TrackIndex = 5;
+        execute(wrap(lists + "/noms.tnl"));
+        EXPECT_EQ(listTexts(form->List3), c.names);
+        EXPECT_EQ(listTexts(form->List4), c.folders);
+        EXPECT_EQ(form->TrackIndex, c.trackIndex);
+        EXPECT_EQ(media->FileName(), c.opened);
+    }
+}
+
+TEST_F(ShellTest, ListsOverTheEntryCapAreRefusedAndWhatCameBeforeStays) {
+    const QString a = makeFolder("a", {"x.mp3", "y.mp3"});
+    const QString lists = makeFolder("lists", {});
+    // Filled to the cap by the first three requests; what follows is refused.
+    const qsizetype full = kPlaylistMaxEntries - 3;
+    ASSERT_TRUE(writeFile(lists + "/pleine.tnl",
+                          QByteArray("n.mp3\n").repeated(full) + '\n' + QByteArray("/f/\n").repeated(full)));
+    ASSERT_TRUE(writeFile(lists + "/petite.tnl", "m.mp3\n\n/f/\n"));
+    ASSERT_TRUE(writeFile(lists + "/trop.tnl", QByteArray("n.mp3\n").repeated(kPlaylistMaxEntries + 1)));
+    // Names only, then a file: the file keeps its own folder.
+    ASSERT_TRUE(writeFile(lists + "/noms.tnl", "p.mp3\nq.mp3\n"));
+    start(a, 0);
+
+    // One list over the cap: refused by name, the programme kept.
+    form->List3->addItem("garde.mp3");
+    form->List4->addItem("/g/");
+    execute(wrap(lists + "/trop.tnl"));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("« trop »")) << messages[0].toStdString();
+    EXPECT_EQ(listTexts(form->List3), QStringList{"garde.mp3"});
+
+    messages.clear();
+    form->HandOver({wrap(lists + "/noms.tnl"), wrap(a + "/x.mp3"), wrap(lists + "/pleine.tnl"),
+                    wrap(lists + "/petite.tnl"), wrap(a + "/y.mp3")});
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("petite.tnl") && messages[0].contains("y.mp3") &&
+                !messages[0].contains("pleine"))
+        << messages[0].toStdString();
+    ASSERT_EQ(form->List3->count(), kPlaylistMaxEntries);
+    EXPECT_EQ(form->ProgrammePath(1), "q.mp3");
+    EXPECT_EQ(form->ProgrammePath(2), a + "/x.mp3");
+    EXPECT_EQ(form->ProgrammePath(3), "/f/n.mp3");
+    EXPECT_EQ(form->ProgrammePath(kPlaylistMaxEntries - 1), "/f/n.mp3");
+    EXPECT_EQ(media->opened.last(), "p.mp3");
 }
 
 TEST_F(ShellTest, BadRequestsAndUnreadablePlayListsChangeNothingButSaySo) {

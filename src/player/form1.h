@@ -228,9 +228,12 @@ public:
     // Programme entry i as a full path (its folder then its name); "" when
     // there is no entry i.
     QString ProgrammePath(int index) const;
-    // Replaces the programme by the play-list at `path`. A list that cannot
-    // be read is reported and the programme stays as it was.
-    bool LoadProgramme(const QString &path);
+    // Replaces the programme by the play-list at `path`, by the one reading
+    // rule: every name, then the folders when a separator line was met
+    // (*separator). A list that cannot be read is reported and nothing
+    // changes; `beforeReplacing` runs once the list is read.
+    bool LoadProgramme(const QString &path, bool *separator = nullptr,
+                       const std::function<void()> &beforeReplacing = {});
     void connectProgramme();
     // The window message and input boxes belong to (ui.cpp).
     QWidget *boxParent();

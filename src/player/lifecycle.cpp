@@ -1,7 +1,9 @@
 // Load and unload of the main window.
 #include "player/form1.h"
 
+#include "platform/settingsstore.h"
 #include "player/constants.h"
+#include "storage/playlist.h"
 #include "storage/settingskeys.h"
 #include "windows/couleure.h"
 #include "windows/favori.h"
@@ -15,6 +17,15 @@
 #include <QCloseEvent>
 
 void Form1::Form_Load() {
+    // Settings that cannot be kept are said once, not lost without a word.
+    SetSettingsFailureHandler([self = QPointer<Form1>(this)](const QString &why) {
+        if (self)
+            self->Message(why, QMessageBox::Warning);
+    });
+    // What saves killed half-way left behind.
+    RemoveStaleSettingsSaves(kApp);
+    RemoveStalePlaylistSaves();
+
     // 1, 2: bars and pictures.
     FlatBar1->RefreshBar();
     FlatBar6->RefreshBar();

@@ -201,23 +201,31 @@ void Form1::FlatBar8_Click(int Id) {
     const QString name = manager->Text();
     if (name.isEmpty())
         return;
-    if (!LoadProgramme(PlaylistPath(name)))
+    bool separator = false;
+    if (!LoadProgramme(PlaylistPath(name), &separator))
         return;
+    TrackIndex = separator ? 1 : 0;
     for (int i = 0; i <= 4; ++i)
         FlatBar1->EnableButton(i);
 }
 
-bool Form1::LoadProgramme(const QString &path) {
+bool Form1::LoadProgramme(const QString &path, bool *separator,
+                          const std::function<void()> &beforeReplacing) {
     QStringList names, folders;
     QString error;
+    bool met = false;
     // Read into these first: a list that cannot be read changes nothing.
-    if (!ReadPlaylist(path, names, folders, &error)) {
+    if (!ReadPlaylist(path, names, folders, &error, &met)) {
         Message(error, QMessageBox::Warning);
         return false;
     }
+    if (beforeReplacing)
+        beforeReplacing();
     List3->clear();
     List4->clear();
     List3->addItems(names);
     List4->addItems(folders);
+    if (separator)
+        *separator = met;
     return true;
 }

@@ -13,6 +13,7 @@
 #include <QDBusConnection>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 
 #include <sys/stat.h>
 
@@ -49,25 +50,16 @@ void Form1::Form_LinkExecute(QString &CmdStr, int &Cancel) {
     }
 
     if (path.endsWith("tnl")) {
-        // Read first: a list that cannot be read changes nothing.
-        QStringList names, folders;
-        QString error;
-        if (!ReadPlaylist(path, names, folders, &error)) {
-            Message(error, QMessageBox::Warning);
+        // The Open command's reading: a list that cannot be read changes
+        // nothing, not even the track playing.
+        bool separator = false;
+        if (!LoadProgramme(path, &separator, [&] {
+                FlatBar1_Click(2);
+                Drive1->setDrive(path);
+            }))
             return;
-        }
-        // A name without its folder cannot be played: keep the pairs.
-        const qsizetype pairs = std::min(names.size(), folders.size());
-        names.resize(pairs);
-        folders.resize(pairs);
-        FlatBar1_Click(2);
-        Drive1->setDrive(path);
-        List3->clear();
-        List4->clear();
         LoopIndex = 0;
-        TrackIndex = 0;
-        List3->addItems(names);
-        List4->addItems(folders);
+        TrackIndex = separator ? 1 : 0;
         FlatBar1_Click(10);
         FlatBar1->PressButton(10);
         FlatBar1_Click(0);
@@ -113,7 +105,13 @@ void Form1::Form_LinkExecute(QString &CmdStr, int &Cancel) {
 }
 
 void Form1::programmeFromFiles(const QStringList &requests) {
-    QStringList names, folders, skipped;
+    QStringList names, folders, skipped, refused, beyond;
+    // Each file or list starts on a row of its own: a list without its
+    // folder block leaves those of its names empty.
+    const auto align = [&] {
+        while (folders.size() < names.size())
+            folders.append(QString());
+    };
     for (const QString &request : requests) {
         const QString path = requestPath(request);
         struct stat st;
@@ -125,21 +123,45 @@ void Form1::programmeFromFiles(const QStringList &requests) {
             QStringList n, f;
             QString error;
             if (!ReadPlaylist(path, n, f, &error)) {
-                skipped << DisplayFileName(path);
+                refused << error;
                 continue;
             }
-            // Entries without a folder cannot be played: keep the pairs.
-            const qsizetype pairs = std::min(n.size(), f.size());
-            names << n.mid(0, pairs);
-            folders << f.mid(0, pairs);
+            if (names.size() + n.size() > kPlaylistMaxEntries) {
+                beyond << DisplayFileName(path);
+                continue;
+            }
+            align();
+            names << n;
+            folders << f.mid(0, n.size());
             continue;
         }
+        if (names.size() >= kPlaylistMaxEntries) {
+            beyond << DisplayFileName(path);
+            continue;
+        }
+        align();
         const qsizetype slash = path.lastIndexOf('/');
         names << path.mid(slash + 1);
         folders << path.left(slash + 1);
     }
+    // One box for everything left out.
+    QStringList told;
     if (!skipped.isEmpty())
-        Message("Fichiers ignorés :\n" + skipped.join('\n'), QMessageBox::Warning);
+        told << "Fichiers ignorés :\n" + skipped.join('\n');
+    told << refused;
+    if (!beyond.isEmpty()) {
+        const QLocale french(QLocale::French);
+        QString shown = beyond.mid(0, 10).join('\n');
+        if (beyond.size() > 10)
+            shown += QStringLiteral("\n… et %1 autres").arg(french.toString(qint64(beyond.size() - 10)));
+        told << QStringLiteral(
+                    "Une programmation compte au plus %1 éléments ; ces fichiers et listes n'ont pas "
+                    "été ajoutés :\n")
+                        .arg(french.toString(qint64(kPlaylistMaxEntries))) +
+                    shown;
+    }
+    if (!told.isEmpty())
+        Message(told.join("\n\n"), QMessageBox::Warning);
     if (names.isEmpty())
         return;
     FlatBar1_Click(2);

@@ -39,6 +39,18 @@ template <typename F> void onClick(QAction *a, F handler) {
     });
 }
 
+// A box's frame: a title and a close button, never minimise or maximise.
+constexpr Qt::WindowFlags kBoxFlags =
+    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+
+// Room for the whole title: its text in the title bar's bold face, beside
+// the frame's icon and close button.
+int titleWidth(const QWidget &box) {
+    QFont font = box.font();
+    font.setBold(true);
+    return QFontMetrics(font).horizontalAdvance(box.windowTitle()) + 140;
+}
+
 QString startFolder() {
     const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
     if (!music.isEmpty() && QDir(music).exists())
@@ -59,11 +71,19 @@ Form1::Form1(MediaControl *media, QWidget *parent) : QWidget(parent), Random(std
     setupChrome();
     MsgBox = [this](const QString &text, QMessageBox::Icon icon, const QString &title,
                     QMessageBox::StandardButtons buttons) {
-        QMessageBox box(icon, title.isEmpty() ? QString(kApp) : title, text, buttons, boxParent());
+        QMessageBox box(icon, title.isEmpty() ? QString(kApp) : title, text, buttons, boxParent(), kBoxFlags);
         return QMessageBox::StandardButton(box.exec());
     };
     InputBox = [this](const QString &prompt, const QString &title, const QString &value) {
-        return QInputDialog::getText(boxParent(), title, prompt, QLineEdit::Normal, value);
+        QInputDialog box(boxParent(), kBoxFlags);
+        box.setInputMode(QInputDialog::TextInput);
+        box.setWindowTitle(title.isEmpty() ? QString(kApp) : title);
+        box.setLabelText(prompt);
+        box.setTextValue(value);
+        // Its layout sets the minimum size: widen the box itself.
+        box.adjustSize();
+        box.resize(std::max(box.width(), titleWidth(box)), box.height());
+        return box.exec() == QDialog::Accepted ? box.textValue() : QString();
     };
     // The browser starts in the user's music folder; a saved folder replaces
     // it at load.

@@ -1,8 +1,10 @@
 #include "storage/playlist.h"
 
 #include "platform/filename.h"
+#include "storage/temporaries.h"
 
 #include <QDir>
+#include <QLocale>
 #include <QStandardPaths>
 #include <QStringDecoder>
 
@@ -21,6 +23,53 @@ namespace {
 QString g_folder;
 
 constexpr int kNameMax = 255; // bytes in one file name
+constexpr char kSaveTemplate[] = ".tnl-save-XXXXXX";
+
+// Counts as French readers write them (200 000).
+QString count(qsizetype n) {
+    return QLocale(QLocale::French).toString(qint64(n));
+}
+
+char16_t unit(QChar c) {
+    return c.unicode();
+}
+char16_t unit(char c) {
+    return static_cast<unsigned char>(c);
+}
+
+// The lines of a text as the reading rule splits them: `line(start, end)`
+// for each, an empty one included, until it returns false. A line ends at
+// CR LF, LF or CR.
+template <typename Ch, typename Line> void forEachLine(const Ch *p, qsizetype size, Line line) {
+    qsizetype start = 0;
+    while (start < size) {
+        qsizetype end = start;
+        while (end < size && unit(p[end]) != u'\r' && unit(p[end]) != u'\n')
+            ++end;
+        if (!line(start, end))
+            return;
+        if (end < size && unit(p[end]) == u'\r' && end + 1 < size && unit(p[end + 1]) == u'\n')
+            ++end;
+        start = end + 1;
+    }
+}
+
+// Whether the reading rule would make more than `most` names or folders of
+// these bytes. Counted on the bytes (line ends are the same bytes in both
+// encodings), stopping at the first entry too many.
+bool overEntries(const char *p, qsizetype size, qsizetype most) {
+    // Names, then the folder block's index, which each empty line restarts.
+    bool over = false;
+    qsizetype index = 0;
+    forEachLine(p, size, [&](qsizetype start, qsizetype end) {
+        if (end == start)
+            index = 0;
+        else
+            over = ++index > most;
+        return !over;
+    });
+    return over;
+}
 
 QString quoted(const QString &name) {
     return QStringLiteral("« ") + DisplayFileName(name) + QStringLiteral(" »");
@@ -143,7 +192,7 @@ bool appendLine(QByteArray &out, const QString &entry) {
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t c = from[i];
         if (c < 0x80) {
-            if (c == u'\n' || c == u'\r') {
+            if (c == u'\n' || c == u'\r' || c == 0) {
                 out.truncate(at);
                 return false;
             }
@@ -164,7 +213,7 @@ bool appendLine(QByteArray &out, const QString &entry) {
         } else {
             // A lone surrogate: Qt's own encoding decides what it becomes.
             out.truncate(at);
-            if (entry.contains(u'\n') || entry.contains(u'\r'))
+            if (entry.contains(u'\n') || entry.contains(u'\r') || entry.contains(QChar(0)))
                 return false;
             out.append(entry.toUtf8());
             out.append("\r\n", 2);
@@ -188,9 +237,10 @@ QString refusal(const QString &entry) {
             .arg(kPlaylistMaxLine);
     QString shown = entry;
     shown.replace(u'\r', u' ').replace(u'\n', u' ');
-    return QStringLiteral("L'élément %1 contient un saut de ligne : il ne peut pas être enregistré dans une "
-                          "liste.")
-        .arg(quoted(shown));
+    const bool nul = shown.contains(QChar(0));
+    shown.replace(QChar(0), u' ');
+    return QStringLiteral("L'élément %1 contient %2 : il ne peut pas être enregistré dans une liste.")
+        .arg(quoted(shown), nul ? QStringLiteral("un caractère nul") : QStringLiteral("un saut de ligne"));
 }
 
 // Hands the file's bytes to `sink` in pieces of about `piece` bytes; false
@@ -199,6 +249,12 @@ QString refusal(const QString &entry) {
 template <typename Sink>
 bool encodePlaylist(const QStringList &names, const QStringList &folders, qsizetype piece, Sink sink,
                     QString *error) {
+    if (names.size() > kPlaylistMaxEntries || folders.size() > kPlaylistMaxEntries) {
+        setError(error,
+                 QStringLiteral("La liste compte plus de %1 éléments : elle ne pourrait pas être rouverte.")
+                     .arg(count(kPlaylistMaxEntries)));
+        return false;
+    }
     QByteArray buffer;
     buffer.reserve(piece + 4096);
     for (const QStringList *list : {&names, &folders}) {
@@ -246,12 +302,14 @@ QString CheckPlaylistName(const QString &name) {
     const QString head = QStringLiteral("Le nom %1 ne convient pas pour une liste : ").arg(quoted(name));
     if (name.isEmpty())
         return head + QStringLiteral("il est vide.");
+    if (name.trimmed().isEmpty())
+        return head + QStringLiteral("il n'est fait que d'espaces.");
+    if (name.startsWith('.'))
+        return head + QStringLiteral("il ne peut pas commencer par « . » (le fichier serait caché).");
     if (name.contains('/'))
         return head + QStringLiteral("il ne peut pas contenir de « / ».");
     if (name.contains(QChar(0)))
         return head + QStringLiteral("il ne peut pas contenir de caractère nul.");
-    if (name == QLatin1String(".") || name == QLatin1String(".."))
-        return head + QStringLiteral("« . » et « .. » sont réservés.");
     if (EncodeFileName(name + QLatin1String(kPlaylistSuffix)).size() > kNameMax)
         return head + QStringLiteral("il est trop long pour un nom de fichier.");
     return QString();
@@ -263,12 +321,7 @@ void ParsePlaylist(QStringView text, QStringList &names, QStringList &folders, b
     bool inFolders = false;
     qsizetype index = 0;
     const QChar *p = text.data();
-    const qsizetype size = text.size();
-    qsizetype start = 0;
-    while (start < size) {
-        qsizetype end = start;
-        while (end < size && p[end] != u'\r' && p[end] != u'\n')
-            ++end;
+    forEachLine(p, text.size(), [&](qsizetype start, qsizetype end) {
         if (end == start) {
             inFolders = true;
             index = 0;
@@ -284,10 +337,8 @@ void ParsePlaylist(QStringView text, QStringList &names, QStringList &folders, b
                 ++index;
             }
         }
-        if (end < size && p[end] == u'\r' && end + 1 < size && p[end + 1] == u'\n')
-            ++end;
-        start = end + 1;
-    }
+        return true;
+    });
     if (separator)
         *separator = inFolders;
 }
@@ -360,17 +411,29 @@ bool ReadPlaylist(const QString &path, QStringList &names, QStringList &folders,
         return false;
     }
     bytes.truncate(got);
+    if (overEntries(bytes.constData(), bytes.size(), kPlaylistMaxEntries)) {
+        setError(error,
+                 head + QStringLiteral("elle compte plus de %1 éléments.").arg(count(kPlaylistMaxEntries)));
+        return false;
+    }
     QStringList readNames, readFolders;
     bool met = false;
     ParsePlaylist(DecodePlaylist(bytes), readNames, readFolders, &met);
     for (const QStringList *list : {&readNames, &readFolders})
-        for (const QString &line : *list)
+        for (const QString &line : *list) {
             if (line.size() > kPlaylistMaxLine) {
                 setError(error,
                          head + QStringLiteral("une ligne dépasse %1 caractères, ce n'est pas une liste.")
                                     .arg(kPlaylistMaxLine));
                 return false;
             }
+            // A name cannot hold a NUL: the path would be cut at it.
+            if (const qsizetype nul = line.indexOf(QChar(0)); nul >= 0) {
+                setError(error, head + QStringLiteral("l'élément %1 contient un caractère nul.")
+                                           .arg(quoted(line.left(nul) + "…")));
+                return false;
+            }
+        }
     names = std::move(readNames);
     folders = std::move(readFolders);
     if (separator)
@@ -404,7 +467,7 @@ bool WritePlaylist(const QString &path, const QStringList &names, const QStringL
         return false;
     }
     // A name of our own in the same folder, so the final rename is atomic.
-    QByteArray temp = dir + "/.tnl-save-XXXXXX";
+    QByteArray temp = dir + '/' + kSaveTemplate;
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         setError(error, head + reason(errno) + '.');
@@ -533,4 +596,8 @@ bool DeletePlaylist(const QString &name, QString *error) {
     const QString head = QStringLiteral("La liste %1 n'a pas pu être effacée : ").arg(quoted(name));
     setError(error, head + (err == ENOENT ? QStringLiteral("elle n'existe plus.") : reason(err) + '.'));
     return false;
+}
+
+void RemoveStalePlaylistSaves() {
+    RemoveStaleTemporaries(PlaylistFolder(), QByteArray(kSaveTemplate).chopped(6));
 }

@@ -19,6 +19,12 @@ inline constexpr qint64 kPlaylistMaxBytes = qint64(64) << 20;
 // No file name or folder is longer than this (PATH_MAX); a longer line means
 // the file is not a play-list, and showing it would hold the window up.
 inline constexpr qsizetype kPlaylistMaxLine = 4096;
+// Entries a list may bring, and a programme handed over in one go: far above
+// a real programme (a whole music library), small enough that the largest
+// accepted list (some 15 MB) fills the programme in under a second, where
+// ten million entries held the window 8 s and took over 1 GB. A list over it
+// is refused as soon as its lines are counted, before any entry is made.
+inline constexpr qsizetype kPlaylistMaxEntries = 200000;
 
 // The per-user folder of the saved play-lists, without a trailing "/". It
 // may not exist yet: it is made by the first save (MakePlaylistFolder).
@@ -30,7 +36,8 @@ bool MakePlaylistFolder(QString *error);
 // The file of the list called `name` in the play-list folder.
 QString PlaylistPath(const QString &name);
 // "" when `name` can name a list file in the play-list folder; otherwise
-// why not: a "/" or a NUL, "." or "..", or too long for a file name.
+// why not: blanks only, a leading "." (a hidden file), a "/" or a NUL, or
+// too long for a file name.
 QString CheckPlaylistName(const QString &name);
 
 // The one reading rule. Lines end at CR LF, LF or CR; the empty line
@@ -42,13 +49,15 @@ void ParsePlaylist(QStringView text, QStringList &names, QStringList &folders, b
 // or Windows-1252 when the bytes are not valid UTF-8.
 QString DecodePlaylist(const QByteArray &bytes);
 // Reads the file at `path` by the rule above. On failure (missing,
-// unreadable, not a regular file, over kPlaylistMaxBytes, a line over
-// kPlaylistMaxLine) the lists are left as they were.
+// unreadable, not a regular file, over kPlaylistMaxBytes, more than
+// kPlaylistMaxEntries names or folders, a line over kPlaylistMaxLine or
+// holding a NUL) the lists are left as they were.
 bool ReadPlaylist(const QString &path, QStringList &names, QStringList &folders, QString *error,
                   bool *separator = nullptr);
 
 // The bytes of a play-list; false when an entry cannot be stored one per
-// line (empty, holding a line break, or over kPlaylistMaxLine).
+// line (empty, holding a line break or a NUL, or over kPlaylistMaxLine), or
+// when there are more than kPlaylistMaxEntries of them.
 bool PlaylistBytes(const QStringList &names, const QStringList &folders, QByteArray &out, QString *error);
 // Writes the file atomically: either the whole new file is in place, or the
 // earlier file is left as it was.
@@ -62,3 +71,6 @@ QStringList ListPlaylists(const QString &folder);
 // valid or already taken (nothing is ever overwritten).
 bool RenamePlaylist(const QString &oldName, const QString &newName, QString *error);
 bool DeletePlaylist(const QString &name, QString *error);
+// Removes what killed saves left in the play-list folder: regular files
+// named like our temporaries, old enough (RemoveStaleTemporaries).
+void RemoveStalePlaylistSaves();
