@@ -307,6 +307,8 @@ TEST_F(LifecycleTest, StartRemovesOnlyOurOwnStaleTemporaries) {
         {lists + "/ma liste.tnl", true, false},
         {config + "/Tunabel.ini", true, false},
         {config + "/Tunabel.ini.illisible", true, false},
+        {config + "/Tunabel.ini.backup", true, false}, // the user's own copies
+        {config + "/Tunabel.ini.202612", true, false},
         {config + "/Autre.ini.Xy12Zw", true, false},
     };
     for (const auto &c : cases) {

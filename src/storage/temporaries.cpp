@@ -2,7 +2,6 @@
 
 #include "platform/filename.h"
 
-#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -17,13 +16,22 @@ void RemoveStaleTemporaries(const QString &folder, const QByteArray &prefix) {
     const int dirFd = ::dirfd(dir);
     const time_t before = ::time(nullptr) - kStaleTemporarySeconds;
     const auto stem = size_t(prefix.size());
-    const auto unique = [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    // The six characters are drawn from letters of both cases and digits: a
+    // word or a date ("Tunabel.ini.backup", "Tunabel.ini.202612") is the
+    // user's own copy, never ours.
+    const auto ourShape = [](const char *six) {
+        int lower = 0, upper = 0, digit = 0;
+        for (int i = 0; i < 6; ++i) {
+            const char c = six[i];
+            lower += c >= 'a' && c <= 'z';
+            upper += c >= 'A' && c <= 'Z';
+            digit += c >= '0' && c <= '9';
+        }
+        return lower + upper + digit == 6 && (lower > 0) + (upper > 0) + (digit > 0) >= 2;
     };
     while (const dirent *e = ::readdir(dir)) {
         const char *name = e->d_name;
-        if (strlen(name) != stem + 6 || memcmp(name, prefix.constData(), stem) != 0 ||
-            !std::all_of(name + stem, name + stem + 6, unique))
+        if (strlen(name) != stem + 6 || memcmp(name, prefix.constData(), stem) != 0 || !ourShape(name + stem))
             continue;
         struct stat st {};
         if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&

@@ -8,7 +8,8 @@
 inline constexpr int kStaleTemporarySeconds = 60;
 
 // Removes from `folder` the regular files named `prefix` followed by the six
-// letters or digits a temporary name is made of, whose last change is older
+// letters and digits a temporary name is made of (two kinds of them at
+// least, so that a word or a date is left alone), whose last change is older
 // than kStaleTemporarySeconds. Nothing else is touched: not a folder, not a
 // link, not a name of another shape.
 void RemoveStaleTemporaries(const QString &folder, const QByteArray &prefix);

@@ -63,6 +63,22 @@ bool Playlist(const uint8_t *data, size_t size) {
                 return false;
     if (!separator && !folders.isEmpty())
         return false;
+    // The reader of files takes the same entries, or refuses the whole file
+    // and leaves the programme as it was.
+    const QString path = asFile(data, size, "tnl");
+    QStringList readNames{"avant"}, readFolders{"/avant/"};
+    QString refusal;
+    const bool read = ReadPlaylist(path, readNames, readFolders, &refusal);
+    QFile::remove(path);
+    if (!read &&
+        (refusal.isEmpty() || readNames != QStringList{"avant"} || readFolders != QStringList{"/avant/"}))
+        return false;
+    if (read && (readNames != names || readFolders != folders))
+        return false;
+    for (const QStringList *list : {&readNames, &readFolders})
+        for (const QString &entry : *list)
+            if (read && (entry.contains(QChar(0)) || entry.size() > kPlaylistMaxLine))
+                return false;
     // What can be written reads back as it was.
     QByteArray out;
     QString error;
