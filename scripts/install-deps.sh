@@ -15,7 +15,7 @@ packages=(
   xvfb ccache
   qt6-translations-l10n
   pulseaudio pulseaudio-utils libpulse-dev
-  dbus dbus-x11 desktop-file-utils shared-mime-info
+  dbus dbus-x11 desktop-file-utils shared-mime-info libglib2.0-bin
 )
 
 missing=()
