@@ -7,10 +7,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QExposeEvent>
 #include <QFile>
 #include <QPointer>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTimer>
+#include <QWindow>
 
 using LifecycleTest = PlayerTest;
 
@@ -158,7 +161,52 @@ TEST_F(LifecycleTest, ReduceToTrayHidesOnlyWhereATrayIconCanBringTheWindowBack) 
     }
 }
 
-TEST(Splash, ShownWhileTheMainWindowLoadsAndUnloadedWithIt) {
+namespace {
+
+// The window system's side of a first show as X11 has it: the window counts
+// as exposed before the widget gets an expose it can paint on, a few turns
+// of the event loop later, or never (no paint in time).
+class HeldExpose : public QObject {
+public:
+    HeldExpose(QWindow *window, bool never) : m_window(window), m_never(never) {
+        window->installEventFilter(this);
+    }
+    bool eventFilter(QObject *, QEvent *event) override {
+        if (event->type() != QEvent::Expose || (m_held && !m_never))
+            return false;
+        if (!m_held && !m_never)
+            later(3);
+        m_held = true;
+        return true;
+    }
+
+private:
+    void later(int turns) {
+        QTimer::singleShot(0, m_window, [this, turns] {
+            if (turns > 1)
+                return later(turns - 1);
+            QExposeEvent late(QRect(QPoint(), m_window->size()));
+            QCoreApplication::sendEvent(m_window, &late);
+        });
+    }
+    QWindow *m_window;
+    bool m_never, m_held = false;
+};
+
+// Counts the paints of a widget.
+class PaintCount : public QObject {
+public:
+    explicit PaintCount(QWidget *w) { w->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override {
+        count += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+    int count = 0;
+};
+
+} // namespace
+
+TEST(Splash, PaintedBeforeTheMainWindowLoadsOrNotShownAndUnloadedWithIt) {
     // The minor and patch numbers are run together, not separated.
     EXPECT_EQ(Form3::VersionLine(3, 1, 12), "Version 3.112");
 
@@ -166,36 +214,59 @@ TEST(Splash, ShownWhileTheMainWindowLoadsAndUnloadedWithIt) {
     SetSettingsFolder(tmp.path());
     // The start window as on screen during the main window's load, and as it paints itself.
     static QImage onScreen, painted;
+    static bool shown;
+    static int paintsBefore;
+    static PaintCount *paints;
     Form3::MakeMainWindow = [] {
-        if (App::form3 && App::form3->isVisible()) {
+        shown = App::form3 && App::form3->isVisible();
+        paintsBefore = paints->count;
+        if (shown) {
             onScreen = App::form3->screen()->grabWindow(App::form3->winId()).toImage();
             painted = App::form3->grab().toImage();
         }
         return new Form1(new FakeMediaControl);
     };
-    auto *splash = new Form3;
-    App::form3 = splash;
-    splash->Form_Load();
-    ASSERT_NE(App::form1, nullptr);
-    ASSERT_FALSE(painted.isNull()) << "the start window was not shown during the load";
-    ASSERT_EQ(onScreen.size(), painted.size());
-    int same = 0, dark = 0;
-    for (int y = 0; y < painted.height(); y += 4)
-        for (int x = 0; x < painted.width(); x += 4) {
-            same += onScreen.pixelColor(x, y) == painted.pixelColor(x, y) ? 1 : 0;
-            dark += qGray(painted.pixel(x, y)) < 16 ? 1 : 0;
+    // The expose at once (offscreen), a turn late, and never.
+    for (int expose : {0, 1, 2}) {
+        SCOPED_TRACE(expose);
+        onScreen = painted = QImage();
+        auto *splash = new Form3;
+        App::form3 = splash;
+        PaintCount count(splash);
+        paints = &count;
+        splash->winId(); // its native window, to watch before the show
+        std::unique_ptr<HeldExpose> held;
+        if (expose > 0)
+            held = std::make_unique<HeldExpose>(splash->windowHandle(), expose == 2);
+        Form3::PaintWaitMs = expose == 2 ? 200 : 30000;
+        splash->Form_Load();
+        ASSERT_NE(App::form1, nullptr);
+        // Never an empty start window during the load: painted, or not shown.
+        EXPECT_EQ(shown, expose < 2);
+        EXPECT_EQ(paintsBefore > 0, expose < 2);
+        if (shown) {
+            ASSERT_EQ(onScreen.size(), painted.size());
+            int same = 0, dark = 0;
+            for (int y = 0; y < painted.height(); y += 4)
+                for (int x = 0; x < painted.width(); x += 4) {
+                    same += onScreen.pixelColor(x, y) == painted.pixelColor(x, y) ? 1 : 0;
+                    dark += qGray(painted.pixel(x, y)) < 16 ? 1 : 0;
+                }
+            const int samples = ((painted.height() + 3) / 4) * ((painted.width() + 3) / 4);
+            EXPECT_LT(dark, samples / 2); // the picture is not black itself
+            EXPECT_EQ(same, samples);
         }
-    const int samples = ((painted.height() + 3) / 4) * ((painted.width() + 3) / 4);
-    EXPECT_LT(dark, samples / 2); // the picture is not black itself
-    EXPECT_EQ(same, samples);
-    EXPECT_TRUE(App::form1->isVisible());
-    EXPECT_FALSE(splash->isVisible());
-    // Closing the main window unloads the start window too.
-    QPointer<Form1> main(App::form1);
-    main->close();
-    EXPECT_EQ(App::form3, nullptr);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(main.isNull()); // unloaded, not only hidden
+        EXPECT_TRUE(App::form1->isVisible());
+        EXPECT_FALSE(splash->isVisible());
+        // Closing the main window unloads the start window too.
+        held.reset();
+        QPointer<Form1> main(App::form1);
+        main->close();
+        EXPECT_EQ(App::form3, nullptr);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(main.isNull()); // unloaded, not only hidden
+    }
     Form3::MakeMainWindow = nullptr;
+    Form3::PaintWaitMs = 3000;
     SetSettingsFolder(QString());
 }
