@@ -10,10 +10,17 @@
 #include <QExposeEvent>
 #include <QFile>
 #include <QPointer>
+#include <QProcess>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <QTest>
 #include <QTimer>
 #include <QWindow>
+
+#include <cstdlib>
+#include <unistd.h>
+#include <xcb/xcb.h>
 
 using LifecycleTest = PlayerTest;
 
@@ -193,15 +200,18 @@ private:
     bool m_never, m_held = false;
 };
 
-// Counts the paints of a widget.
+// Counts the paints of a widget once shown (not its picture made beforehand).
 class PaintCount : public QObject {
 public:
-    explicit PaintCount(QWidget *w) { w->installEventFilter(this); }
+    explicit PaintCount(QWidget *w) : m_widget(w) { w->installEventFilter(this); }
     bool eventFilter(QObject *, QEvent *event) override {
-        count += event->type() == QEvent::Paint ? 1 : 0;
+        count += event->type() == QEvent::Paint && m_widget->isVisible() ? 1 : 0;
         return false;
     }
     int count = 0;
+
+private:
+    QWidget *m_widget;
 };
 
 } // namespace
@@ -269,4 +279,67 @@ TEST(Splash, PaintedBeforeTheMainWindowLoadsOrNotShownAndUnloadedWithIt) {
     Form3::MakeMainWindow = nullptr;
     Form3::PaintWaitMs = 3000;
     SetSettingsFolder(QString());
+}
+
+// Under X11 the start window's picture is on screen from the moment the
+// display server maps the window, before the program paints anything: a
+// child of this test, on a private X server, looks without running events.
+TEST(Splash, PictureShownByTheDisplayServerAtTheMapUnderX11) {
+    if (QGuiApplication::platformName() == "xcb") {
+        QWidget w;
+        w.setFixedSize(64, 48);
+        QImage picture(w.size(), QImage::Format_RGB32);
+        picture.fill(QColor(200, 150, 20));
+        ASSERT_TRUE(SetMappedBackground(&w, picture));
+        w.show();
+        xcb_flush(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
+        xcb_connection_t *look = xcb_connect(nullptr, nullptr);
+        ASSERT_FALSE(xcb_connection_has_error(look));
+        const auto id = xcb_window_t(w.winId());
+        const auto viewable = [&] {
+            xcb_get_window_attributes_reply_t *a =
+                xcb_get_window_attributes_reply(look, xcb_get_window_attributes(look, id), nullptr);
+            const bool v = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+            std::free(a);
+            return v;
+        };
+        for (int i = 0; i < 30000 && !viewable(); ++i)
+            usleep(1000);
+        ASSERT_TRUE(viewable());
+        xcb_get_image_reply_t *image = xcb_get_image_reply(
+            look, xcb_get_image(look, XCB_IMAGE_FORMAT_Z_PIXMAP, id, 32, 24, 1, 1, ~0u), nullptr);
+        ASSERT_NE(image, nullptr);
+        ASSERT_GE(xcb_get_image_data_length(image), 4);
+        const uint8_t *bgr = xcb_get_image_data(image);
+        EXPECT_EQ(QColor(bgr[2], bgr[1], bgr[0]), QColor(200, 150, 20));
+        std::free(image);
+        xcb_disconnect(look);
+        return;
+    }
+    QWidget offscreen;
+    EXPECT_FALSE(SetMappedBackground(&offscreen, QImage(4, 4, QImage::Format_RGB32))); // not X11
+    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+    ASSERT_FALSE(xvfb.isEmpty()) << "Xvfb is missing (package xvfb)";
+    int n = 140;
+    while (QFile::exists(QString("/tmp/.X%1-lock").arg(n)) ||
+           QFile::exists(QString("/tmp/.X11-unix/X%1").arg(n)))
+        ++n;
+    QProcess server;
+    server.start(xvfb, {QString(":%1").arg(n), "-screen", "0", "320x240x24", "-nolisten", "tcp"});
+    ASSERT_TRUE(server.waitForStarted(30000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(QString("/tmp/.X11-unix/X%1").arg(n)); }, 30000));
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("DISPLAY", QString(":%1").arg(n));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_filter=Splash.PictureShownByTheDisplayServerAtTheMapUnderX11"});
+    EXPECT_TRUE(child.waitForFinished(120000));
+    const QByteArray out = child.readAll();
+    EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains("[  PASSED  ] 1 test")) << out.toStdString();
+    server.terminate();
+    server.waitForFinished(30000);
 }

@@ -1,6 +1,7 @@
 #include "windows/form3.h"
 
 #include "platform/imagebox.h"
+#include "platform/window.h"
 #include "player/form1.h"
 
 #include <QCoreApplication>
@@ -38,6 +39,9 @@ QString Form3::VersionLine(int major, int minor, int revision) {
 
 void Form3::Form_Load() {
     Label1->setText(VersionLine(TUNABEL_VERSION_MAJOR, TUNABEL_VERSION_MINOR, TUNABEL_VERSION_PATCH));
+    // Under X11 the display server paints the picture itself when it maps
+    // the window: never an empty window before our first paint.
+    SetMappedBackground(this, grab().toImage());
     show();
     // The main window's load keeps the thread busy, so the picture must be on
     // screen before it starts. Under X11 the window is exposed, then painted,
