@@ -345,6 +345,60 @@ int main(int argc, char **argv) {
                 ping.push_back(pms);
             }
             reportBounded("mpris_playpause", bench::median(ours), bench::median(ping), 0, 10);
+
+            // 1,500 OpenUri calls with addresses that cannot be played, one
+            // after the other then all at once: each answer within 50 ms, and
+            // no box shown.
+            int boxes = 0;
+            f->MsgBox = [&boxes](const QString &, QMessageBox::Icon, const QString &,
+                                 QMessageBox::StandardButtons) {
+                ++boxes;
+                return QMessageBox::Ok;
+            };
+            const QString bad[] = {"http://ailleurs/x.mp3", "", "file:///tmp/a%zz.mp3",
+                                   "file:///tmp/a%00.mp3", "file:///" + QString(100000, 'a') + ".mp3"};
+            const auto openUri = [&](int i) {
+                QDBusMessage m = QDBusMessage::createMethodCall(kMprisService, kMprisPath,
+                                                                "org.mpris.MediaPlayer2.Player", "OpenUri");
+                m.setArguments({bad[i % 5]});
+                return client.asyncCall(m);
+            };
+            constexpr int kCalls = 1500;
+            std::vector<double> each;
+            int errors = 0;
+            for (int i = 0; i < kCalls; ++i) {
+                const double t0 = bench::nowMs();
+                QDBusPendingCall c = openUri(i);
+                if (!waitFor([&] { return c.isFinished(); }, 30000, 1))
+                    break;
+                each.push_back(bench::nowMs() - t0);
+                errors += c.isError() ? 1 : 0;
+            }
+            const double slowest = each.empty() ? 0 : *std::max_element(each.begin(), each.end());
+            const bool allAnswered = int(each.size()) == kCalls;
+            bench::reportBound("mpris_openuri_refused_each", bench::median(each), "<=50ms",
+                               allAnswered && slowest <= 50, "ms", 2,
+                               "max=" + bench::fmt(slowest, "ms", 2) + " errors=" + std::to_string(errors));
+            std::vector<QDBusPendingCall> burst;
+            const double b0 = bench::nowMs();
+            for (int i = 0; i < kCalls; ++i)
+                burst.push_back(openUri(i));
+            const bool burstDone = waitFor(
+                [&] {
+                    return std::all_of(burst.begin(), burst.end(),
+                                       [](const QDBusPendingCall &c) { return c.isFinished(); });
+                },
+                60000, 1);
+            const double burstMs = bench::nowMs() - b0;
+            bench::reportBound("mpris_openuri_refused_burst", burstMs, "<=50ms_per_call",
+                               burstDone && burstMs / kCalls <= 50, "ms", 1,
+                               "per_call=" + bench::fmt(burstMs / kCalls, "ms", 3));
+            std::printf("bench mpris_openuri_refused_boxes median=%d floor=- ratio=- target=0 %s\n", boxes,
+                        boxes == 0 && allAnswered ? "ok" : "over");
+            std::fflush(stdout);
+            if (!allAnswered || !burstDone)
+                status = 1;
+            quiet(f);
         }
         QDBusConnection::disconnectFromBus("bench-service");
         QDBusConnection::disconnectFromBus("bench-client");

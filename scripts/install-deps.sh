@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   clang-14 libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev
-  libgtest-dev libgmock-dev
+  libgtest-dev libgmock-dev libxcb1-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
@@ -16,7 +16,7 @@ packages=(
   xvfb ccache gdb
   qt6-translations-l10n
   pulseaudio pulseaudio-utils libpulse-dev
-  dbus dbus-x11 desktop-file-utils shared-mime-info
+  dbus dbus-x11 desktop-file-utils shared-mime-info libglib2.0-bin
 )
 
 missing=()

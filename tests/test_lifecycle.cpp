@@ -9,10 +9,20 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QExposeEvent>
 #include <QFile>
 #include <QPointer>
+#include <QProcess>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+
+#include <cstdlib>
+#include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -163,7 +173,55 @@ TEST_F(LifecycleTest, ReduceToTrayHidesOnlyWhereATrayIconCanBringTheWindowBack) 
     }
 }
 
-TEST(Splash, ShownWhileTheMainWindowLoadsAndUnloadedWithIt) {
+namespace {
+
+// The window system's side of a first show as X11 has it: the window counts
+// as exposed before the widget gets an expose it can paint on, a few turns
+// of the event loop later, or never (no paint in time).
+class HeldExpose : public QObject {
+public:
+    HeldExpose(QWindow *window, bool never) : m_window(window), m_never(never) {
+        window->installEventFilter(this);
+    }
+    bool eventFilter(QObject *, QEvent *event) override {
+        if (event->type() != QEvent::Expose || (m_held && !m_never))
+            return false;
+        if (!m_held && !m_never)
+            later(3);
+        m_held = true;
+        return true;
+    }
+
+private:
+    void later(int turns) {
+        QTimer::singleShot(0, m_window, [this, turns] {
+            if (turns > 1)
+                return later(turns - 1);
+            QExposeEvent late(QRect(QPoint(), m_window->size()));
+            QCoreApplication::sendEvent(m_window, &late);
+        });
+    }
+    QWindow *m_window;
+    bool m_never, m_held = false;
+};
+
+// Counts the paints of a widget once shown (not its picture made beforehand).
+class PaintCount : public QObject {
+public:
+    explicit PaintCount(QWidget *w) : m_widget(w) { w->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override {
+        count += event->type() == QEvent::Paint && m_widget->isVisible() ? 1 : 0;
+        return false;
+    }
+    int count = 0;
+
+private:
+    QWidget *m_widget;
+};
+
+} // namespace
+
+TEST(Splash, PaintedBeforeTheMainWindowLoadsOrNotShownAndUnloadedWithIt) {
     // The minor and patch numbers are run together, not separated.
     EXPECT_EQ(Form3::VersionLine(3, 1, 12), "Version 3.112");
 
@@ -171,37 +229,60 @@ TEST(Splash, ShownWhileTheMainWindowLoadsAndUnloadedWithIt) {
     SetSettingsFolder(tmp.path());
     // The start window as on screen during the main window's load, and as it paints itself.
     static QImage onScreen, painted;
+    static bool shown;
+    static int paintsBefore;
+    static PaintCount *paints;
     Form3::MakeMainWindow = [] {
-        if (App::form3 && App::form3->isVisible()) {
+        shown = App::form3 && App::form3->isVisible();
+        paintsBefore = paints->count;
+        if (shown) {
             onScreen = App::form3->screen()->grabWindow(App::form3->winId()).toImage();
             painted = App::form3->grab().toImage();
         }
         return new Form1(new FakeMediaControl);
     };
-    auto *splash = new Form3;
-    App::form3 = splash;
-    splash->Form_Load();
-    ASSERT_NE(App::form1, nullptr);
-    ASSERT_FALSE(painted.isNull()) << "the start window was not shown during the load";
-    ASSERT_EQ(onScreen.size(), painted.size());
-    int same = 0, dark = 0;
-    for (int y = 0; y < painted.height(); y += 4)
-        for (int x = 0; x < painted.width(); x += 4) {
-            same += onScreen.pixelColor(x, y) == painted.pixelColor(x, y) ? 1 : 0;
-            dark += qGray(painted.pixel(x, y)) < 16 ? 1 : 0;
+    // The expose at once (offscreen), a turn late, and never.
+    for (int expose : {0, 1, 2}) {
+        SCOPED_TRACE(expose);
+        onScreen = painted = QImage();
+        auto *splash = new Form3;
+        App::form3 = splash;
+        PaintCount count(splash);
+        paints = &count;
+        splash->winId(); // its native window, to watch before the show
+        std::unique_ptr<HeldExpose> held;
+        if (expose > 0)
+            held = std::make_unique<HeldExpose>(splash->windowHandle(), expose == 2);
+        Form3::PaintWaitMs = expose == 2 ? 200 : 30000;
+        splash->Form_Load();
+        ASSERT_NE(App::form1, nullptr);
+        // Never an empty start window during the load: painted, or not shown.
+        EXPECT_EQ(shown, expose < 2);
+        EXPECT_EQ(paintsBefore > 0, expose < 2);
+        if (shown) {
+            ASSERT_EQ(onScreen.size(), painted.size());
+            int same = 0, dark = 0;
+            for (int y = 0; y < painted.height(); y += 4)
+                for (int x = 0; x < painted.width(); x += 4) {
+                    same += onScreen.pixelColor(x, y) == painted.pixelColor(x, y) ? 1 : 0;
+                    dark += qGray(painted.pixel(x, y)) < 16 ? 1 : 0;
+                }
+            const int samples = ((painted.height() + 3) / 4) * ((painted.width() + 3) / 4);
+            EXPECT_LT(dark, samples / 2); // the picture is not black itself
+            EXPECT_EQ(same, samples);
         }
-    const int samples = ((painted.height() + 3) / 4) * ((painted.width() + 3) / 4);
-    EXPECT_LT(dark, samples / 2); // the picture is not black itself
-    EXPECT_EQ(same, samples);
-    EXPECT_TRUE(App::form1->isVisible());
-    EXPECT_FALSE(splash->isVisible());
-    // Closing the main window unloads the start window too.
-    QPointer<Form1> main(App::form1);
-    main->close();
-    EXPECT_EQ(App::form3, nullptr);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(main.isNull()); // unloaded, not only hidden
+        EXPECT_TRUE(App::form1->isVisible());
+        EXPECT_FALSE(splash->isVisible());
+        // Closing the main window unloads the start window too.
+        held.reset();
+        QPointer<Form1> main(App::form1);
+        main->close();
+        EXPECT_EQ(App::form3, nullptr);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(main.isNull()); // unloaded, not only hidden
+    }
     Form3::MakeMainWindow = nullptr;
+    Form3::PaintWaitMs = 3000;
     SetSettingsFolder(QString());
 }
 
@@ -327,4 +408,67 @@ TEST_F(LifecycleTest, StartRemovesOnlyOurOwnStaleTemporaries) {
         EXPECT_EQ(QFileInfo::exists(c.path), !c.removed) << c.path.toStdString();
     EXPECT_TRUE(QFileInfo(lists + "/.tnl-save-Dossie").isDir());
     EXPECT_TRUE(QFileInfo(lists + "/.tnl-save-Lien00").isSymLink());
+}
+
+// Under X11 the start window's picture is on screen from the moment the
+// display server maps the window, before the program paints anything: a
+// child of this test, on a private X server, looks without running events.
+TEST(Splash, PictureShownByTheDisplayServerAtTheMapUnderX11) {
+    if (QGuiApplication::platformName() == "xcb") {
+        QWidget w;
+        w.setFixedSize(64, 48);
+        QImage picture(w.size(), QImage::Format_RGB32);
+        picture.fill(QColor(200, 150, 20));
+        ASSERT_TRUE(SetMappedBackground(&w, picture));
+        w.show();
+        xcb_flush(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
+        xcb_connection_t *look = xcb_connect(nullptr, nullptr);
+        ASSERT_FALSE(xcb_connection_has_error(look));
+        const auto id = xcb_window_t(w.winId());
+        const auto viewable = [&] {
+            xcb_get_window_attributes_reply_t *a =
+                xcb_get_window_attributes_reply(look, xcb_get_window_attributes(look, id), nullptr);
+            const bool v = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+            std::free(a);
+            return v;
+        };
+        for (int i = 0; i < 30000 && !viewable(); ++i)
+            usleep(1000);
+        ASSERT_TRUE(viewable());
+        xcb_get_image_reply_t *image = xcb_get_image_reply(
+            look, xcb_get_image(look, XCB_IMAGE_FORMAT_Z_PIXMAP, id, 32, 24, 1, 1, ~0u), nullptr);
+        ASSERT_NE(image, nullptr);
+        ASSERT_GE(xcb_get_image_data_length(image), 4);
+        const uint8_t *bgr = xcb_get_image_data(image);
+        EXPECT_EQ(QColor(bgr[2], bgr[1], bgr[0]), QColor(200, 150, 20));
+        std::free(image);
+        xcb_disconnect(look);
+        return;
+    }
+    QWidget offscreen;
+    EXPECT_FALSE(SetMappedBackground(&offscreen, QImage(4, 4, QImage::Format_RGB32))); // not X11
+    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+    ASSERT_FALSE(xvfb.isEmpty()) << "Xvfb is missing (package xvfb)";
+    int n = 140;
+    while (QFile::exists(QString("/tmp/.X%1-lock").arg(n)) ||
+           QFile::exists(QString("/tmp/.X11-unix/X%1").arg(n)))
+        ++n;
+    QProcess server;
+    server.start(xvfb, {QString(":%1").arg(n), "-screen", "0", "320x240x24", "-nolisten", "tcp"});
+    ASSERT_TRUE(server.waitForStarted(30000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(QString("/tmp/.X11-unix/X%1").arg(n)); }, 30000));
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("DISPLAY", QString(":%1").arg(n));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_filter=Splash.PictureShownByTheDisplayServerAtTheMapUnderX11"});
+    EXPECT_TRUE(child.waitForFinished(120000));
+    const QByteArray out = child.readAll();
+    EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains("[  PASSED  ] 1 test")) << out.toStdString();
+    server.terminate();
+    server.waitForFinished(30000);
 }

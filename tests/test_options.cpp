@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -156,6 +157,34 @@ TEST_F(OptionsTest, DesktopToolsStartTheFirstInstalledStandInOrSaySo) {
     EXPECT_EQ(launcher.documents[1].scheme(), "mailto");
     EXPECT_TRUE(launcher.documents[0].host().endsWith(".example.org"));
     EXPECT_TRUE(launcher.documents[1].path().endsWith(".example.org"));
+    // No browser, no mail program: said, with the address to use instead.
+    messages.clear();
+    launcher.openFails = true;
+    form->PageWeb_Click();
+    form->WriteMe_Click();
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_TRUE(messages[0].contains("navigateur") && messages[0].contains(launcher.documents[0].toString()));
+    EXPECT_TRUE(messages[1].contains("messagerie") && messages[1].contains(launcher.documents[1].path()));
+}
+
+TEST(OpenDocument, TheDesktopOpenerSaysWhetherAProgramTookTheAddress) {
+    QTemporaryDir tmp;
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", tmp.path().toUtf8());
+    const QString opener = tmp.path() + "/xdg-open", marker = tmp.path() + "/given";
+    // 3: xdg-open found no program for the address.
+    for (int code : {0, 3}) {
+        ASSERT_TRUE(writeFile(opener, "#!/bin/sh\necho \"$1\" > '" + marker.toUtf8() + "'\nexit " +
+                                          QByteArray::number(code) + "\n"));
+        ASSERT_TRUE(QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        std::optional<bool> opened;
+        ProgramLauncher().OpenDocument(QUrl("mailto:auteur@tunabel.example.org"),
+                                       [&opened](bool ok) { opened = ok; });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return opened.has_value(); }, 30000));
+        EXPECT_EQ(opened, code == 0);
+        EXPECT_EQ(fileBytes(marker), "mailto:auteur@tunabel.example.org\n");
+    }
+    qputenv("PATH", path);
 }
 
 TEST_F(OptionsTest, ListColoursApplyToTheThreeListsAndComeBackAtTheNextStart) {

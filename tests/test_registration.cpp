@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTest>
 
 namespace {
 
@@ -58,12 +59,17 @@ TEST(Registration, WritesEverythingForTheUserAndNothingInTheTemporaryFolder) {
     QDir().mkpath(config);
     ASSERT_TRUE(
         writeFile(config + "/mimeapps.list", "[Default Applications]\ntext/plain=editeur.desktop;\n"));
-    const QString program = tmp.path() + "/mes 100% programmes/tunabel";
+    // A stand-in for the command that notes what it was given.
+    const QString marker = tmp.path() + "/started";
+    const QString program = tmp.path() + "/l'appli \"100%\"/tunabel";
+    QDir().mkpath(tmp.path() + "/l'appli \"100%\"");
+    ASSERT_TRUE(writeFile(program, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + marker.toUtf8() + "'\n"));
+    ASSERT_TRUE(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     EXPECT_EQ(RegisterFileTypes(program, DesktopTemplate("/nowhere")), "");
 
     const QString entry = data + "/applications/tunabel.desktop";
     const QString text = read(entry);
-    EXPECT_EQ(lineOf(text, "Exec"), "\"" + tmp.path() + "/mes 100%% programmes/tunabel\" %F");
+    EXPECT_EQ(lineOf(text, "Exec"), "env \"" + tmp.path() + "/l'appli \\\\\"100%%\\\\\"/tunabel\" %F");
     EXPECT_TRUE(lineOf(text, "MimeType").contains("application/x-tunabel-playlist;"));
     EXPECT_TRUE(read(data + "/mime/packages/tunabel.xml").contains("<glob pattern=\"*.tnl\"/>"));
     EXPECT_TRUE(QFile::exists(data + "/icons/hicolor/scalable/apps/tunabel.svg"));
@@ -80,11 +86,27 @@ TEST(Registration, WritesEverythingForTheUserAndNothingInTheTemporaryFolder) {
         EXPECT_EQ(p.exitCode(), 0);
         EXPECT_EQ(p.readAll(), "");
     }
+    // GLib's own reading of the entry starts the program with the files.
+    const QString gio = QStandardPaths::findExecutable("gio");
+    ASSERT_FALSE(gio.isEmpty()) << "gio is missing (package libglib2.0-bin)";
+    QProcess launch;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + tmp.path() + "/no-bus");
+    env.remove("DISPLAY");
+    launch.setProcessEnvironment(env);
+    const QString song = tmp.path() + "/un titre.mp3";
+    launch.start(gio, {"launch", entry, song});
+    ASSERT_TRUE(launch.waitForFinished(30000));
+    EXPECT_EQ(launch.exitCode(), 0) << launch.readAllStandardError().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return read(marker) == song + "\n"; }, 30000))
+        << read(marker).toStdString();
+
     // Nothing was put in the shared temporary folder.
     EXPECT_FALSE(QFile::exists(TempPath() + "Tunabel.reg"));
 
     // A path that cannot be written in a desktop entry is refused.
     EXPECT_NE(RegisterFileTypes("/a\nb/tunabel", DesktopTemplate("/nowhere")), "");
+    EXPECT_NE(RegisterFileTypes("/a=100%/tunabel", DesktopTemplate("/nowhere")), "");
     qputenv("XDG_DATA_HOME", (QDir::homePath() + "/data").toUtf8());
     qputenv("XDG_CONFIG_HOME", (QDir::homePath() + "/config").toUtf8());
 }

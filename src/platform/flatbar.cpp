@@ -135,6 +135,6 @@ void FlatBar::AddButton(int index, const QString &tooltip, int image, const QStr
     }
 }
 
-void FlatBar::OpenDocument(const QString &address) {
-    Launcher().OpenDocument(QUrl(address));
+void FlatBar::OpenDocument(const QString &address, std::function<void(bool opened)> done) {
+    Launcher().OpenDocument(QUrl(address), std::move(done));
 }

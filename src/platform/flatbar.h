@@ -7,6 +7,8 @@
 #include <QVector>
 #include <QWidget>
 
+#include <functional>
+
 class QHBoxLayout;
 
 // One button as the bar's design stores it.
@@ -38,7 +40,8 @@ public:
     void ClearButtons();
     void AddButton(int index, const QString &tooltip, int image, const QString &caption, int style,
                    bool checkGroup);
-    void OpenDocument(const QString &address);
+    // Hands an address to the desktop; `done` learns whether a program took it.
+    void OpenDocument(const QString &address, std::function<void(bool opened)> done = {});
 
     int buttonCount() const { return int(m_buttons.size()); }
     QToolButton *button(int index) const;

@@ -3,7 +3,9 @@
 #include "platform/filename.h"
 
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -77,8 +79,93 @@ bool ProgramLauncher::StartDetached(const QString &program, const QStringList &a
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 && n == 0;
 }
 
-bool ProgramLauncher::OpenDocument(const QUrl &address) {
-    return QDesktopServices::openUrl(address);
+namespace {
+
+// How long xdg-open may take to say it found nothing. A later end is the
+// program it ran in the foreground (a browser) closing, not a failure.
+constexpr qint64 kOpenVerdictMs = 20000;
+
+// Starts `argv` detached, as StartDetached does, and returns a pipe that
+// receives its exit status (an int) when it ends; -1 when nothing started.
+// A watcher process of ours waits for it, holding none of our descriptors.
+int startWatched(std::vector<char *> argv) {
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t child = fork();
+    if (child < 0) {
+        close(report[0]);
+        close(report[1]);
+        return -1;
+    }
+    if (child == 0) {
+        const pid_t watcher = fork();
+        if (watcher != 0)
+            _exit(watcher < 0 ? 1 : 0);
+        // The watcher outlives us, maybe for as long as the browser runs: it
+        // must not keep our sockets or lock open.
+        if (report[1] != 3 && dup3(report[1], 3, O_CLOEXEC) < 0)
+            _exit(1);
+        close_range(4, ~0U, 0);
+        const pid_t program = fork();
+        if (program == 0) {
+            setsid();
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        int code = 127;
+        int status = 0;
+        if (program > 0) {
+            pid_t r;
+            while ((r = waitpid(program, &status, 0)) < 0 && errno == EINTR) {
+            }
+            code = r < 0 ? 0 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        [[maybe_unused]] const ssize_t n = write(3, &code, sizeof code);
+        _exit(0);
+    }
+    close(report[1]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        close(report[0]);
+        return -1;
+    }
+    return report[0];
+}
+
+} // namespace
+
+void ProgramLauncher::OpenDocument(const QUrl &address, std::function<void(bool opened)> done) {
+    if (!done)
+        done = [](bool) {};
+    // xdg-open tells whether a program took the address; QDesktopServices
+    // only whether xdg-open started.
+    const QString opener = QStandardPaths::findExecutable("xdg-open");
+    if (opener.isEmpty()) {
+        done(QDesktopServices::openUrl(address));
+        return;
+    }
+    QByteArray program = EncodeFileName(opener), argument = address.toEncoded();
+    const int fd = startWatched({program.data(), argument.data(), nullptr});
+    if (fd < 0) {
+        done(false);
+        return;
+    }
+    auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
+    QElapsedTimer since;
+    since.start();
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier, fd, since, done] {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+        int code = 0;
+        ssize_t n;
+        while ((n = read(fd, &code, sizeof code)) < 0 && errno == EINTR) {
+        }
+        close(fd);
+        done(n != sizeof code || code == 0 || since.elapsed() > kOpenVerdictMs);
+    });
 }
 
 ProgramLauncher &Launcher() {

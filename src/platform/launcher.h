@@ -5,6 +5,8 @@
 #include <QUrl>
 #include <QVector>
 
+#include <functional>
+
 // Starts other programs. Never through a shell: the arguments reach the
 // program exactly as given, one each, whatever quotes or dollars they hold.
 class ProgramLauncher {
@@ -18,8 +20,9 @@ public:
     // false when it could not be started. File names go out as their own
     // bytes (platform/filename.h).
     virtual bool StartDetached(const QString &program, const QStringList &arguments);
-    // Hands a web or mailto: address to the desktop.
-    virtual bool OpenDocument(const QUrl &address);
+    // Hands a web or mailto: address to the desktop. `done` learns once,
+    // maybe before this returns, whether a program took it.
+    virtual void OpenDocument(const QUrl &address, std::function<void(bool opened)> done = {});
 };
 
 // The launcher in use; tests put a recording one in place (null restores

@@ -1,13 +1,18 @@
 #include "platform/mpris.h"
 
 #include "platform/filename.h"
+#include "platform/handoverclient.h"
 #include "platform/registration.h"
 
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QUrl>
 
+#include <climits>
 #include <cmath>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -16,12 +21,65 @@ void call(const std::function<void()> &f) {
         f();
 }
 
+constexpr const char *kInvalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
+constexpr const char *kNotSupported = "org.freedesktop.DBus.Error.NotSupported";
+
+bool hasOtherScheme(const QString &uri) {
+    const qsizetype colon = uri.indexOf(':');
+    if (colon <= 0 || !uri[0].isLetter())
+        return false;
+    for (qsizetype i = 1; i < colon; ++i)
+        if (uri[i].unicode() > 0x7F ||
+            !(uri[i].isLetterOrNumber() || uri[i] == '+' || uri[i] == '-' || uri[i] == '.'))
+            return false;
+    return true;
+}
+
+// What OpenUri makes of an address: the local path to open (file names are
+// bytes: see platform/filename.h), or the D-Bus error it is refused with.
+struct OpenUriCheck {
+    QString path;
+    QString error;   // "" when accepted
+    QString message; // why, in a few words
+};
+
+OpenUriCheck CheckOpenUri(const QString &uri) {
+    const auto refuse = [](const char *error, const char *message) {
+        return OpenUriCheck{{}, error, message};
+    };
+    if (uri.isEmpty())
+        return refuse(kInvalidArgs, "adresse vide");
+    // Every byte escaped, a path of PATH_MAX is three times as long.
+    if (uri.size() > 3 * PATH_MAX + 32)
+        return refuse(kInvalidArgs, "adresse trop longue");
+    const bool isFile = uri.startsWith("file://", Qt::CaseInsensitive);
+    if (!isFile && !uri.startsWith('/'))
+        return hasOtherScheme(uri)
+                   ? refuse(kNotSupported, "seules les adresses file:// sont prises en charge")
+                   : refuse(kInvalidArgs, "adresse relative");
+    const std::string wrapped = handover::WrapArgument(uri.toStdString(), "/");
+    if (wrapped.size() < 3)
+        return refuse(kInvalidArgs, "adresse mal formée");
+    const std::string path = wrapped.substr(1, wrapped.size() - 2);
+    if (path.size() >= PATH_MAX)
+        return refuse(kInvalidArgs, "chemin trop long");
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return refuse(kInvalidArgs, "fichier introuvable");
+    // A named pipe or a device would block the open.
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+        return refuse(kNotSupported, "ni un fichier ni un dossier");
+    if (::access(path.c_str(), R_OK) != 0)
+        return refuse(kInvalidArgs, "fichier illisible");
+    return {DecodeFileName(QByteArray::fromStdString(path)), {}, {}};
+}
+
 } // namespace
 
 MprisService::MprisService(MprisPlayer p, QObject *parent)
     : QObject(parent), player(std::move(p)), m_bus(QString()) {
     new MprisRoot(this);
-    new MprisPlayerAdaptor(this);
+    m_adaptor = new MprisPlayerAdaptor(this);
 }
 
 bool MprisService::publish(QDBusConnection bus) {
@@ -38,7 +96,67 @@ bool MprisService::publish(QDBusConnection bus) {
     m_status = playbackStatus();
     m_metadata = metadata();
     m_volume = player.volume ? player.volume() : 1.0;
+    m_canSeek = canSeek();
     return true;
+}
+
+QString MprisService::trackId() const {
+    const QString file = player.file ? player.file() : QString();
+    return file.isEmpty() ? QString("/org/mpris/MediaPlayer2/TrackList/NoTrack")
+                          : "/org/tunabel/track/" + QString::number(m_track);
+}
+
+bool MprisService::canSeek() const {
+    const int state = player.state ? player.state() : 0;
+    return player.setPosition && player.file && !player.file().isEmpty() && state != 0;
+}
+
+void MprisService::openUri(const QString &uri) {
+    const OpenUriCheck check = CheckOpenUri(uri);
+    if (!check.error.isEmpty()) {
+        // The caller learns why; no box waits for a click inside the call.
+        if (calledFromDBus())
+            sendErrorReply(check.error, check.message);
+        return;
+    }
+    m_pendingOpen = check.path;
+    if (!m_openQueued) {
+        m_openQueued = true;
+        QMetaObject::invokeMethod(this, &MprisService::openPending, Qt::QueuedConnection);
+    }
+}
+
+void MprisService::openPending() {
+    m_openQueued = false;
+    const QString path = std::exchange(m_pendingOpen, QString());
+    if (!path.isEmpty() && player.open)
+        player.open(path);
+}
+
+void MprisService::moveTo(double seconds) {
+    const double length = player.length ? player.length() : 0;
+    seconds = std::max(0.0, seconds);
+    if (length > 0 && std::isfinite(length))
+        seconds = std::min(seconds, length);
+    player.setPosition(seconds);
+}
+
+void MprisService::seek(qlonglong offsetMicroseconds) {
+    if (!canSeek())
+        return;
+    const double position = player.position ? player.position() : 0;
+    moveTo((std::isfinite(position) ? position : 0) + double(offsetMicroseconds) / 1e6);
+}
+
+void MprisService::setPosition(const QString &track, qlonglong microseconds) {
+    if (!canSeek() || track != trackId())
+        return;
+    moveTo(double(microseconds) / 1e6);
+}
+
+void MprisService::seeked(double seconds) {
+    if (m_published && std::isfinite(seconds))
+        emit m_adaptor->Seeked(qlonglong(std::llround(std::max(0.0, seconds) * 1e6)));
 }
 
 QString MprisService::playbackStatus() const {
@@ -51,13 +169,9 @@ QString MprisService::playbackStatus() const {
 QVariantMap MprisService::metadata() const {
     QVariantMap m;
     const QString file = player.file ? player.file() : QString();
-    if (file.isEmpty()) {
-        m["mpris:trackid"] =
-            QVariant::fromValue(QDBusObjectPath("/org/mpris/MediaPlayer2/TrackList/NoTrack"));
+    m["mpris:trackid"] = QVariant::fromValue(QDBusObjectPath(trackId()));
+    if (file.isEmpty())
         return m;
-    }
-    m["mpris:trackid"] =
-        QVariant::fromValue(QDBusObjectPath("/org/tunabel/track/" + QString::number(m_track)));
     m["xesam:title"] = player.title ? player.title() : QString();
     const double length = player.length ? player.length() : 0;
     if (length > 0 && std::isfinite(length))
@@ -85,6 +199,8 @@ void MprisService::update() {
     const double volume = player.volume ? player.volume() : 1.0;
     if (volume != m_volume)
         changed["Volume"] = m_volume = volume;
+    if (canSeek() != m_canSeek)
+        changed["CanSeek"] = m_canSeek = canSeek();
     if (changed.isEmpty())
         return;
     QDBusMessage signal =
@@ -137,8 +253,4 @@ void MprisPlayerAdaptor::Stop() {
 }
 void MprisPlayerAdaptor::Play() {
     call(m_service->player.play);
-}
-void MprisPlayerAdaptor::OpenUri(const QString &uri) {
-    if (m_service->player.openUri)
-        m_service->player.openUri(uri);
 }

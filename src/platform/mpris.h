@@ -2,6 +2,7 @@
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QStringList>
@@ -15,7 +16,8 @@
 // What the service asks of the player.
 struct MprisPlayer {
     std::function<void()> play, pause, playPause, stop, next, previous, raise;
-    std::function<void(const QString &uri)> openUri;
+    // The local file or folder an OpenUri named, once the call is answered.
+    std::function<void(const QString &path)> open;
     std::function<int()> state;     // 0 stopped, 1 paused, 2 running
     std::function<QString()> file;  // the loaded file, "" when none
     std::function<QString()> title; // shown as the track's title
@@ -23,12 +25,15 @@ struct MprisPlayer {
     std::function<double()> volume; // 0 to 1
     std::function<void(double)> setVolume;
     std::function<double()> position; // seconds
+    std::function<void(double)> setPosition;
 };
 
 inline constexpr const char *kMprisService = "org.mpris.MediaPlayer2.tunabel";
 inline constexpr const char *kMprisPath = "/org/mpris/MediaPlayer2";
 
-class MprisService : public QObject {
+class MprisPlayerAdaptor;
+
+class MprisService : public QObject, protected QDBusContext {
     Q_OBJECT
 public:
     MprisService(MprisPlayer player, QObject *parent = nullptr);
@@ -41,13 +46,32 @@ public:
     MprisPlayer player;
     QString playbackStatus() const;
     QVariantMap metadata() const;
+    QString trackId() const;
+    // A file is open: running or paused.
+    bool canSeek() const;
+
+    // The bus's requests. OpenUri answers at once: an address that cannot be
+    // played is refused with an error, any other is opened afterwards, on the
+    // event loop (a newer one replaces one still waiting).
+    void openUri(const QString &uri);
+    void seek(qlonglong offsetMicroseconds);
+    void setPosition(const QString &trackId, qlonglong microseconds);
+    // The position jumped (a seek of any origin): tells the bus.
+    void seeked(double seconds);
 
 private:
+    void openPending();
+    void moveTo(double seconds);
+
+    MprisPlayerAdaptor *m_adaptor;
+    QString m_pendingOpen;
+    bool m_openQueued = false;
     QDBusConnection m_bus;
     bool m_published = false;
     QString m_status;
     QVariantMap m_metadata;
     double m_volume = -1;
+    bool m_canSeek = false;
     QString m_trackFile;
     int m_track = 0;
 };
@@ -111,7 +135,7 @@ public:
     qlonglong Position() const;
     double MinimumRate() const { return 1.0; }
     double MaximumRate() const { return 1.0; }
-    bool CanSeek() const { return false; }
+    bool CanSeek() const { return m_service->canSeek(); }
     bool CanControl() const { return true; }
 
 public slots:
@@ -121,9 +145,11 @@ public slots:
     void PlayPause();
     void Stop();
     void Play();
-    void Seek(qlonglong) {}
-    void SetPosition(const QDBusObjectPath &, qlonglong) {}
-    void OpenUri(const QString &uri);
+    void Seek(qlonglong offset) { m_service->seek(offset); }
+    void SetPosition(const QDBusObjectPath &track, qlonglong position) {
+        m_service->setPosition(track.path(), position);
+    }
+    void OpenUri(const QString &uri) { m_service->openUri(uri); }
 
 signals:
     void Seeked(qlonglong position);

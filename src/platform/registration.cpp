@@ -88,8 +88,12 @@ QString DesktopExecArgument(const QString &path) {
     return DesktopStringValue(arg);
 }
 
+QString DesktopExecProgram(const QString &path) {
+    return path.contains('%') ? "env " + DesktopExecArgument(path) : DesktopExecArgument(path);
+}
+
 QString FillDesktopTemplate(const QString &text, const QString &programPath) {
-    const QString exec = DesktopExecArgument(programPath);
+    const QString exec = DesktopExecProgram(programPath);
     const QString plain = DesktopStringValue(programPath);
     QStringList lines = text.split('\n');
     if (!lines.isEmpty() && lines.last().isEmpty())
@@ -168,6 +172,9 @@ QString RegisterFileTypes(const QString &programPath, const QString &templateTex
             return "le chemin du programme contient un caractère de contrôle.";
     if (HasEscapedBytes(programPath))
         return "le chemin du programme n'est pas en UTF-8.";
+    // env would take such a path for a variable to set.
+    if (programPath.contains('%') && programPath.contains('='))
+        return "le chemin du programme contient à la fois « % » et « = », que le bureau ne sait pas lancer.";
     const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (data.isEmpty() || config.isEmpty())

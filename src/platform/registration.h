@@ -23,6 +23,9 @@ QString DesktopTemplate(const QString &programFolder);
 // A path as one argument of a desktop entry's Exec key: quoted when it holds
 // a reserved character, "%" doubled, then escaped as a string value.
 QString DesktopExecArgument(const QString &path);
+// The program of an Exec key. GLib checks the first word of Exec as it is
+// written, "%%" and all, so a path holding "%" is started through env.
+QString DesktopExecProgram(const QString &path);
 // A path as a plain string value (TryExec and the like).
 QString DesktopStringValue(const QString &path);
 // The template with each "#" replaced by the program's path, quoted for the

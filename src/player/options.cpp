@@ -199,12 +199,29 @@ void Form1::AudioProp_Click() {
         Message(error, QMessageBox::Information);
 }
 
+namespace {
+
+// What the help menu says when no program took its address: the address
+// itself, so that the user can still use it.
+std::function<void(bool)> sayWhenNotOpened(Form1 *form, const QString &text) {
+    return [form = QPointer<Form1>(form), text](bool opened) {
+        if (!opened && form && !form->isUnloaded())
+            form->Message(text, QMessageBox::Warning);
+    };
+}
+
+} // namespace
+
 void Form1::PageWeb_Click() {
-    FlatBar1->OpenDocument(QString("https://") + kAuthorDomain + "/");
+    const QString page = QString("https://") + kAuthorDomain + "/";
+    FlatBar1->OpenDocument(page,
+                           sayWhenNotOpened(this, "Aucun navigateur Web n'a pu ouvrir la page :\n" + page));
 }
 
 void Form1::WriteMe_Click() {
-    FlatBar1->OpenDocument(QString("mailto:auteur@") + kAuthorDomain);
+    const QString mail = QString("auteur@") + kAuthorDomain;
+    FlatBar1->OpenDocument(
+        "mailto:" + mail, sayWhenNotOpened(this, "Aucun programme de messagerie n'a pu écrire à :\n" + mail));
 }
 
 void Form1::APropos_Click() {

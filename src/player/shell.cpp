@@ -263,18 +263,13 @@ bool Form1::StartMpris(const QDBusConnection &bus) {
         BringBack();
         activateWindow();
     };
-    p.openUri = [this](const QString &uri) {
-        const std::string request = handover::WrapArgument(uri.toStdString(), "/");
-        if (request.empty())
-            Message("Adresse non prise en charge :\n" + uri, QMessageBox::Warning);
-        else
-            HandOver({DecodeFileName(QByteArray::fromStdString(request))});
-    };
+    p.open = [this](const QString &path) { HandOver({"[" + path + "]"}); };
     p.state = [this] { return ActiveMovie1->CurrentState(); };
     p.file = [this] { return ActiveMovie1->FileName(); };
     p.title = [this] { return DisplayFileName(Nom(ActiveMovie1->FileName())); };
     p.length = [this] { return ActiveMovie1->Duration(); };
     p.position = [this] { return ActiveMovie1->CurrentPosition(); };
+    p.setPosition = [this](double seconds) { ActiveMovie1->setCurrentPosition(seconds); };
     p.volume = [this] { return (100 - VScroll1->value()) / 100.0; };
     p.setVolume = [this](double v) { VScroll1->setValue(qRound(100 - v * 100)); };
     delete Mpris;
@@ -282,5 +277,7 @@ bool Form1::StartMpris(const QDBusConnection &bus) {
     connect(ActiveMovie1, &MediaControl::StateChange, Mpris, &MprisService::update);
     connect(ActiveMovie1, &MediaControl::OpenComplete, Mpris, &MprisService::update);
     connect(VScroll1, &QScrollBar::valueChanged, Mpris, &MprisService::update);
+    connect(ActiveMovie1, &MediaControl::PositionChange, Mpris,
+            [service = Mpris](double, double position) { service->seeked(position); });
     return Mpris->publish(bus);
 }

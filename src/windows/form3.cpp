@@ -1,6 +1,7 @@
 #include "windows/form3.h"
 
 #include "platform/imagebox.h"
+#include "platform/window.h"
 #include "player/form1.h"
 
 #include <QCoreApplication>
@@ -10,39 +11,6 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
-
-namespace {
-
-// Quits a loop when the window it watches is exposed.
-class ExposeWatcher : public QObject {
-public:
-    ExposeWatcher(QWindow *window, QEventLoop *loop) : m_window(window), m_loop(loop) {
-        window->installEventFilter(this);
-    }
-    bool eventFilter(QObject *watched, QEvent *event) override {
-        if (watched == m_window && event->type() == QEvent::Expose && m_window->isExposed())
-            m_loop->quit();
-        return false;
-    }
-
-private:
-    QWindow *m_window;
-    QEventLoop *m_loop;
-};
-
-// A window just shown is not on screen until the display server has mapped
-// it; what is painted before that is lost. Waits for it, a second at most.
-void waitUntilExposed(QWidget *widget) {
-    QWindow *window = widget->windowHandle();
-    if (!window || window->isExposed())
-        return;
-    QEventLoop loop;
-    ExposeWatcher watcher(window, &loop);
-    QTimer::singleShot(1000, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-}
-
-} // namespace
 
 Form3::Form3(QWidget *parent) : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
     setWindowTitle("Tunabel");
@@ -71,18 +39,35 @@ QString Form3::VersionLine(int major, int minor, int revision) {
 
 void Form3::Form_Load() {
     Label1->setText(VersionLine(TUNABEL_VERSION_MAJOR, TUNABEL_VERSION_MINOR, TUNABEL_VERSION_PATCH));
+    // Under X11 the display server paints the picture itself when it maps
+    // the window: never an empty window before our first paint.
+    SetMappedBackground(this, grab().toImage());
     show();
-    // On screen before the main window's load keeps the thread busy: mapped,
-    // painted, and the picture handed to the display server.
-    waitUntilExposed(this);
-    repaint();
-    QGuiApplication::sync();
+    // The main window's load keeps the thread busy, so the picture must be on
+    // screen before it starts. Under X11 the window is exposed, then painted,
+    // some time after show(). Without a paint in time, the load goes on
+    // without the start window rather than leave an empty one on screen.
+    if (waitForFirstPaint())
+        QGuiApplication::sync(); // the display server has the picture
+    else
+        hide();
     if (!App::form1) {
         App::form1 = MakeMainWindow ? MakeMainWindow() : new Form1;
         App::form1->setAttribute(Qt::WA_DeleteOnClose);
         App::form1->Form_Load();
     }
     hide();
+}
+
+bool Form3::waitForFirstPaint() {
+    if (m_painted)
+        return true;
+    QEventLoop loop;
+    m_paintWait = &loop;
+    QTimer::singleShot(PaintWaitMs, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    m_paintWait = nullptr;
+    return m_painted;
 }
 
 void Form3::Form_Click() {
@@ -95,6 +80,12 @@ void Form3::Form_Click() {
 void Form3::paintEvent(QPaintEvent *) {
     QPainter p(this);
     p.drawPixmap(rect(), m_picture);
+    // Painted for the screen, not grabbed: the wait ends once this is flushed.
+    if (windowHandle() && windowHandle()->isExposed()) {
+        m_painted = true;
+        if (m_paintWait)
+            m_paintWait->quit();
+    }
 }
 
 void Form3::mousePressEvent(QMouseEvent *) {

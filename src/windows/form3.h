@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class Form1;
+class QEventLoop;
 
 // The start window, and later the About box (with its version line).
 class Form3 : public QWidget {
@@ -24,11 +25,18 @@ public:
 
     // How the start window builds the main window; tests give their own.
     static inline Form1 *(*MakeMainWindow)() = nullptr;
+    // How long the start waits for the start window's first paint.
+    static inline int PaintWaitMs = 3000;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
 
 private:
+    // True once painted on screen, false when the wait ran out.
+    bool waitForFirstPaint();
+
     QPixmap m_picture;
+    bool m_painted = false;
+    QEventLoop *m_paintWait = nullptr;
 };

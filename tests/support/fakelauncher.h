@@ -31,13 +31,15 @@ public:
         started.push_back({program, arguments});
         return true;
     }
-    bool OpenDocument(const QUrl &address) override {
+    void OpenDocument(const QUrl &address, std::function<void(bool)> done) override {
         documents << address;
-        return true;
+        if (done)
+            done(!openFails);
     }
 
     QStringList installed;
     bool startFails = false;
+    bool openFails = false; // no browser or mail program takes the address
     QVector<Start> started;
     QList<QUrl> documents;
 };
