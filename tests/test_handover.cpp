@@ -1,6 +1,7 @@
 // One player per user: the channel later starts hand their files over by.
 #include "platform/filename.h"
 #include "platform/handover.h"
+#include "platform/handoverparser.h"
 
 #include <QDir>
 #include <QFile>
@@ -76,6 +77,52 @@ TEST(HandOver, ArgumentsBecomeAbsoluteWrappedPaths) {
     for (const char *bad : {"http://host/a.mp3", "file://other/a.mp3", "file:///a%zz.mp3", "file:///a%00.mp3",
                             "file:///a%4", ""})
         EXPECT_EQ(handover::WrapArgument(bad, "/x"), "") << bad;
+}
+
+// The batch parser, fed each frame whole, a byte at a time and in uneven
+// pieces: the same verdict and the same requests whatever the pieces.
+TEST(HandOver, ParserTakesWholeBatchesAndRefusesTheRest) {
+    using S = handover::RequestParser::Status;
+    const std::string wide(handover::kMaxRequestBytes, 'w');
+    std::string full = frame({}, handover::kMaxRequests);
+    for (unsigned i = 0; i < handover::kMaxRequests; ++i)
+        full += std::string("\0\0\0\3[a]", 7);
+    std::string overTotal = frame({}, handover::kMaxTotalBytes / handover::kMaxRequestBytes + 1);
+    for (unsigned i = 0; i <= handover::kMaxTotalBytes / handover::kMaxRequestBytes; ++i)
+        overTotal += frame({wide}).substr(8);
+    const struct {
+        std::string bytes;
+        S status;
+        QStringList requests;
+    } cases[] = {
+        {frame({}), S::Done, {}},
+        {frame({"[/a b]", "[/c]"}), S::Done, {"[/a b]", "[/c]"}},
+        {frame({"[/caf\xe9]"}), S::Done, {DecodeFileName("[/caf\xe9]")}},
+        {frame({wide}), S::Done, {QString::fromStdString(wide)}},
+        {full, S::Done, QStringList(qsizetype(handover::kMaxRequests), "[a]")},
+        {frame({"[/a]", "[/b]"}).substr(0, 20), S::NeedMore, {}},
+        {"TNB", S::NeedMore, {}},
+        {"TNB2" + frame({}).substr(4), S::Bad, {}},
+        {frame({}, handover::kMaxRequests + 1), S::Bad, {}},
+        {frame({"[/a]"}) + "x", S::Bad, {}},
+        {frame({std::string("[/a\0b]", 6)}), S::Bad, {}},
+        {frame({wide + "w"}), S::Bad, {}},
+        {overTotal, S::Bad, {}},
+    };
+    for (const auto &c : cases) {
+        for (const size_t step : {c.bytes.size(), size_t(1), size_t(7), size_t(4096)}) {
+            handover::RequestParser parser;
+            S status = S::NeedMore;
+            for (size_t at = 0; at < c.bytes.size(); at += step)
+                status = parser.feed(c.bytes.data() + at, qsizetype(std::min(step, c.bytes.size() - at)));
+            SCOPED_TRACE(c.bytes.substr(0, 40) + " in pieces of " + std::to_string(step));
+            EXPECT_EQ(status, c.status);
+            if (status == S::Done) {
+                EXPECT_EQ(parser.requests(), c.requests);
+                EXPECT_EQ(parser.feed("x", 1), S::Bad); // nothing may follow a batch
+            }
+        }
+    }
 }
 
 // Over a crashed player's socket, hostile clients first: the channel drops

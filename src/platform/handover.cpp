@@ -1,12 +1,9 @@
 #include "platform/handover.h"
 
-#include "platform/filename.h"
-
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTimer>
 
-#include <cstring>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,11 +13,6 @@ namespace handover {
 namespace {
 
 constexpr int kReceiptWaitMs = 10000;
-
-unsigned getU32(const char *p) {
-    const auto *u = reinterpret_cast<const unsigned char *>(p);
-    return (unsigned(u[0]) << 24) | (unsigned(u[1]) << 16) | (unsigned(u[2]) << 8) | unsigned(u[3]);
-}
 
 bool sameUser(QLocalSocket *socket) {
     ucred cred{};
@@ -84,47 +76,16 @@ void Server::readFrom(QLocalSocket *socket) {
     auto it = m_states.find(socket);
     if (it == m_states.end())
         return;
-    Pending *c = &it->second;
-    c->total += socket->bytesAvailable();
-    if (c->total > qsizetype(kMaxTotalBytes) + 8 + 4 * kMaxRequests) {
+    const QByteArray bytes = socket->readAll();
+    const RequestParser::Status status = it->second.feed(bytes.constData(), bytes.size());
+    if (status == RequestParser::Status::NeedMore)
+        return;
+    const QStringList requests = it->second.requests();
+    m_states.erase(it);
+    if (status == RequestParser::Status::Bad) {
         socket->abort();
         return;
     }
-    c->buffer += socket->readAll();
-    auto drop = [&] {
-        m_states.erase(socket);
-        socket->abort();
-    };
-    if (!c->headerRead) {
-        if (c->buffer.size() < 8)
-            return;
-        if (std::memcmp(c->buffer.constData(), kMagic, 4) != 0)
-            return drop();
-        c->expected = getU32(c->buffer.constData() + 4);
-        if (c->expected > kMaxRequests)
-            return drop();
-        c->buffer.remove(0, 8);
-        c->headerRead = true;
-    }
-    while (unsigned(c->requests.size()) < c->expected && c->buffer.size() >= 4) {
-        const unsigned len = getU32(c->buffer.constData());
-        if (len > kMaxRequestBytes)
-            return drop();
-        if (unsigned(c->buffer.size()) < 4 + len)
-            return;
-        const QByteArray bytes = c->buffer.mid(4, len);
-        c->buffer.remove(0, 4 + len);
-        // A NUL can be part of no path: the request is binary noise.
-        if (bytes.contains('\0'))
-            return drop();
-        c->requests.append(DecodeFileName(bytes));
-    }
-    if (unsigned(c->requests.size()) < c->expected)
-        return;
-    if (!c->buffer.isEmpty())
-        return drop();
-    const QStringList requests = c->requests;
-    m_states.erase(socket);
     socket->write(&kReceipt, 1);
     socket->flush();
     socket->disconnectFromServer();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/handoverclient.h"
+#include "platform/handoverparser.h"
 
 #include <QObject>
 #include <QStringList>
@@ -32,14 +33,7 @@ private:
     void accept();
     void readFrom(QLocalSocket *socket);
     // One client's batch as it arrives.
-    struct Pending {
-        QByteArray buffer;
-        QStringList requests;
-        unsigned expected = 0;
-        bool headerRead = false;
-        qsizetype total = 0;
-    };
-    std::map<QLocalSocket *, Pending> m_states;
+    std::map<QLocalSocket *, RequestParser> m_states;
     QLocalServer *m_server = nullptr;
     QString m_error;
 };
