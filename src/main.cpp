@@ -2,6 +2,7 @@
 #include "platform/fonts.h"
 #include "platform/handover.h"
 #include "platform/language.h"
+#include "platform/launcher.h"
 #include "platform/mediafactory.h"
 #include "player/form1.h"
 #include "windows/form3.h"
@@ -15,6 +16,9 @@
 #include <vector>
 
 int main(int argc, char **argv) {
+    // Hostile clients of the hand-over, or a long session, must not find the
+    // player at a low default limit of descriptors.
+    RaiseDescriptorLimit();
     // A second start hands its files over and exits before the media engine
     // or any window starts. Started by the command, the lock is ours already.
     const std::string cwd = handover::CurrentFolder();

@@ -2,6 +2,7 @@
 #include "platform/filename.h"
 #include "platform/handover.h"
 #include "platform/handoverparser.h"
+#include "platform/launcher.h"
 
 #include <QDir>
 #include <QFile>
@@ -223,4 +224,24 @@ TEST(HandOver, TwentyStartsAtOnceEndAsOnePlayer) {
         seen << n;
     }
     EXPECT_EQ(seen.size(), starts);
+}
+
+// Tools the player starts get no descriptor of its own, only 0, 1 and 2; and
+// a program that cannot start is still reported.
+TEST(HandOver, StartedProgramsInheritOnlyTheStandardDescriptors) {
+    int leaks[2], pair[2];
+    ASSERT_EQ(pipe(leaks), 0);
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    QTemporaryDir dir;
+    const QString out = dir.path() + "/fds";
+    ProgramLauncher launcher;
+    ASSERT_TRUE(launcher.StartDetached("/bin/sh",
+                                       {"-c", R"(exec > "$0.tmp"; ls /proc/$$/fd; mv "$0.tmp" "$0")", out}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(out); }, 30000));
+    QFile f(out);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts), QStringList({"0", "1", "2"}));
+    EXPECT_FALSE(launcher.StartDetached(dir.path() + "/missing", {}));
+    for (const int fd : {leaks[0], leaks[1], pair[0], pair[1]})
+        close(fd);
 }

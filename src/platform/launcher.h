@@ -22,6 +22,10 @@ public:
     virtual bool OpenDocument(const QUrl &address);
 };
 
+// Raises the player's soft limit of open descriptors to the hard one, at
+// start; programs it starts get the limit it was given back.
+void RaiseDescriptorLimit();
+
 // The launcher in use; tests put a recording one in place (null restores
 // the system's).
 ProgramLauncher &Launcher();
