@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QPointer>
+#include <QTimer>
 
 #include <cstdio>
 #include <string>
@@ -49,10 +50,25 @@ int main(int argc, char **argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     LoadQtFrench();
 
+    // Why files opened from the desktop will not reach this player, or reach
+    // it by an unusual way: said once, when the main window is up.
     handover::Server server;
+    QString notice;
     if (claim == handover::Claim::Primary && !server.listen(lockFd))
-        std::fprintf(stderr, "tunabel : pas de réception des fichiers : %s\n",
-                     qPrintable(server.errorString()));
+        notice = "Le lecteur ne peut pas recevoir les fichiers ouverts depuis le bureau (" +
+                 server.errorString() + ") : chaque ouverture démarrera un autre lecteur.";
+    else if (claim == handover::Claim::Primary)
+        notice = server.notice();
+    if (claim == handover::Claim::NoChannel) {
+        std::string why;
+        handover::RuntimeFolder(&why);
+        notice =
+            QString::fromUtf8(why.empty() ? "Le lecteur ne peut pas recevoir les fichiers ouverts depuis le "
+                                            "bureau : chaque ouverture démarrera un autre lecteur."
+                                          : why.c_str());
+    }
+    if (!notice.isEmpty())
+        std::fprintf(stderr, "tunabel : %s\n", qPrintable(notice));
     QList<QStringList> early; // arrived while the main window loads
     QObject::connect(&server, &handover::Server::batch, &app, [&early](const QStringList &batch) {
         if (App::form1)
@@ -68,6 +84,9 @@ int main(int argc, char **argv) {
     QPointer<Form1> form = App::form1;
     QObject::connect(App::form1, &QObject::destroyed, &app, &QApplication::quit);
     form->StartMpris(QDBusConnection::sessionBus());
+
+    if (!notice.isEmpty())
+        QTimer::singleShot(0, form, [form, notice] { form->Message(notice, QMessageBox::Warning); });
 
     QStringList own;
     for (const std::string &r : requests)
