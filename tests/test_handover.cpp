@@ -56,13 +56,17 @@ int openDescriptors(qint64 pid) {
 }
 
 int rawClient() {
-    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr = channelAddress();
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+    return rawClientTo(handover::SocketPath());
+}
+
+// True once something listens on the path, within the time given.
+bool listening(const std::string &path, int ms) {
+    return QTest::qWaitFor(
+        [&] {
+            const int fd = rawClientTo(path);
+            return fd >= 0 && close(fd) == 0;
+        },
+        ms);
 }
 
 std::string frame(std::initializer_list<std::string> requests, unsigned claimedCount = ~0u) {
@@ -337,12 +341,7 @@ TEST(HandOver, StartsGoAroundWhatSitsOnTheSocketPath) {
                 }
                 close(decoy);
                 decoy = -1;
-                ASSERT_TRUE(QTest::qWaitFor(
-                    [&] {
-                        const int fd = rawClientTo(usual);
-                        return fd >= 0 && close(fd) == 0;
-                    },
-                    10000));
+                ASSERT_TRUE(listening(usual, 10000));
             }
         } else {
             // No runtime folder, and our name in /tmp taken by someone else.
@@ -395,12 +394,7 @@ TEST(HandOver, ChannelOutlivesADescriptorFloodAndItsSocketGoing) {
         limited.insert("PROBE_NOFILE", QString::number(limit));
         receiver.setProcessEnvironment(limited);
         receiver.start(PROBE_BIN, {out, "3", "/r"});
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] {
-                const int fd = rawClientTo(usual);
-                return fd >= 0 && close(fd) == 0;
-            },
-            30000));
+        ASSERT_TRUE(listening(usual, 30000));
         std::vector<int> flood; // as many as connect while the receiver takes them
         [[maybe_unused]] const bool all = QTest::qWaitFor(
             [&] {
@@ -429,12 +423,7 @@ TEST(HandOver, ChannelOutlivesADescriptorFloodAndItsSocketGoing) {
             close(fd);
         // As a cleaner of old temporary files would.
         ASSERT_EQ(unlink(usual.c_str()), 0);
-        EXPECT_TRUE(QTest::qWaitFor(
-            [&] {
-                const int fd = rawClientTo(usual);
-                return fd >= 0 && close(fd) == 0;
-            },
-            30000));
+        EXPECT_TRUE(listening(usual, 30000));
         EXPECT_EQ(start("/after"), 0);
         ASSERT_TRUE(receiver.waitForFinished(30000));
         QFile f(out);
