@@ -4,7 +4,7 @@
 # failed; the exit status is non-zero only when a benchmark crashed.
 #   BENCH_RUNS      measured runs per figure (default 10, plus one warm-up)
 #   BENCH_CPU_RUNS  runs of the one-minute CPU figure (default 3)
-#   BENCH_ONLY      names of the benchmarks to run, e.g. "open gap desktop" (default all)
+#   BENCH_ONLY      names of the benchmarks to run, e.g. "open gap desktop handover" (default all)
 #   BENCH_FLASH_SECONDS  length of each flash-window figure (default 10)
 #   BENCH_ALARM_SECONDS  idle and armed time of the armed-alarm CPU figure, each (default 30)
 set -uo pipefail
@@ -14,7 +14,7 @@ bin="$build/bench"
 runs=${BENCH_RUNS:-10}
 cpu_runs=${BENCH_CPU_RUNS:-3}
 
-for b in bench_startup bench_listing bench_play bench_heard bench_desktop bench_playlist bench_options bench_alarm; do
+for b in bench_startup bench_listing bench_play bench_heard bench_desktop bench_playlist bench_options bench_alarm bench_handover; do
   if [ ! -x "$bin/$b" ]; then
     echo "run.sh: $bin/$b is missing; build first (make bench)" >&2
     exit 2
@@ -138,4 +138,10 @@ run options "$bin/bench_options" speed "$tmp/speed" "$runs"
 run alarm "$bin/bench_alarm" lateness "$tmp/alarm" "$runs"
 run alarm "$bin/bench_alarm" cpu "${BENCH_ALARM_SECONDS:-30}"
 run alarm "$bin/bench_alarm" organiser "$runs"
+# The hand-over under attack: descriptors held under a flood of idle
+# connections, and hand-overs lost or doubled among 1,000 from 20 threads.
+mkdir -p "$tmp/handover"
+run handover "$bin/bench_handover" fds "$build/tunabel-player" "$build/tunabel" "$tmp/handover"
+run handover "$bin/bench_handover" flood 20 1000
+run handover "$bin/bench_handover" flood 20 1000 "$build/tunabel-player"
 exit $status

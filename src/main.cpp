@@ -2,6 +2,7 @@
 #include "platform/fonts.h"
 #include "platform/handover.h"
 #include "platform/language.h"
+#include "platform/launcher.h"
 #include "platform/mediafactory.h"
 #include "player/form1.h"
 #include "windows/form3.h"
@@ -9,12 +10,16 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QPointer>
+#include <QTimer>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 int main(int argc, char **argv) {
+    // Hostile clients of the hand-over, or a long session, must not find the
+    // player at a low default limit of descriptors.
+    RaiseDescriptorLimit();
     // A second start hands its files over and exits before the media engine
     // or any window starts. Started by the command, the lock is ours already.
     const std::string cwd = handover::CurrentFolder();
@@ -45,10 +50,25 @@ int main(int argc, char **argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     LoadQtFrench();
 
+    // Why files opened from the desktop will not reach this player, or reach
+    // it by an unusual way: said once, when the main window is up.
     handover::Server server;
+    QString notice;
     if (claim == handover::Claim::Primary && !server.listen(lockFd))
-        std::fprintf(stderr, "tunabel : pas de réception des fichiers : %s\n",
-                     qPrintable(server.errorString()));
+        notice = "Le lecteur ne peut pas recevoir les fichiers ouverts depuis le bureau (" +
+                 server.errorString() + ") : chaque ouverture démarrera un autre lecteur.";
+    else if (claim == handover::Claim::Primary)
+        notice = server.notice();
+    if (claim == handover::Claim::NoChannel) {
+        std::string why;
+        handover::RuntimeFolder(&why);
+        notice =
+            QString::fromUtf8(why.empty() ? "Le lecteur ne peut pas recevoir les fichiers ouverts depuis le "
+                                            "bureau : chaque ouverture démarrera un autre lecteur."
+                                          : why.c_str());
+    }
+    if (!notice.isEmpty())
+        std::fprintf(stderr, "tunabel : %s\n", qPrintable(notice));
     QList<QStringList> early; // arrived while the main window loads
     QObject::connect(&server, &handover::Server::batch, &app, [&early](const QStringList &batch) {
         if (App::form1)
@@ -64,6 +84,9 @@ int main(int argc, char **argv) {
     QPointer<Form1> form = App::form1;
     QObject::connect(App::form1, &QObject::destroyed, &app, &QApplication::quit);
     form->StartMpris(QDBusConnection::sessionBus());
+
+    if (!notice.isEmpty())
+        QTimer::singleShot(0, form, [form, notice] { form->Message(notice, QMessageBox::Warning); });
 
     QStringList own;
     for (const std::string &r : requests)

@@ -1,6 +1,8 @@
 // A start that claims the hand-over channel the way the player does: it
 // forwards its requests, or becomes the receiver and writes every batch it
 // gets, one line each, until it has heard from `expected` starts in all.
+// As the receiver it also writes what it would tell the user ("notice ...").
+// PROBE_NOFILE=N starts it as under `ulimit -n N`.
 //   handover_probe OUTPUT EXPECTED PATH...
 #include "platform/handover.h"
 
@@ -9,10 +11,16 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <sys/resource.h>
 
 int main(int argc, char **argv) {
     if (argc < 3)
         return 2;
+    if (const char *n = std::getenv("PROBE_NOFILE")) {
+        const rlimit limit{rlim_t(std::atoi(n)), rlim_t(std::atoi(n))};
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return 6;
+    }
     std::vector<std::string> requests;
     for (int i = 3; i < argc; ++i)
         requests.push_back(handover::WrapArgument(argv[i], "/"));
@@ -35,6 +43,8 @@ int main(int argc, char **argv) {
     for (const std::string &r : requests)
         own << QString::fromStdString(r);
     out.write("primary\n" + own.join('|').toUtf8() + "\n");
+    if (!server.notice().isEmpty())
+        out.write("notice " + server.notice().toUtf8().replace('\n', ' ') + "\n");
     out.flush();
     QObject::connect(&server, &handover::Server::batch, &app, [&](const QStringList &batch) {
         out.write(batch.join('|').toUtf8() + "\n");

@@ -21,9 +21,26 @@ inline constexpr unsigned kMaxRequestBytes = 16384;
 inline constexpr unsigned kMaxTotalBytes = 1u << 20;
 
 // The folder that holds the socket and the start lock: $XDG_RUNTIME_DIR, or a
-// private folder of ours in /tmp when it is unset. "" when none is usable.
-std::string RuntimeFolder();
+// private folder of ours in /tmp when it is unset, or one in the user's home
+// when someone else took that name in /tmp. "" when none is usable. When the
+// usual places could not be used, *notice says why (French, UTF-8).
+std::string RuntimeFolder(std::string *notice = nullptr);
+
+// Where the player may listen in `folder`, in order: the usual name first,
+// then others for when something that is no socket sits on it. Clients try
+// each; the player listens on the first one that is free.
+std::vector<std::string> SocketPaths(const std::string &folder);
+// The first of SocketPaths(RuntimeFolder()) that is free or a socket; "" when none.
 std::string SocketPath();
+
+// A connection to a player of this user on `path`: never through a symbolic
+// link, and only to a listener of the same user. -1 otherwise, with errno
+// (EAGAIN: its queue is full; EPERM: a link or someone else's listener).
+int ConnectToPlayer(const std::string &path);
+
+// The start lock of `folder`, waiting up to waitMs for another start that
+// holds it. -1 when it cannot be had (errno EWOULDBLOCK when busy).
+int TakeStartLock(const std::string &folder, int waitMs);
 
 // A command-line argument as the running player receives it: a file:// URI
 // becomes its local path, a relative path is resolved against `cwd`, and the
@@ -54,7 +71,12 @@ std::string CurrentFolder();
 inline constexpr const char *kLockVariable = "TUNABEL_START_LOCK";
 int InheritedLock();
 
-// Sends one batch over a connected socket and waits for its receipt.
-bool SendBatch(int fd, const std::vector<std::string> &requests, int timeoutMs);
+// Sends one batch over a connected socket and waits for its receipt. The
+// player sends its receipt only once it has taken the whole batch, and takes
+// a batch only when its receipt went out: Reset (the connection ended before
+// the receipt) means the batch was not taken and may be sent again; TimedOut
+// means nothing either way.
+enum class Delivery { Taken, Reset, TimedOut };
+Delivery SendBatch(int fd, const std::vector<std::string> &requests, int timeoutMs);
 
 } // namespace handover

@@ -10,13 +10,48 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/close_range.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
+
 ProgramLauncher *g_launcher = nullptr;
+// The descriptor limit the player was given, for the programs it starts.
+rlimit g_startLimit{RLIM_INFINITY, RLIM_INFINITY};
+bool g_limitRaised = false;
+
+// In the child, between fork and exec: only async-signal-safe calls. Every
+// descriptor past 0, 1 and 2 closes at exec, whoever opened it (libraries
+// open theirs without close-on-exec); the error report pipe stays usable
+// until then.
+void closeOnExecFrom3(rlim_t softLimit) {
+    if (syscall(SYS_close_range, 3u, ~0u, CLOSE_RANGE_CLOEXEC) == 0)
+        return;
+    const int last = softLimit == RLIM_INFINITY || softLimit > 1u << 20 ? 1 << 20 : int(softLimit);
+    for (int fd = 3; fd < last; ++fd) {
+        const int flags = fcntl(fd, F_GETFD);
+        if (flags >= 0 && !(flags & FD_CLOEXEC))
+            fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+    }
+}
+
 } // namespace
+
+void RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max)
+        return;
+    const rlimit start = limit;
+    limit.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &limit) == 0) {
+        g_startLimit = start;
+        g_limitRaised = true;
+    }
+}
 
 QString ProgramLauncher::FindProgram(const QString &program) const {
     if (program.isEmpty())
@@ -44,6 +79,11 @@ bool ProgramLauncher::StartDetached(const QString &program, const QStringList &a
         argv.push_back(b.data());
     argv.push_back(nullptr);
 
+    rlimit current{};
+    getrlimit(RLIMIT_NOFILE, &current);
+    const bool restoreLimit = g_limitRaised;
+    const rlimit startLimit = g_startLimit;
+
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0)
         return false;
@@ -59,6 +99,10 @@ bool ProgramLauncher::StartDetached(const QString &program, const QStringList &a
         const pid_t grandchild = fork();
         if (grandchild == 0) {
             setsid();
+            closeOnExecFrom3(current.rlim_cur);
+            // Programs that still use select() expect the usual limit.
+            if (restoreLimit)
+                setrlimit(RLIMIT_NOFILE, &startLimit);
             execv(path.constData(), argv.data());
             const int error = errno;
             [[maybe_unused]] const ssize_t n = write(report[1], &error, sizeof error);

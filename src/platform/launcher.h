@@ -25,6 +25,10 @@ public:
     virtual void OpenDocument(const QUrl &address, std::function<void(bool opened)> done = {});
 };
 
+// Raises the player's soft limit of open descriptors to the hard one, at
+// start; programs it starts get the limit it was given back.
+void RaiseDescriptorLimit();
+
 // The launcher in use; tests put a recording one in place (null restores
 // the system's).
 ProgramLauncher &Launcher();
