@@ -3,6 +3,7 @@
 #include "platform/filename.h"
 #include "platform/gstmediacontrol.h"
 #include "platform/handoverclient.h"
+#include "platform/handoverparser.h"
 #include "platform/mpegaudio.h"
 #include "platform/settingsstore.h"
 #include "storage/playlist.h"
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -91,11 +93,57 @@ bool Playlist(const uint8_t *data, size_t size) {
     return true;
 }
 
+namespace {
+
+// A request batch as the running player receives it, fed in pieces of
+// `piece` bytes; the status after the last piece.
+handover::RequestParser::Status parseInPieces(const QByteArray &bytes, qsizetype piece,
+                                              QStringList *requests) {
+    handover::RequestParser parser;
+    auto status = handover::RequestParser::Status::NeedMore;
+    for (qsizetype at = 0; at < bytes.size(); at += piece)
+        status = parser.feed(bytes.constData() + at, std::min(piece, bytes.size() - at));
+    *requests = parser.requests();
+    return status;
+}
+
+void putU32(QByteArray &out, unsigned v) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.append(char(v >> shift));
+}
+
+} // namespace
+
 bool Handover(const uint8_t *data, size_t size) {
+    if (size == 0)
+        return true;
+    const char *rest = reinterpret_cast<const char *>(data + 1);
+    if (data[0] & 1) {
+        // The wire: however the bytes are cut, the same answer; a batch taken
+        // is exactly what was sent.
+        using Status = handover::RequestParser::Status;
+        const QByteArray bytes(rest, qsizetype(size - 1));
+        QStringList whole, pieces;
+        const Status once = parseInPieces(bytes, qMax<qsizetype>(1, bytes.size()), &whole);
+        const Status cut = parseInPieces(bytes, (data[0] >> 1) + 1, &pieces);
+        if (once != cut)
+            return false;
+        if (once != Status::Done)
+            return true;
+        if (whole != pieces || unsigned(whole.size()) > handover::kMaxRequests)
+            return false;
+        QByteArray again(handover::kMagic, sizeof handover::kMagic);
+        putU32(again, unsigned(whole.size()));
+        for (const QString &request : whole) {
+            const QByteArray path = EncodeFileName(request);
+            putU32(again, unsigned(path.size()));
+            again += path;
+        }
+        return again == bytes;
+    }
     // A command-line argument, as the command wraps it for the player (an
     // argument ends at its first NUL).
-    const std::string argument(reinterpret_cast<const char *>(data),
-                               strnlen(reinterpret_cast<const char *>(data), size));
+    const std::string argument(rest, strnlen(rest, size - 1));
     const std::string wrapped = handover::WrapArgument(argument, "/home/user");
     if (!wrapped.empty()) {
         if (wrapped.size() < 3 || wrapped.front() != '[' || wrapped.back() != ']' || wrapped[1] != '/' ||
