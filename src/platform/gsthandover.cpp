@@ -133,9 +133,9 @@ bool GstMediaControl::reloadIfArmed() {
     const int wanted = m_state;
     restartAtZero();
     m_pendingSeek = position;
-    if (wanted == 2)
+    if (wanted == kMediaRunning)
         Run();
-    else if (wanted == 1)
+    else if (wanted == kMediaPaused)
         Pause();
     return true;
 }
@@ -235,18 +235,18 @@ void GstMediaControl::onNextStreamHeard(quint64 generation) {
     m_handOver = HandOver::Heard;
     m_handOverPath = next;
     const double end = m_selectionEnd > 0 ? m_selectionEnd : m_duration;
-    m_state = 0;
+    m_state = kMediaStopped;
     m_heldPosition = end;
-    report(0);
+    report(kMediaStopped);
     if (!isCurrent(generation) || m_phase != Phase::Ready)
         return; // the handler adopted the next file, or opened or closed another
     // Nothing asked for the next file: back to this one's start, as at any end.
     const int wanted = m_state;
     restartAtZero();
     m_heldPosition = end;
-    if (wanted == 2)
+    if (wanted == kMediaRunning)
         Run();
-    else if (wanted == 1)
+    else if (wanted == kMediaPaused)
         Pause();
 }
 
@@ -263,7 +263,7 @@ bool GstMediaControl::adopt(const QString &path) {
     m_duration = 0;
     m_selectionEnd = 0;
     m_retried = false;
-    m_reported = 0;
+    m_reported = kMediaStopped;
     m_atStart = true;
     updateHandOver();
     // Messages the new file posts from now on carry this stamp too.
@@ -294,9 +294,9 @@ void GstMediaControl::finishAdopting() {
         m_seekTarget = m_pendingSeek;
         m_pendingSeek.reset();
     }
-    if (m_state == 2) {
+    if (m_state == kMediaRunning) {
         startPlaying();
-    } else if (m_state == 1) {
+    } else if (m_state == kMediaPaused) {
         const Touch touch(*this);
         gst_element_set_state(m_playbin, GST_STATE_PAUSED);
     } else {
@@ -330,8 +330,8 @@ void GstMediaControl::nextFileFailed() {
     const int wanted = m_state;
     restartAtZero();
     m_pendingSeek = position;
-    if (wanted == 2)
+    if (wanted == kMediaRunning)
         Run();
-    else if (wanted == 1)
+    else if (wanted == kMediaPaused)
         Pause();
 }

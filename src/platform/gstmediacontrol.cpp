@@ -40,7 +40,7 @@ void GstMediaControl::setFileName(const QString &path) {
         // a user's Stop must reach the stopped display whatever the phase.
         letRampBeHeard();
         closeSilently();
-        report(0);
+        report(kMediaStopped);
         return;
     }
     endWarmUp();
@@ -48,7 +48,7 @@ void GstMediaControl::setFileName(const QString &path) {
         return;
     if (m_phase != Phase::Closed)
         closeSilently();
-    m_reported = 0;
+    m_reported = kMediaStopped;
 
     const QString name = shownName(path);
     const QByteArray local = gstengine::localName(path);
@@ -150,7 +150,7 @@ void GstMediaControl::closeSilently(bool toNull) {
 
 // Back to the start of the file, stopped, with no seek pending.
 void GstMediaControl::resetPlayback() {
-    m_state = 0;
+    m_state = kMediaStopped;
     m_segmentReady = false;
     m_playsDone = 0;
     m_heldPosition.reset();
@@ -206,10 +206,10 @@ void GstMediaControl::finishPreroll() {
         if (!isCurrent(generation) || m_phase != Phase::Ready)
             return;
     }
-    if (m_state == 2)
+    if (m_state == kMediaRunning)
         startPlaying();
-    else if (m_state == 1 && m_reported != 1)
-        report(1);
+    else if (m_state == kMediaPaused && m_reported != kMediaPaused)
+        report(kMediaPaused);
 }
 
 void GstMediaControl::onOpenTimeout() {
@@ -226,7 +226,7 @@ void GstMediaControl::onOpenTimeout() {
 
 void GstMediaControl::handleEnd(bool segmentDone) {
     ++m_playsDone;
-    if (m_playsDone < std::max(1, m_playCount) && m_state == 2) {
+    if (m_playsDone < std::max(1, m_playCount) && m_state == kMediaRunning) {
         // A segment end keeps the pipeline running: a non-flushing seek
         // continues without a gap. After EOS only a flush restarts it.
         seekTo(0, !segmentDone);
@@ -236,18 +236,18 @@ void GstMediaControl::handleEnd(bool segmentDone) {
     // file at once, and rewinding this one before would preroll it for nothing.
     // Nothing is heard meanwhile, the stream has ended.
     const double position = queryPosition();
-    m_state = 0;
+    m_state = kMediaStopped;
     m_heldPosition = position;
     const quint64 generation = m_generation.load();
-    report(0);
+    report(kMediaStopped);
     if (!isCurrent(generation) || m_phase != Phase::Ready)
         return; // the handler opened or closed a file
     const int wanted = m_state;
     restartAtZero();
     m_heldPosition = position;
-    if (wanted == 2)
+    if (wanted == kMediaRunning)
         Run();
-    else if (wanted == 1)
+    else if (wanted == kMediaPaused)
         Pause();
 }
 
@@ -299,8 +299,8 @@ void GstMediaControl::startPlaying() {
         if (m_atStart && !plain)
             seekTo(queryPosition(), true);
         m_atStart = false;
-        if (m_reported != 2)
-            reportLater(2);
+        if (m_reported != kMediaRunning)
+            reportLater(kMediaRunning);
         return;
     }
     if (!m_segmentReady && !plain) {
@@ -366,7 +366,7 @@ void GstMediaControl::setSelectionEnd(double seconds) {
     updateHandOver();
     if (!selectionIsWhole() && reloadIfArmed())
         return;
-    if (m_phase != Phase::Ready || m_state != 2) {
+    if (m_phase != Phase::Ready || m_state != kMediaRunning) {
         m_segmentReady = false;
         return;
     }
@@ -376,7 +376,7 @@ void GstMediaControl::setSelectionEnd(double seconds) {
         QMetaObject::invokeMethod(
             this,
             [this, generation] {
-                if (isCurrent(generation) && m_phase == Phase::Ready && m_state == 2) {
+                if (isCurrent(generation) && m_phase == Phase::Ready && m_state == kMediaRunning) {
                     m_playsDone = std::max(m_playsDone, m_playCount);
                     handleEnd(false);
                 }
@@ -404,7 +404,7 @@ void GstMediaControl::setRate(double rate) {
         updateHandOver();
         return;
     }
-    if (m_phase == Phase::Ready && m_state == 2) {
+    if (m_phase == Phase::Ready && m_state == kMediaRunning) {
         dropHandOver();
         seekTo(m_seekTarget.value_or(queryPosition()), true);
     } else {
@@ -427,7 +427,7 @@ void GstMediaControl::setVolume(int hundredthsOfDb) {
 // Some demuxers never end a cut-off file: running with a position that no
 // longer moves for two seconds counts as its end.
 void GstMediaControl::watchStall() {
-    if (m_phase != Phase::Ready || m_state != 2 || GST_STATE(m_playbin) != GST_STATE_PLAYING) {
+    if (m_phase != Phase::Ready || m_state != kMediaRunning || GST_STATE(m_playbin) != GST_STATE_PLAYING) {
         m_stalledTicks = 0;
         return;
     }
@@ -445,7 +445,7 @@ void GstMediaControl::watchStall() {
 // stop right after it waits until the ramp has been heard.
 void GstMediaControl::letRampBeHeard() {
     using namespace std::chrono;
-    if (m_phase != Phase::Ready || m_state != 2 || !m_playbin ||
+    if (m_phase != Phase::Ready || m_state != kMediaRunning || !m_playbin ||
         steady_clock::now() > m_lastVolumeSlot + milliseconds(500))
         return;
     // First the last write reaches a buffer, then that buffer the output.
@@ -459,23 +459,23 @@ void GstMediaControl::letRampBeHeard() {
 void GstMediaControl::Run() {
     if (m_phase == Phase::Closed)
         return;
-    if (m_state == 0) {
+    if (m_state == kMediaStopped) {
         m_playsDone = 0;
         m_segmentReady = false;
     }
     // Stopped at the end, the pipeline was already rewound for this replay.
     if (m_heldPosition && m_phase == Phase::Prerolling)
         m_heldPosition.reset();
-    m_state = 2;
+    m_state = kMediaRunning;
     if (m_phase == Phase::Ready)
         startPlaying();
 }
 
 void GstMediaControl::Pause() {
-    if (m_phase == Phase::Closed || m_state == 1)
+    if (m_phase == Phase::Closed || m_state == kMediaPaused)
         return;
     letRampBeHeard();
-    m_state = 1;
+    m_state = kMediaPaused;
     if (m_phase != Phase::Ready)
         return;
     if (GST_STATE_TARGET(m_playbin) == GST_STATE_PLAYING) {
@@ -484,8 +484,8 @@ void GstMediaControl::Pause() {
     }
     // The bus reports a pause from PLAYING; anything else never changes the
     // pipeline's state, so confirm it ourselves.
-    if (m_reported != 2)
-        reportLater(1);
+    if (m_reported != kMediaRunning)
+        reportLater(kMediaPaused);
 }
 
 void GstMediaControl::Stop() {
@@ -493,8 +493,8 @@ void GstMediaControl::Stop() {
         return;
     if (m_phase == Phase::Opening) {
         // The open goes on; the stop is reported now, as for a loaded file.
-        m_state = 0;
-        report(0);
+        m_state = kMediaStopped;
+        report(kMediaStopped);
         return;
     }
     letRampBeHeard();
@@ -503,5 +503,5 @@ void GstMediaControl::Stop() {
     // A handed-over file still owes its open complete.
     if (adopting)
         m_phase = Phase::Opening;
-    report(0);
+    report(kMediaStopped);
 }

@@ -282,8 +282,8 @@ private:
 
     QString m_path;
     Phase m_phase = Phase::Closed;
-    int m_state = 0;
-    int m_reported = 0;
+    int m_state = kMediaStopped;
+    int m_reported = kMediaStopped;
     bool m_retried = false;
     bool m_segmentReady = false;
     bool m_atStart = false;

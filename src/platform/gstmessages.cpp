@@ -72,11 +72,11 @@ void GstMediaControl::handleMessage(GstMessage *msg, quint64 generation) {
             break;
         GstState oldState, newState, pending;
         gst_message_parse_state_changed(msg, &oldState, &newState, &pending);
-        if (newState == GST_STATE_PLAYING && m_state == 2 && m_reported != 2)
-            report(2);
-        else if (newState == GST_STATE_PAUSED && pending == GST_STATE_VOID_PENDING && m_state == 1 &&
-                 m_reported != 1)
-            report(1);
+        if (newState == GST_STATE_PLAYING && m_state == kMediaRunning && m_reported != kMediaRunning)
+            report(kMediaRunning);
+        else if (newState == GST_STATE_PAUSED && pending == GST_STATE_VOID_PENDING &&
+                 m_state == kMediaPaused && m_reported != kMediaPaused)
+            report(kMediaPaused);
         break;
     }
     case GST_MESSAGE_SEGMENT_DONE:
@@ -140,7 +140,7 @@ void GstMediaControl::fail(int code, const char *reason) {
     const QString name = DisplayFileName(QFileInfo(m_path).fileName());
     // READY would leave playbin failing the next open.
     closeSilently(true);
-    m_reported = 0;
+    m_reported = kMediaStopped;
     emitError(code, name, reason);
 }
 

@@ -51,7 +51,7 @@ GstMediaControl::GstMediaControl(QWidget *parent, GstMediaOptions options)
         watchStall();
         emit Timer();
         // The player's modes can change while a file plays: ask again.
-        if (m_state == 2 && m_phase == Phase::Ready)
+        if (m_state == kMediaRunning && m_phase == Phase::Ready)
             emit NextFileWanted();
     });
     m_handOverTimer.setSingleShot(true);

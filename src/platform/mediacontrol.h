@@ -3,9 +3,16 @@
 #include <QString>
 #include <QWidget>
 
+// The media control's states, as CurrentState and StateChange give them.
+enum MediaState : int {
+    kMediaStopped = 0,
+    kMediaPaused = 1,
+    kMediaRunning = 2,
+};
+
 // The media control the player drives. Properties, methods and notifications
 // keep the names the player's handlers use. Values:
-//   CurrentState: 0 stopped, 1 paused, 2 running
+//   CurrentState: a MediaState
 //   Volume: hundredths of a decibel, 0 full, negative quieter
 //   Duration, CurrentPosition, SelectionEnd: seconds
 class MediaControl : public QWidget {

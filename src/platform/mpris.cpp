@@ -2,6 +2,7 @@
 
 #include "platform/filename.h"
 #include "platform/handoverclient.h"
+#include "platform/mediacontrol.h"
 #include "platform/registration.h"
 
 #include <QDBusMessage>
@@ -107,8 +108,8 @@ QString MprisService::trackId() const {
 }
 
 bool MprisService::canSeek() const {
-    const int state = player.state ? player.state() : 0;
-    return player.setPosition && player.file && !player.file().isEmpty() && state != 0;
+    const int state = player.state ? player.state() : kMediaStopped;
+    return player.setPosition && player.file && !player.file().isEmpty() && state != kMediaStopped;
 }
 
 void MprisService::openUri(const QString &uri) {
@@ -160,10 +161,10 @@ void MprisService::seeked(double seconds) {
 }
 
 QString MprisService::playbackStatus() const {
-    const int state = player.state ? player.state() : 0;
+    const int state = player.state ? player.state() : kMediaStopped;
     if (player.file && player.file().isEmpty())
         return "Stopped";
-    return state == 2 ? "Playing" : state == 1 ? "Paused" : "Stopped";
+    return state == kMediaRunning ? "Playing" : state == kMediaPaused ? "Paused" : "Stopped";
 }
 
 QVariantMap MprisService::metadata() const {

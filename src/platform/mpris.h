@@ -18,7 +18,7 @@ struct MprisPlayer {
     std::function<void()> play, pause, playPause, stop, next, previous, raise;
     // The local file or folder an OpenUri named, once the call is answered.
     std::function<void(const QString &path)> open;
-    std::function<int()> state;     // 0 stopped, 1 paused, 2 running
+    std::function<int()> state;     // the media control's, a MediaState
     std::function<QString()> file;  // the loaded file, "" when none
     std::function<QString()> title; // shown as the track's title
     std::function<double()> length; // seconds

@@ -71,7 +71,7 @@ void Form1::Alarma_Timer() {
         return;
     }
     AlarmFiring = true;
-    FlatBar1_Click(2);
+    FlatBar1_Click(kBarStop);
     Alarma->stop();
     AlarmShot->stop();
     AlarmWait->stop();
@@ -80,10 +80,10 @@ void Form1::Alarma_Timer() {
         App::form6->Unload();
     }
     if (!m_unloaded) {
-        PlayMode = 9;
-        FlatBar1->PressButton(10);
+        PlayMode = kModeProgramme;
+        FlatBar1->PressButton(kBarProgrammation);
         ActiveMovie1->setPlayCount(1);
-        FlatBar1_Click(0);
+        FlatBar1_Click(kBarLecture);
     }
     AlarmFiring = false;
 }

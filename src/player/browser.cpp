@@ -16,12 +16,12 @@ void Form1::Dir1_Change() {
     if (File1->ListCount() > 0) {
         TrackIndex = -1;
         if (!hadFiles)
-            for (int i = 0; i <= 4; ++i)
+            for (int i = kBarLecture; i <= kBarAvancer; ++i)
                 FlatBar1->EnableButton(i);
         const QString path = Dir1->Path();
         CurrentFolder = path == "/" ? QString() : path;
     } else if (hadFiles) {
-        for (int i = 0; i <= 4; ++i)
+        for (int i = kBarLecture; i <= kBarAvancer; ++i)
             FlatBar1->DisableButton(i);
     }
     if (Height() == kEditorHeight) {
@@ -42,13 +42,13 @@ void Form1::File1_KeyUp(int KeyCode, int Shift) {
         return;
     setWindowEnabled(false);
     const int saved = PlayMode;
-    PlayMode = 44;
-    FlatBar1_Click(2);
+    PlayMode = kModeStopping;
+    FlatBar1_Click(kBarStop);
     if (!File1->FileName().isEmpty()) {
         if (Muted)
             FlatBar6_Click(1);
         TrackIndex = File1->ListIndex();
-        FlatBar1_Click(0);
+        FlatBar1_Click(kBarLecture);
     } else {
         setWindowEnabled(true);
     }

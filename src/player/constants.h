@@ -7,6 +7,33 @@
 #include <cmath>
 #include <cstdlib>
 
+// PlayMode's values. They are saved as these numbers, so they never change.
+enum PlayModeValue : int {
+    kModeContinuous = 0,
+    kModeRandom = 7,        // without repetition: each file once a cycle
+    kModeRandomRepeat = 77, // with repetition
+    kModeIntroductions = 12,
+    kModeProgramme = 9,
+    kModeStopping = 44, // only while a user's stop closes the file
+};
+
+// FlatBar1's buttons, by the index its click reports. 7 to 11 are the mode
+// buttons, one of them shown pressed.
+enum TransportButton : int {
+    kBarLecture = 0,
+    kBarPause = 1,
+    kBarStop = 2,
+    kBarDebut = 3,   // start of the track, or the previous file
+    kBarAvancer = 4, // end of the track, or the next file
+    kBarStrobe = 5,
+    kBarReduire = 6, // no action
+    kBarContinue = 7,
+    kBarAleatoire = 8,
+    kBarIntroductions = 9,
+    kBarProgrammation = 10,
+    kBarRepetition = 11,
+};
+
 // The main window's heights in twips: the programme editor is shown exactly
 // while the window is the taller one.
 inline constexpr int kPlainHeight = 3765;  // 251 px

@@ -5,6 +5,7 @@
 #include "platform/listcontrols.h"
 #include "platform/mediacontrol.h"
 #include "platform/tray.h"
+#include "player/constants.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -87,9 +88,9 @@ public:
     QString SavedCaption;  // the text to put back after the volume message; "" = none
     int LoopIndex = 0;     // the loop counter the fades and list walks share
     QString CurrentFolder; // the tracks' folder, no trailing "/" ("" for the root)
-    // Sequencing: 0 continuous, 7 random, 77 random with repetition,
-    // 12 introductions, 9 programme, 44 stopping (only inside Stop and a pick).
-    int PlayMode = 0;
+    // Sequencing, a PlayModeValue; kModeStopping only inside Stop and a pick.
+    // An int: it is saved and restored as its number.
+    int PlayMode = kModeContinuous;
     bool Muted = false;      // the mute button cut the sound
     bool PauseFaded = false; // Pause faded out; the next Lecture fades in
     int TrackIndex = 0;      // current track in File1 (or the programme); -1 before the first

@@ -4,7 +4,7 @@
 
 Form1::ContinueStep Form1::ContinueTarget() const {
     // The programme wraps on its own length, the folder on the folder's.
-    const bool programme = PlayMode == 9;
+    const bool programme = PlayMode == kModeProgramme;
     const int next = TrackIndex + 1;
     const bool hasNext = programme ? next >= 0 && next < List3->count() : !File1->List(next).isEmpty();
     ContinueStep step;
@@ -24,14 +24,14 @@ Form1::RandomDraw Form1::DrawFor(int mode) {
     const qsizetype pool = RandomPool.size();
     if (PendingDraw && PendingDraw->mode == mode && PendingDraw->count == count &&
         PendingDraw->poolSize == pool &&
-        (mode == 77 || pool == 0 ||
+        (mode == kModeRandomRepeat || pool == 0 ||
          (PendingDraw->slot < pool && RandomPool[PendingDraw->slot] == PendingDraw->pick)))
         return *PendingDraw;
     RandomDraw draw;
     draw.mode = mode;
     draw.poolSize = pool;
     draw.count = count;
-    if (mode == 77) {
+    if (mode == kModeRandomRepeat) {
         draw.pick = int(Rnd() * count);
     } else {
         // An empty pool is rebuilt whole first: slot i then holds index i.
@@ -44,14 +44,14 @@ Form1::RandomDraw Form1::DrawFor(int mode) {
 
 QString Form1::NextTrack() {
     switch (PlayMode) {
-    case 0:
+    case kModeContinuous:
         if (!LectCont->isChecked())
             return {};
         return ContinueTarget().path;
-    case 9:
+    case kModeProgramme:
         return ContinueTarget().path;
-    case 7:
-    case 77: {
+    case kModeRandom:
+    case kModeRandomRepeat: {
         const int count = File1->ListCount();
         if (count == 0)
             return {};

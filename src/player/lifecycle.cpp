@@ -37,15 +37,15 @@ void Form1::Form_Load() {
     // 3: mode. Only the exact stored forms count.
     const QString mode = Setting(Keys::Mode);
     if (mode == "0")
-        PlayMode = 0;
+        PlayMode = kModeContinuous;
     else if (mode == "77")
-        PlayMode = 77;
+        PlayMode = kModeRandomRepeat;
     else if (mode == "9")
-        PlayMode = 9;
+        PlayMode = kModeProgramme;
     else if (mode == "12")
-        PlayMode = 12;
+        PlayMode = kModeIntroductions;
     else
-        PlayMode = 7;
+        PlayMode = kModeRandom;
     ShowModeButton();
 
     // 4: nothing loaded.
@@ -66,7 +66,7 @@ void Form1::Form_Load() {
 
     // 8: a folder without playable files greys the transport out.
     if (File1->ListCount() == 0)
-        for (int i = 0; i <= 4; ++i)
+        for (int i = kBarLecture; i <= kBarAvancer; ++i)
             FlatBar1->DisableButton(i);
 
     // 9: options, as stored.
@@ -113,9 +113,9 @@ void Form1::Form_Unload(int &Cancel) {
     m_unloaded = true;
     Shell_NotifyIcon(NIM_DELETE, TrayData);
     if (!ActiveMovie1->FileName().isEmpty())
-        FlatBar1_Click(2);
+        FlatBar1_Click(kBarStop);
     Save(Keys::Path, Dir1->Path());
-    if (PlayMode != 9)
+    if (PlayMode != kModeProgramme)
         Save(Keys::Mode, QString::number(PlayMode));
     Save(Keys::Volume, QString::number(VScroll1->value()));
     if (App::form2)

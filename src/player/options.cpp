@@ -78,8 +78,8 @@ void Form1::OnTop_Click() {
 }
 
 void Form1::Randloo_Click() {
-    PlayMode = toggle(Randloo, Keys::Repetition) ? 77 : 7;
-    FlatBar1->PressButton(8);
+    PlayMode = toggle(Randloo, Keys::Repetition) ? kModeRandomRepeat : kModeRandom;
+    FlatBar1->PressButton(kBarAleatoire);
 }
 
 void Form1::Durée_Click() {

@@ -28,7 +28,7 @@ void Form1::FadeIn() {
 void Form1::FadeOut() {
     VolumeLevel = SliderVolume(VScroll1->value());
     // Nothing is heard when nothing runs: a fade would only delay what follows.
-    if (ActiveMovie1->CurrentState() != 2)
+    if (ActiveMovie1->CurrentState() != kMediaRunning)
         return;
     for (LoopIndex = VolumeLevel; LoopIndex >= -4000; LoopIndex -= 20)
         ActiveMovie1->setVolume(LoopIndex);
@@ -41,9 +41,10 @@ void Form1::Play_Click(int Index) {
         FlatBar1_Click(Index - 2);
     } else if (Index == 3) {
         VolumeLevel = SliderVolume(VScroll1->value());
-        for (LoopIndex = VolumeLevel; LoopIndex >= -4000 && ActiveMovie1->CurrentState() == 2; --LoopIndex)
+        for (LoopIndex = VolumeLevel; LoopIndex >= -4000 && ActiveMovie1->CurrentState() == kMediaRunning;
+             --LoopIndex)
             ActiveMovie1->setVolume(LoopIndex);
-        FlatBar1_Click(2);
+        FlatBar1_Click(kBarStop);
     }
 }
 
@@ -51,7 +52,7 @@ void Form1::ActiveMovie1_OpenComplete() {
     const QString opened = ActiveMovie1->FileName();
     const double length = ActiveMovie1->Duration();
     double end = length;
-    if (PlayMode == 12) {
+    if (PlayMode == kModeIntroductions) {
         // An introduction length that is not a positive number counts as unset.
         double s = 0;
         bool ok = IntroSeconds(Setting(Keys::IntroDuree), s);
@@ -84,19 +85,19 @@ void Form1::ActiveMovie1_OpenComplete() {
 
 void Form1::ActiveMovie1_StateChange(int oldState, int newState) {
     (void)oldState;
-    if (newState == 2) {
+    if (newState == kMediaRunning) {
         Image9->setPicture(Image1->Picture());
         SetTrayPicture(Image1->Picture());
         ActiveMovie1->setVisible(true);
         if (!Muted)
             ActiveMovie1->setVolume(VolumeLevel);
-    } else if (newState == 0) {
+    } else if (newState == kMediaStopped) {
         Image9->setPicture(Image1->Picture());
         stoppedRule();
     }
     // The paused report can arrive after Pause started the blink: it must
     // not end it.
-    if (newState != 1) {
+    if (newState != kMediaPaused) {
         if (HasPauseSuffix(Label2->text()))
             Label2->setText(WithoutPauseSuffix(Label2->text()));
         Timer2->stop();
@@ -106,7 +107,7 @@ void Form1::ActiveMovie1_StateChange(int oldState, int newState) {
 void Form1::ActiveMovie1_PositionChange(double oldPosition, double newPosition) {
     (void)oldPosition;
     (void)newPosition;
-    if (ActiveMovie1->CurrentState() == 1)
+    if (ActiveMovie1->CurrentState() == kMediaPaused)
         ActiveMovie1_Timer();
 }
 
@@ -116,7 +117,7 @@ void Form1::ActiveMovie1_Timer() {
     const int state = ActiveMovie1->CurrentState();
     const QString times =
         " - Ecoulé " + Pos(position) + " - Restant " + Pos(length - position) + " - Total " + Pos(length);
-    if (state == 1) {
+    if (state == kMediaPaused) {
         // Keep the blinking suffix where it is, so the blink stays regular.
         const QString suffix = HasPauseSuffix(Label2->text()) ? kPauseSuffix : QString();
         Label2->setText("Tunabel" + times + suffix);

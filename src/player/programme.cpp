@@ -47,7 +47,7 @@ void Form1::EditProg_Click() {
         setHeight(kPlainHeight);
         return;
     }
-    FlatBar1->PressButton(10);
+    FlatBar1->PressButton(kBarProgrammation);
     if (!List2->currentItem() || List2->currentItem()->text().isEmpty())
         for (FlatBar *bar : {FlatBar2, FlatBar3, FlatBar4, FlatBar5, FlatBar7, FlatBar8})
             bar->RefreshBar();
@@ -95,10 +95,10 @@ void Form1::Prog_Click() {
 }
 
 void Form1::LireProg_Click() {
-    FlatBar1_Click(2);
-    PlayMode = 9;
-    FlatBar1->PressButton(10);
-    FlatBar1_Click(0);
+    FlatBar1_Click(kBarStop);
+    PlayMode = kModeProgramme;
+    FlatBar1->PressButton(kBarProgrammation);
+    FlatBar1_Click(kBarLecture);
 }
 
 void Form1::OpenProg_Click() {
@@ -205,7 +205,7 @@ void Form1::FlatBar8_Click(int Id) {
     if (!LoadProgramme(PlaylistPath(name), &separator))
         return;
     TrackIndex = separator ? 1 : 0;
-    for (int i = 0; i <= 4; ++i)
+    for (int i = kBarLecture; i <= kBarAvancer; ++i)
         FlatBar1->EnableButton(i);
 }
 

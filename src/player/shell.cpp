@@ -54,22 +54,22 @@ void Form1::Form_LinkExecute(QString &CmdStr, int &Cancel) {
         // nothing, not even the track playing.
         bool separator = false;
         if (!LoadProgramme(path, &separator, [&] {
-                FlatBar1_Click(2);
+                FlatBar1_Click(kBarStop);
                 Drive1->setDrive(path);
             }))
             return;
         LoopIndex = 0;
         TrackIndex = separator ? 1 : 0;
-        FlatBar1_Click(10);
-        FlatBar1->PressButton(10);
-        FlatBar1_Click(0);
+        FlatBar1_Click(kBarProgrammation);
+        FlatBar1->PressButton(kBarProgrammation);
+        FlatBar1_Click(kBarLecture);
         // The Stop cancelled any open that was to give the window back.
         if (ActiveMovie1->FileName().isEmpty())
             setWindowEnabled(true);
         return;
     }
 
-    FlatBar1_Click(2);
+    FlatBar1_Click(kBarStop);
     Drive1->setDrive(path);
     setWindowEnabled(false);
     // A folder handed over is shown itself; a file is looked for in its own.
@@ -97,7 +97,7 @@ void Form1::Form_LinkExecute(QString &CmdStr, int &Cancel) {
             TrackIndex = found;
         }
     }
-    FlatBar1_Click(0);
+    FlatBar1_Click(kBarLecture);
     // Nothing opened (an empty programme, a folder without playable files):
     // no open will complete to give the window back.
     if (ActiveMovie1->FileName().isEmpty())
@@ -164,16 +164,16 @@ void Form1::programmeFromFiles(const QStringList &requests) {
         Message(told.join("\n\n"), QMessageBox::Warning);
     if (names.isEmpty())
         return;
-    FlatBar1_Click(2);
+    FlatBar1_Click(kBarStop);
     List3->clear();
     List4->clear();
     List3->addItems(names);
     List4->addItems(folders);
     LoopIndex = 0;
     TrackIndex = 0;
-    FlatBar1_Click(10);
-    FlatBar1->PressButton(10);
-    FlatBar1_Click(0);
+    FlatBar1_Click(kBarProgrammation);
+    FlatBar1->PressButton(kBarProgrammation);
+    FlatBar1_Click(kBarLecture);
     if (ActiveMovie1->FileName().isEmpty())
         setWindowEnabled(true);
 }
@@ -248,17 +248,19 @@ bool Form1::StartMpris(const QDBusConnection &bus) {
     MprisPlayer p;
     // The transport's own buttons, as a click on them would pass.
     p.play = [this] {
-        if (ActiveMovie1->CurrentState() != 2)
-            FlatBar1_Click(0);
+        if (ActiveMovie1->CurrentState() != kMediaRunning)
+            FlatBar1_Click(kBarLecture);
     };
     p.pause = [this] {
-        if (ActiveMovie1->CurrentState() == 2)
-            FlatBar1_Click(1);
+        if (ActiveMovie1->CurrentState() == kMediaRunning)
+            FlatBar1_Click(kBarPause);
     };
-    p.playPause = [this] { FlatBar1_Click(ActiveMovie1->CurrentState() == 2 ? 1 : 0); };
-    p.stop = [this] { FlatBar1_Click(2); };
-    p.next = [this] { FlatBar1_Click(4); };
-    p.previous = [this] { FlatBar1_Click(3); };
+    p.playPause = [this] {
+        FlatBar1_Click(ActiveMovie1->CurrentState() == kMediaRunning ? kBarPause : kBarLecture);
+    };
+    p.stop = [this] { FlatBar1_Click(kBarStop); };
+    p.next = [this] { FlatBar1_Click(kBarAvancer); };
+    p.previous = [this] { FlatBar1_Click(kBarDebut); };
     p.raise = [this] {
         BringBack();
         activateWindow();

@@ -7,18 +7,18 @@
 
 void Form1::ShowModeButton() {
     switch (PlayMode) {
-    case 0:
-        FlatBar1->PressButton(7);
+    case kModeContinuous:
+        FlatBar1->PressButton(kBarContinue);
         break;
-    case 7:
-    case 77:
-        FlatBar1->PressButton(8);
+    case kModeRandom:
+    case kModeRandomRepeat:
+        FlatBar1->PressButton(kBarAleatoire);
         break;
-    case 12:
-        FlatBar1->PressButton(9);
+    case kModeIntroductions:
+        FlatBar1->PressButton(kBarIntroductions);
         break;
-    case 9:
-        FlatBar1->PressButton(10);
+    case kModeProgramme:
+        FlatBar1->PressButton(kBarProgrammation);
         break;
     default:
         break;
@@ -52,40 +52,40 @@ QString Form1::Nom(const QString &filename) {
 void Form1::FlatBar1_Click(int Id) {
     QCoreApplication::processEvents();
     switch (Id) {
-    case 0:
+    case kBarLecture:
         Lecture();
         break;
-    case 1:
+    case kBarPause:
         Pause();
         break;
-    case 2:
+    case kBarStop:
         Stop();
         break;
-    case 3:
+    case kBarDebut:
         DebutDeLaPiste();
         break;
-    case 4:
+    case kBarAvancer:
         AvancerDUnePiste();
         break;
-    case 5:
+    case kBarStrobe:
         Strobe_Click();
         break;
-    case 7:
+    case kBarContinue:
         LectureContinue();
         break;
-    case 8:
+    case kBarAleatoire:
         LectureAleatoire();
         break;
-    case 9:
+    case kBarIntroductions:
         LectureDesIntroductions();
         break;
-    case 10:
+    case kBarProgrammation:
         Programmation();
         break;
-    case 11:
+    case kBarRepetition:
         Repetition();
         break;
-    default: // 6 has no action
+    default: // kBarReduire has no action
         break;
     }
 }
@@ -110,20 +110,20 @@ void Form1::Lecture() {
 
 // Lecture with nothing loaded: the selected file, or where the mode starts.
 void Form1::openFirstTrack() {
-    FlatBar1_Click(2);
+    FlatBar1_Click(kBarStop);
     const QString selected = File1->FileName();
-    if (!selected.isEmpty() && PlayMode != 9) {
+    if (!selected.isEmpty() && PlayMode != kModeProgramme) {
         OpenTrack(TrackPath(selected));
-    } else if (PlayMode == 0 || PlayMode == 12) {
+    } else if (PlayMode == kModeContinuous || PlayMode == kModeIntroductions) {
         File1->setListIndex(0);
         TrackIndex = 0;
         if (File1->ListCount() > 0)
             OpenTrack(TrackPath(File1->List(0)));
-    } else if (PlayMode == 7) {
+    } else if (PlayMode == kModeRandom) {
         NoRepet();
-    } else if (PlayMode == 9) {
+    } else if (PlayMode == kModeProgramme) {
         openProgramme();
-    } else if (PlayMode == 77) {
+    } else if (PlayMode == kModeRandomRepeat) {
         const int count = File1->ListCount();
         if (count > 0) {
             const int n = int(Rnd() * count);
@@ -148,7 +148,7 @@ void Form1::openProgramme() {
 
 void Form1::Pause() {
     const int state = ActiveMovie1->CurrentState();
-    if (state == 2) {
+    if (state == kMediaRunning) {
         if (Fade->isChecked()) {
             PauseFaded = true;
             FadeOut();
@@ -157,17 +157,17 @@ void Form1::Pause() {
         ActiveMovie1->Pause();
         Timer2_Timer();
         Timer2->start();
-    } else if (state == 1) {
-        FlatBar1_Click(0);
+    } else if (state == kMediaPaused) {
+        FlatBar1_Click(kBarLecture);
     }
 }
 
-// PlayMode 44 while the file closes: the stopped report that the close
+// kModeStopping while the file closes: the stopped report that the close
 // raises is a user's stop and starts no other track.
 void Form1::Stop() {
     RandomPool.clear();
     const int saved = PlayMode;
-    PlayMode = 44;
+    PlayMode = kModeStopping;
     if (Fade->isChecked())
         FadeOut();
     ActiveMovie1->setFileName("");
@@ -178,7 +178,7 @@ void Form1::Stop() {
 
 void Form1::DebutDeLaPiste() {
     const int state = ActiveMovie1->CurrentState();
-    if (state == 1 || state == 2) {
+    if (state == kMediaPaused || state == kMediaRunning) {
         if (!ActiveMovie1->FileName().isEmpty())
             ActiveMovie1->setCurrentPosition(0);
         return;
@@ -192,7 +192,7 @@ void Form1::DebutDeLaPiste() {
 
 void Form1::AvancerDUnePiste() {
     const int state = ActiveMovie1->CurrentState();
-    if (state == 1 || state == 2) {
+    if (state == kMediaPaused || state == kMediaRunning) {
         // The stopped report that follows moves on as the mode says.
         if (Fade->isChecked())
             FadeOut();
@@ -208,12 +208,12 @@ void Form1::AvancerDUnePiste() {
 void Form1::LectureContinue() {
     if (Height() == kEditorHeight)
         EditProg_Click();
-    PlayMode = 0;
+    PlayMode = kModeContinuous;
     ActiveMovie1->setPlayCount(1);
 }
 
 void Form1::LectureAleatoire() {
-    PlayMode = Randloo->isChecked() ? 77 : 7;
+    PlayMode = Randloo->isChecked() ? kModeRandomRepeat : kModeRandom;
     if (Height() == kEditorHeight)
         EditProg_Click();
     ActiveMovie1->setPlayCount(1);
@@ -222,16 +222,16 @@ void Form1::LectureAleatoire() {
 void Form1::LectureDesIntroductions() {
     if (Height() == kEditorHeight)
         EditProg_Click();
-    PlayMode = 12;
+    PlayMode = kModeIntroductions;
     ActiveMovie1->setPlayCount(1);
 }
 
 void Form1::Programmation() {
-    if (PlayMode == 7)
+    if (PlayMode == kModeRandom)
         Dir1_Change();
     if (Height() == kPlainHeight)
         EditProg_Click();
-    PlayMode = 9;
+    PlayMode = kModeProgramme;
     ActiveMovie1->setPlayCount(1);
 }
 
@@ -242,18 +242,18 @@ void Form1::Repetition() {
 // What happens when the media control reports the stopped state.
 void Form1::stoppedRule() {
     switch (PlayMode) {
-    case 0:
+    case kModeContinuous:
         if (LectCont->isChecked())
             Continue();
         break;
-    case 12:
-    case 9:
+    case kModeIntroductions:
+    case kModeProgramme:
         Continue();
         break;
-    case 7:
+    case kModeRandom:
         NoRepet();
         break;
-    case 77:
+    case kModeRandomRepeat:
         randomPick();
         break;
     default:
@@ -272,7 +272,7 @@ void Form1::randomPick() {
     const int count = File1->ListCount();
     if (count == 0)
         return;
-    const int n = DrawFor(77).pick;
+    const int n = DrawFor(kModeRandomRepeat).pick;
     PendingDraw.reset();
     File1->setListIndex(n);
     OpenTrack(TrackPath(File1->List(n)));
@@ -283,7 +283,7 @@ void Form1::Continue() {
     CurrentFolder = step.folder;
     if (!step.path.isEmpty()) {
         OpenTrack(step.path);
-        if (PlayMode == 9)
+        if (PlayMode == kModeProgramme)
             List3->setCurrentRow(step.next);
         else
             File1->setListIndex(step.next);
@@ -296,7 +296,7 @@ void Form1::NoRepet() {
     if (count == 0)
         return;
     // Drawn before the pool is rebuilt, as NextTrack drew it.
-    const RandomDraw draw = DrawFor(7);
+    const RandomDraw draw = DrawFor(kModeRandom);
     PendingDraw.reset();
     if (RandomPool.isEmpty()) {
         RandomPool.reserve(count);

@@ -27,11 +27,11 @@ void Form1::TrayIcon_MouseDown(int Message) {
     if (Message == WM_LBUTTONDOWN) {
         BringBack();
     } else if (Message == WM_RBUTTONDOWN) {
-        if (ActiveMovie1->CurrentState() == 2) {
+        if (ActiveMovie1->CurrentState() == kMediaRunning) {
             TrayData.setTip(Label2->text() + " - Pause");
-            FlatBar1_Click(1);
-        } else if (ActiveMovie1->CurrentState() == 1) {
-            FlatBar1_Click(0);
+            FlatBar1_Click(kBarPause);
+        } else if (ActiveMovie1->CurrentState() == kMediaPaused) {
+            FlatBar1_Click(kBarLecture);
             SetTrayTip(Label2->text());
         }
     }

@@ -196,7 +196,7 @@ void Form6::FlatBar2_Click(int Id) {
         return;
     FlatBar1->EnableButton(0);
     Frame3->setTitle("Liste à lire (Liste actuelle)");
-    for (int i = 0; i <= 4; ++i)
+    for (int i = kBarLecture; i <= kBarAvancer; ++i)
         main->FlatBar1->EnableButton(i);
 }
 

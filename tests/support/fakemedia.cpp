@@ -16,10 +16,10 @@ void FakeMediaControl::setFileName(const QString &path) {
     m_position = 0;
     m_pendingOpen = !path.isEmpty();
     if (path.isEmpty())
-        changeState(0);
+        changeState(kMediaStopped);
     else
         opened << path;
-    m_state = 0;
+    m_state = kMediaStopped;
 }
 
 void FakeMediaControl::completeOpen(double duration) {
@@ -40,7 +40,7 @@ void FakeMediaControl::Run() {
         return;
     ++runs;
     log << "run";
-    changeState(2);
+    changeState(kMediaRunning);
 }
 
 void FakeMediaControl::Pause() {
@@ -48,12 +48,12 @@ void FakeMediaControl::Pause() {
         return;
     log << "pause";
     if (!deferPause)
-        return changeState(1);
+        return changeState(kMediaPaused);
     const int old = m_state;
-    m_state = 1;
+    m_state = kMediaPaused;
     QTimer::singleShot(0, this, [this, old] {
-        if (m_state == 1)
-            emit StateChange(old, 1);
+        if (m_state == kMediaPaused)
+            emit StateChange(old, kMediaPaused);
     });
 }
 
@@ -62,20 +62,20 @@ void FakeMediaControl::Stop() {
         return;
     log << "stop";
     m_position = 0;
-    if (m_state != 0)
-        changeState(0);
+    if (m_state != kMediaStopped)
+        changeState(kMediaStopped);
 }
 
 void FakeMediaControl::reachEnd() {
     log << "end";
     m_position = m_selectionEnd;
-    changeState(0);
+    changeState(kMediaStopped);
 }
 
 void FakeMediaControl::fail(const QString &description) {
     m_file.clear();
     m_pendingOpen = false;
-    m_state = 0;
+    m_state = kMediaStopped;
     bool cancel = false;
     emit Error(1, description, "Tunabel", &cancel);
 }

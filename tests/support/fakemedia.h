@@ -55,6 +55,6 @@ private:
     void changeState(int newState);
     QString m_file;
     double m_duration = 0, m_position = 0, m_selectionEnd = 0, m_rate = 1;
-    int m_playCount = 1, m_state = 0, m_volume = 0;
+    int m_playCount = 1, m_state = kMediaStopped, m_volume = 0;
     bool m_pendingOpen = false;
 };
