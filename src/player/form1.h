@@ -187,13 +187,15 @@ public:
     ContinueStep ContinueTarget() const;
     // A random pick drawn ahead: in mode 7 the pool slot and the index it
     // held, in mode 77 the index; valid while the pool and folder are as
-    // they were.
+    // they were. A mode 7 pick past the folder's end starts a new cycle,
+    // whose first pick is drawn with it (fresh).
     struct RandomDraw {
         int mode = 0;
         int slot = -1;
         int pick = -1;
         qsizetype poolSize = 0;
         int count = 0;
+        int fresh = -1;
     };
     std::optional<RandomDraw> PendingDraw;
     RandomDraw DrawFor(int mode);
