@@ -283,6 +283,10 @@ public:
     void Alarme_Click();
     void Alarma_Timer();
     void connectAlarm();
+    // Starts the 10 s check and aims the shot at the set time.
+    void ArmAlarm();
+    // Stops the check, the shot and a ring waiting for a modal step.
+    void DisarmAlarm();
     // While armed: the due time again from now and the set hour and minute.
     void AimAlarm();
     // The first time at `hour`:`minute` from the minute of `from` on (that
