@@ -274,10 +274,6 @@ public:
     void Ajouter_Click();
     void Organiser_Click();
     void connectFavourites();
-    // The stored favourites in their order: keys that are numbers in numeric
-    // order, then any other keys; empty values are left out. `keys` gets the
-    // key of each.
-    static QStringList StoredFavourites(QStringList *keys = nullptr);
 
     // ---- alarm.cpp (the window is windows/form6.*)
     void Alarme_Click();
