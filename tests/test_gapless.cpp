@@ -4,6 +4,7 @@
 #include "support/playerfixture.h"
 #include "windows/form4.h"
 #include "windows/form5.h"
+#include "windows/form6.h"
 
 #include <QScrollBar>
 #include <QSet>
@@ -125,6 +126,13 @@ TEST_F(GaplessTest, TheHeldGuessFollowsEveryChangeOfTheRule) {
     setting("Intro", "Durée", "5");
     const QStringList anyFile{a + "/track00000.mp3", a + "/track00004.mp3", b + "/x.mp3", b + "/z.mid"};
 
+    // The play-list manager, opened next, opens `name`.
+    const auto chooseList = [](const QString &name) {
+        duringModal([name](QWidget *) {
+            App::form5->List1->setCurrentItem(App::form5->List1->findItems(name, Qt::MatchExactly)[0]);
+            App::form5->Ouvrir->trigger();
+        });
+    };
     std::mt19937 rng;
     const auto below = [&rng](qsizetype n) { return int(rng() % quint32(n)); };
     const struct {
@@ -162,12 +170,15 @@ TEST_F(GaplessTest, TheHeldGuessFollowsEveryChangeOfTheRule) {
          }},
         {"liste",
          [&] {
-             const QString name = below(2) ? "deux" : "une";
-             duringModal([&](QWidget *) {
-                 App::form5->List1->setCurrentItem(App::form5->List1->findItems(name, Qt::MatchExactly)[0]);
-                 App::form5->Ouvrir->trigger();
-             });
+             chooseList(below(2) ? "deux" : "une");
              form->FlatBar8_Click(0);
+         }},
+        {"liste de l'alarme",
+         [&] {
+             if (!App::form6)
+                 form->Alarme_Click();
+             chooseList(below(2) ? "deux" : "une");
+             App::form6->FlatBar2_Click(0);
          }},
         {"remise",
          [&] {

@@ -230,6 +230,8 @@ bool Form1::LoadProgramme(const QString &path, bool *separator,
     List4->clear();
     List3->addItems(names);
     List4->addItems(folders);
+    // The alarm window's choice replaces the programme while it plays.
+    OfferNextTrack();
     if (separator)
         *separator = met;
     return true;
