@@ -41,6 +41,17 @@ QDateTime Form1::AlarmDueFrom(const QDateTime &from, int hour, int minute) {
     return due;
 }
 
+void Form1::ArmAlarm() {
+    Alarma->start();
+    AimAlarm();
+}
+
+void Form1::DisarmAlarm() {
+    Alarma->stop();
+    AlarmShot->stop();
+    AlarmWait->stop();
+}
+
 void Form1::AimAlarm() {
     if (!Alarma->isActive() || !App::form6)
         return;
@@ -55,7 +66,7 @@ void Form1::Alarma_Timer() {
         return;
     Form6 *window = App::form6;
     if (!window) { // armed always keeps the window loaded
-        Alarma->stop();
+        DisarmAlarm();
         return;
     }
     const QDateTime now = CurrentClock().Now();
@@ -72,9 +83,7 @@ void Form1::Alarma_Timer() {
     }
     AlarmFiring = true;
     FlatBar1_Click(kBarStop);
-    Alarma->stop();
-    AlarmShot->stop();
-    AlarmWait->stop();
+    DisarmAlarm();
     if (App::form6) {
         App::form6->Timer1->stop();
         App::form6->Unload();

@@ -33,6 +33,7 @@ void Form1::Dir1_Change() {
             names.append(File1->List(i));
         List2->addItems(names);
     }
+    OfferNextTrack();
 }
 
 void Form1::File1_KeyUp(int KeyCode, int Shift) {
@@ -81,6 +82,7 @@ void Form1::FlatBar9_Click(int Id) {
     if (i >= 0 && i < File1->ListCount())
         File1->setListIndex(i);
     TrackIndex = i;
+    OfferNextTrack();
 }
 
 void Form1::Refresh_Click() {

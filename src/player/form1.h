@@ -188,13 +188,15 @@ public:
     ContinueStep ContinueTarget() const;
     // A random pick drawn ahead: in mode 7 the pool slot and the index it
     // held, in mode 77 the index; valid while the pool and folder are as
-    // they were.
+    // they were. A mode 7 pick past the folder's end starts a new cycle,
+    // whose first pick is drawn with it (fresh).
     struct RandomDraw {
         int mode = 0;
         int slot = -1;
         int pick = -1;
         qsizetype poolSize = 0;
         int count = 0;
+        int fresh = -1;
     };
     std::optional<RandomDraw> PendingDraw;
     RandomDraw DrawFor(int mode);
@@ -273,15 +275,15 @@ public:
     void Ajouter_Click();
     void Organiser_Click();
     void connectFavourites();
-    // The stored favourites in their order: keys that are numbers in numeric
-    // order, then any other keys; empty values are left out. `keys` gets the
-    // key of each.
-    static QStringList StoredFavourites(QStringList *keys = nullptr);
 
     // ---- alarm.cpp (the window is windows/form6.*)
     void Alarme_Click();
     void Alarma_Timer();
     void connectAlarm();
+    // Starts the 10 s check and aims the shot at the set time.
+    void ArmAlarm();
+    // Stops the check, the shot and a ring waiting for a modal step.
+    void DisarmAlarm();
     // While armed: the due time again from now and the set hour and minute.
     void AimAlarm();
     // The first time at `hour`:`minute` from the minute of `from` on (that

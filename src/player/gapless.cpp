@@ -37,30 +37,38 @@ Form1::RandomDraw Form1::DrawFor(int mode) {
         // An empty pool is rebuilt whole first: slot i then holds index i.
         draw.slot = int(Rnd() * (pool > 0 ? pool : count));
         draw.pick = pool > 0 ? RandomPool[draw.slot] : draw.slot;
+        if (draw.pick >= count && count > 0)
+            draw.fresh = int(Rnd() * count);
     }
     PendingDraw = draw;
     return draw;
 }
 
 QString Form1::NextTrack() {
+    // A repeated file plays again before the rule runs.
+    if (ActiveMovie1->PlayCount() > 1)
+        return {};
     switch (PlayMode) {
     case kModeContinuous:
         if (!LectCont->isChecked())
             return {};
         return ContinueTarget().path;
     case kModeProgramme:
+    case kModeIntroductions:
+        // An introduction cut short is not played into: the control itself
+        // takes the next file only after a file played whole.
         return ContinueTarget().path;
     case kModeRandom:
     case kModeRandomRepeat: {
         const int count = File1->ListCount();
         if (count == 0)
             return {};
-        const int n = DrawFor(PlayMode).pick;
-        // A pool built for a longer folder starts a new cycle: no guess.
-        return n < count ? TrackPath(File1->List(n)) : QString();
+        const RandomDraw draw = DrawFor(PlayMode);
+        // A pool built for a longer folder starts a new cycle.
+        return TrackPath(File1->List(draw.pick < count ? draw.pick : draw.fresh));
     }
     default:
-        // Introductions end at their set length; a stop shows the stop display.
+        // A stop shows the stop display.
         return {};
     }
 }

@@ -135,7 +135,7 @@ void Form1::Form_Unload(int &Cancel) {
     Timer2->stop();
     // Disarmed first, the alarm window goes without asking; the organiser
     // writes its list back.
-    Alarma->stop();
+    DisarmAlarm();
     if (App::form6)
         App::form6->Unload();
     if (App::favori)

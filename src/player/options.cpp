@@ -71,6 +71,7 @@ void Form1::Fade_Click() {
 
 void Form1::LectCont_Click() {
     toggle(LectCont, Keys::Continue);
+    OfferNextTrack();
 }
 
 void Form1::OnTop_Click() {
@@ -80,6 +81,7 @@ void Form1::OnTop_Click() {
 void Form1::Randloo_Click() {
     PlayMode = toggle(Randloo, Keys::Repetition) ? kModeRandomRepeat : kModeRandom;
     FlatBar1->PressButton(kBarAleatoire);
+    OfferNextTrack();
 }
 
 void Form1::Durée_Click() {

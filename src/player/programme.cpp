@@ -128,12 +128,14 @@ void Form1::FlatBar2_Click(int Id) {
         return;
     List3->addItems(names);
     List4->addItems(QStringList(names.size(), CurrentFolder + "/"));
+    OfferNextTrack();
 }
 
 void Form1::FlatBar3_Click(int Id) {
     (void)Id;
     List3->clear();
     List4->clear();
+    OfferNextTrack();
 }
 
 void Form1::FlatBar4_Click(int Id) {
@@ -143,6 +145,7 @@ void Form1::FlatBar4_Click(int Id) {
         return;
     RemoveListItem(List3, i);
     RemoveListItem(List4, i);
+    OfferNextTrack();
 }
 
 void Form1::FlatBar5_Click(int Id) {
@@ -158,6 +161,7 @@ void Form1::FlatBar5_Click(int Id) {
         return;
     List3->addItems(names);
     List4->addItems(QStringList(names.size(), CurrentFolder + "/"));
+    OfferNextTrack();
 }
 
 void Form1::FlatBar7_Click(int Id) {
@@ -207,6 +211,7 @@ void Form1::FlatBar8_Click(int Id) {
     TrackIndex = separator ? 1 : 0;
     for (int i = kBarLecture; i <= kBarAvancer; ++i)
         FlatBar1->EnableButton(i);
+    OfferNextTrack();
 }
 
 bool Form1::LoadProgramme(const QString &path, bool *separator,
@@ -225,6 +230,8 @@ bool Form1::LoadProgramme(const QString &path, bool *separator,
     List4->clear();
     List3->addItems(names);
     List4->addItems(folders);
+    // The alarm window's choice replaces the programme while it plays.
+    OfferNextTrack();
     if (separator)
         *separator = met;
     return true;

@@ -188,6 +188,8 @@ void Form1::DebutDeLaPiste() {
     if (TrackIndex < 0 || TrackIndex >= File1->ListCount())
         TrackIndex = 0;
     File1->setListIndex(TrackIndex);
+    // A file left at its end plays again from here.
+    OfferNextTrack();
 }
 
 void Form1::AvancerDUnePiste() {
@@ -200,16 +202,19 @@ void Form1::AvancerDUnePiste() {
     } else if (!File1->List(TrackIndex + 1).isEmpty()) {
         TrackIndex = TrackIndex + 1;
         File1->setListIndex(TrackIndex);
+        OfferNextTrack();
     }
 }
 
 // The mode buttons change neither the file nor the playing: the new mode
-// applies from the next end of track or the next Lecture.
+// applies from the next end of track or the next Lecture, and to the file
+// offered ahead at once.
 void Form1::LectureContinue() {
     if (Height() == kEditorHeight)
         EditProg_Click();
     PlayMode = kModeContinuous;
     ActiveMovie1->setPlayCount(1);
+    OfferNextTrack();
 }
 
 void Form1::LectureAleatoire() {
@@ -217,6 +222,7 @@ void Form1::LectureAleatoire() {
     if (Height() == kEditorHeight)
         EditProg_Click();
     ActiveMovie1->setPlayCount(1);
+    OfferNextTrack();
 }
 
 void Form1::LectureDesIntroductions() {
@@ -224,6 +230,7 @@ void Form1::LectureDesIntroductions() {
         EditProg_Click();
     PlayMode = kModeIntroductions;
     ActiveMovie1->setPlayCount(1);
+    OfferNextTrack();
 }
 
 void Form1::Programmation() {
@@ -233,10 +240,12 @@ void Form1::Programmation() {
         EditProg_Click();
     PlayMode = kModeProgramme;
     ActiveMovie1->setPlayCount(1);
+    OfferNextTrack();
 }
 
 void Form1::Repetition() {
     ActiveMovie1->setPlayCount(10000);
+    OfferNextTrack();
 }
 
 // What happens when the media control reports the stopped state.
@@ -309,8 +318,10 @@ void Form1::NoRepet() {
         OpenTrack(TrackPath(File1->List(n)));
         File1->setListIndex(n);
     } else {
-        // The pool was built for a longer folder: a new cycle starts.
+        // The pool was built for a longer folder: a new cycle starts, with
+        // the pick drawn for it.
         RandomPool.clear();
+        PendingDraw = RandomDraw{7, draw.fresh, draw.fresh, 0, count, -1};
         NoRepet();
     }
 }

@@ -2,10 +2,9 @@
 #include "windows/favori.h"
 
 #include "platform/filename.h"
-#include "platform/settingsstore.h"
 #include "platform/window.h"
 #include "player/form1.h"
-#include "storage/settingskeys.h"
+#include "storage/favourites.h"
 #include "windows/placement.h"
 #include "windows/secondary.h"
 
@@ -93,7 +92,7 @@ Favori::~Favori() {
 void Favori::Form_Load() {
     // The stored keys stay until the organiser closes: a crash loses nothing.
     List1->clear();
-    for (const QString &folder : Form1::StoredFavourites())
+    for (const QString &folder : ReadFavourites())
         insertFolder(List1, List1->count(), folder);
     ClearListIndex(List1);
 }
@@ -206,18 +205,10 @@ void Favori::Form_Unload(int &Cancel) {
 }
 
 void Favori::writeBack() {
-    const auto all = GetAllSettings(kApp, Keys::Favoris);
-    const int count = List1->count();
-    for (int i = 0; i < count; ++i)
-        SaveSetting(kApp, Keys::Favoris, QString::number(i), folderAt(List1, i));
-    // Then the keys past them, and only then: an interrupted write leaves
-    // every favourite stored somewhere.
-    for (const auto &pair : all) {
-        bool number = false;
-        const int k = pair.first.toInt(&number);
-        if (!(number && k >= 0 && k < count && pair.first == QString::number(k)))
-            DeleteSetting(kApp, Keys::Favoris, pair.first);
-    }
+    QStringList folders;
+    for (int i = 0; i < List1->count(); ++i)
+        folders << folderAt(List1, i);
+    SaveFavourites(folders);
 }
 
 void Favori::Unload() {

@@ -221,10 +221,9 @@ void Form6::FlatBar1_Click(int Id) {
         return;
     if (!m_owner->isAlarmArmed()) {
         Timer1->start();
-        m_owner->Alarma->start();
         if (isActiverShown())
             FlatBar1->move(FlatBar1->x() + kMove, FlatBar1->y());
-        m_owner->AimAlarm();
+        m_owner->ArmAlarm();
     }
     hide();
 }
@@ -232,10 +231,8 @@ void Form6::FlatBar1_Click(int Id) {
 void Form6::FlatBar3_Click(int Id) {
     (void)Id;
     Timer1->stop();
-    if (m_owner) {
-        m_owner->Alarma->stop();
-        m_owner->AlarmShot->stop();
-    }
+    if (m_owner)
+        m_owner->DisarmAlarm();
     hide();
     if (!isActiverShown())
         FlatBar1->move(m_activerLeft, FlatBar1->y());
@@ -298,8 +295,7 @@ void Form6::Form_Unload(int &Cancel) {
     if (!self || !m_owner)
         return;
     if (answer == QMessageBox::Yes) {
-        m_owner->Alarma->stop();
-        m_owner->AlarmShot->stop();
+        m_owner->DisarmAlarm();
         Timer1->stop();
     } else {
         // Anything but Yes keeps the alarm: the window only hides.

@@ -14,12 +14,20 @@ void FakeMediaControl::setFileName(const QString &path) {
     log << (path.isEmpty() ? "close" : "open " + path);
     m_file = path;
     m_position = 0;
+    m_playsDone = 0;
+    nextFile.clear();
     m_pendingOpen = !path.isEmpty();
+    const unsigned open = ++m_opens;
     if (path.isEmpty())
         changeState(kMediaStopped);
     else
         opened << path;
     m_state = kMediaStopped;
+    if (!path.isEmpty())
+        QTimer::singleShot(0, this, [this, open] {
+            if (open == m_opens)
+                emit NextFileWanted();
+        });
 }
 
 void FakeMediaControl::completeOpen(double duration) {
@@ -67,6 +75,11 @@ void FakeMediaControl::Stop() {
 }
 
 void FakeMediaControl::reachEnd() {
+    if (++m_playsDone < m_playCount && m_state == 2) {
+        log << "loop";
+        m_position = 0;
+        return;
+    }
     log << "end";
     m_position = m_selectionEnd;
     changeState(kMediaStopped);

@@ -33,17 +33,22 @@ public:
     // Test side.
     // Completes the pending open with this length.
     void completeOpen(double duration);
-    // The end of the selection is reached.
+    // The end of the selection is reached: the file plays again while
+    // PlayCount asks for more plays, then the stopped state is reported.
     void reachEnd();
     // Like the real control, report the paused state from the event loop
     // after Pause() returns, rather than inside it.
     bool deferPause = false;
     void fail(const QString &description);
     void setPosition(double seconds) { m_position = seconds; }
+    bool isOpening() const { return m_pendingOpen; }
 
     // Asks the player for the next file, as the real control does while playing.
     void wantNext() { emit NextFileWanted(); }
-    QString nextFile; // the last next file offered
+    // The next file held now: the last one offered, forgotten at every open
+    // and close like the real control's. An open asks again from the event
+    // loop.
+    QString nextFile;
 
     QStringList opened;         // every path opened, in order
     QVector<int> volumeWrites;  // every Volume write, in order
@@ -55,6 +60,7 @@ private:
     void changeState(int newState);
     QString m_file;
     double m_duration = 0, m_position = 0, m_selectionEnd = 0, m_rate = 1;
-    int m_playCount = 1, m_state = kMediaStopped, m_volume = 0;
+    int m_playCount = 1, m_playsDone = 0, m_state = kMediaStopped, m_volume = 0;
+    unsigned m_opens = 0;
     bool m_pendingOpen = false;
 };
