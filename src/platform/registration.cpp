@@ -1,11 +1,11 @@
 #include "platform/registration.h"
 
 #include "platform/filename.h"
+#include "platform/launcher.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -35,8 +35,10 @@ QByteArray mimePackage() {
 
 void refresh(const QString &tool, const QString &folder) {
     const QString program = QStandardPaths::findExecutable(tool);
+    // Through our own launcher even in tests: a started program gets no
+    // descriptor of ours.
     if (!program.isEmpty())
-        QProcess::startDetached(program, {folder});
+        ProgramLauncher().StartDetached(program, {folder});
 }
 
 } // namespace
