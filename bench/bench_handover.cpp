@@ -9,6 +9,7 @@
 //     to a receiver in this process (how many failed, how many arrived
 //     twice), or to the player: how many failed.
 #include "platform/handover.h"
+#include "support/rawsocket.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -38,28 +39,6 @@ void raiseOwnLimit() {
     setrlimit(RLIMIT_NOFILE, &r);
 }
 
-int connectRaw(const std::string &path) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-int countFds(qint64 pid) {
-    int n = 0;
-    if (DIR *d = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
-        while (const dirent *e = readdir(d))
-            n += e->d_name[0] != '.';
-        closedir(d);
-    }
-    return n;
-}
-
 // A second start with a file: "forwarded" when it handed over and exited,
 // "second player" when it is still running after 15 s (it became a player).
 const char *secondStart(const QString &tunabel, const QString &file) {
@@ -85,7 +64,7 @@ bool startPlayer(QProcess &p, const QString &player, const QString &log) {
     p.start(player, {});
     if (QTest::qWaitFor(
             [&] {
-                const int fd = connectRaw(handover::SocketPath());
+                const int fd = RawClientTo(handover::SocketPath());
                 if (fd >= 0)
                     close(fd);
                 return fd >= 0;
@@ -102,23 +81,23 @@ int fds(const QString &player, const QString &tunabel, const QString &dir) {
     if (!startPlayer(p, player, dir + "/player.log"))
         return 1;
     QTest::qWait(2000);
-    const int idle = countFds(p.processId());
+    const int idle = OpenDescriptors(p.processId());
     std::vector<int> flood;
     const qint64 floodEnd = QDateTime::currentMSecsSinceEpoch() + 20000;
     while (flood.size() < 1100 && QDateTime::currentMSecsSinceEpoch() < floodEnd) {
-        const int fd = connectRaw(handover::SocketPath());
+        const int fd = RawClientTo(handover::SocketPath());
         if (fd >= 0)
             flood.push_back(fd);
         else
             QTest::qWait(5); // a full queue (or no listener): let the player take some
     }
     QTest::qWait(2000);
-    const int during = countFds(p.processId());
+    const int during = OpenDescriptors(p.processId());
     const char *whileHeld = secondStart(tunabel, dir + "/a.wav");
     for (int fd : flood)
         close(fd);
     QTest::qWait(2000);
-    const int after = countFds(p.processId());
+    const int after = OpenDescriptors(p.processId());
     const char *afterwards = secondStart(tunabel, dir + "/b.wav");
     std::printf("bench handover_fds idle=%d flood_connected=%zu during=%d after=%d handover_during=%s "
                 "handover_after=%s %s\n",

@@ -3,6 +3,7 @@
 #include "platform/handover.h"
 #include "platform/handoverparser.h"
 #include "platform/launcher.h"
+#include "support/rawsocket.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,37 +34,15 @@ sockaddr_un channelAddress() {
     return addr;
 }
 
-int rawClientTo(const std::string &path) {
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-int openDescriptors(qint64 pid) {
-    int n = 0;
-    if (DIR *d = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
-        while (const dirent *e = readdir(d))
-            n += e->d_name[0] != '.';
-        closedir(d);
-    }
-    return n;
-}
-
 int rawClient() {
-    return rawClientTo(handover::SocketPath());
+    return RawClientTo(handover::SocketPath());
 }
 
 // True once something listens on the path, within the time given.
 bool listening(const std::string &path, int ms) {
     return QTest::qWaitFor(
         [&] {
-            const int fd = rawClientTo(path);
+            const int fd = RawClientTo(path);
             return fd >= 0 && close(fd) == 0;
         },
         ms);
@@ -404,13 +383,13 @@ TEST(HandOver, ChannelOutlivesADescriptorFloodAndItsSocketGoing) {
         std::vector<int> flood; // as many as connect while the receiver takes them
         [[maybe_unused]] const bool all = QTest::qWaitFor(
             [&] {
-                for (int fd; flood.size() < 300 && (fd = rawClientTo(usual)) >= 0;)
+                for (int fd; flood.size() < 300 && (fd = RawClientTo(usual)) >= 0;)
                     flood.push_back(fd);
                 return flood.size() >= 300;
             },
             20000);
         QTest::qWait(200);
-        const int held = openDescriptors(receiver.processId());
+        const int held = OpenDescriptors(receiver.processId());
         if (mostHeld) {
             EXPECT_LE(held, mostHeld) << flood.size() << " connected";
         }
