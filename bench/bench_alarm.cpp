@@ -6,7 +6,7 @@
 #include "qtbench.h"
 
 #include "platform/clock.h"
-#include "platform/gstmediacontrol.h"
+#include "platform/engine/gstmediacontrol.h"
 #include "platform/settingsstore.h"
 #include "player/form1.h"
 #include "storage/playlist.h"

@@ -8,7 +8,7 @@
 //     batches (default 1,000) handed over from threads (default 20) at once
 //     to a receiver in this process (how many failed, how many arrived
 //     twice), or to the player: how many failed.
-#include "platform/handover.h"
+#include "platform/desktop/handover.h"
 #include "support/rawsocket.h"
 
 #include <QCoreApplication>

@@ -5,7 +5,7 @@
 // named "bench", and an X server, before running this.
 #include "benchutil.h"
 
-#include "platform/gstmediacontrol.h"
+#include "platform/engine/gstmediacontrol.h"
 #include "player/form1.h"
 #include "support/mediafiles.h"
 

@@ -6,7 +6,7 @@
 #include "benchutil.h"
 #include "qtbench.h"
 
-#include "platform/gstmediacontrol.h"
+#include "platform/engine/gstmediacontrol.h"
 #include "player/form1.h"
 #include "support/mediafiles.h"
 #include "windows/couleure.h"

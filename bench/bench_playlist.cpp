@@ -5,7 +5,7 @@
 // each opened in a process of its own so that its peak memory is its own.
 #include "benchutil.h"
 
-#include "platform/mediacontrol.h"
+#include "platform/engine/mediacontrol.h"
 #include "player/form1.h"
 #include "storage/playlist.h"
 #include "windows/form5.h"

@@ -5,7 +5,7 @@
 #include "benchutil.h"
 
 #include "platform/fonts.h"
-#include "platform/mediafactory.h"
+#include "platform/engine/mediafactory.h"
 #include "player/form1.h"
 #include "windows/form3.h"
 

@@ -1,7 +1,7 @@
 // The command users run. It hands its files to the running player and exits,
 // or, when none runs, becomes the player. It links no Qt, so a hand-over
 // costs little more than starting a process.
-#include "platform/handoverclient.h"
+#include "platform/desktop/handoverclient.h"
 
 #include <cerrno>
 #include <climits>

@@ -4,7 +4,7 @@
 // As the receiver it also writes what it would tell the user ("notice ...").
 // PROBE_NOFILE=N starts it as under `ulimit -n N`.
 //   handover_probe OUTPUT EXPECTED PATH...
-#include "platform/handover.h"
+#include "platform/desktop/handover.h"
 
 #include <QCoreApplication>
 #include <QFile>

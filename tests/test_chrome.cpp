@@ -2,7 +2,7 @@
 // the end of the program.
 #include "support/playerfixture.h"
 
-#include "platform/tray.h"
+#include "platform/desktop/tray.h"
 #include "platform/window.h"
 
 #include <QApplication>

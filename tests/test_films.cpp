@@ -1,5 +1,5 @@
 // Films draw into the media control's own window; sound files never touch it.
-#include "platform/gstmediacontrol.h"
+#include "platform/engine/gstmediacontrol.h"
 #include "platform/settingsstore.h"
 #include "player/form1.h"
 #include "support/mediafiles.h"

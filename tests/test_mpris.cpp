@@ -1,7 +1,7 @@
 // The desktop's media control interface, on a private session bus.
 #include "support/playerfixture.h"
 
-#include "platform/mpris.h"
+#include "platform/desktop/mpris.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>

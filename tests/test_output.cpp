@@ -2,7 +2,7 @@
 // what the media control sends, and its monitor is recorded. Every sample of
 // these files says where in its file it belongs, so the recording tells what
 // was lost, repeated or left over from the previous file.
-#include "platform/pulseoutput.h"
+#include "platform/engine/pulseoutput.h"
 #include "support/sinktap.h"
 
 #include <QDir>

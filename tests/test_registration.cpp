@@ -1,7 +1,7 @@
 // Registration of the file types for the user, and the temporary folder.
 #include "support/playerfixture.h"
 
-#include "platform/registration.h"
+#include "platform/desktop/registration.h"
 
 #include <QCoreApplication>
 #include <QDir>

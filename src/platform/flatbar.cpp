@@ -1,6 +1,6 @@
 #include "platform/flatbar.h"
 
-#include "platform/launcher.h"
+#include "platform/desktop/launcher.h"
 
 #include <QHBoxLayout>
 #include <QUrl>

@@ -3,8 +3,8 @@
 #include "platform/flatbar.h"
 #include "platform/imagebox.h"
 #include "platform/listcontrols.h"
-#include "platform/mediacontrol.h"
-#include "platform/tray.h"
+#include "platform/engine/mediacontrol.h"
+#include "platform/desktop/tray.h"
 #include "player/constants.h"
 
 #include <QAction>

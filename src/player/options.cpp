@@ -3,7 +3,7 @@
 #include "player/form1.h"
 
 #include "platform/filename.h"
-#include "platform/launcher.h"
+#include "platform/desktop/launcher.h"
 #include "platform/window.h"
 #include "player/constants.h"
 #include "storage/settingskeys.h"

@@ -3,9 +3,9 @@
 #include "player/form1.h"
 
 #include "platform/filename.h"
-#include "platform/handover.h"
-#include "platform/mpris.h"
-#include "platform/registration.h"
+#include "platform/desktop/handover.h"
+#include "platform/desktop/mpris.h"
+#include "platform/desktop/registration.h"
 #include "platform/window.h"
 #include "storage/playlist.h"
 

@@ -2,7 +2,7 @@
 // their handlers.
 #include "player/form1.h"
 
-#include "platform/mediafactory.h"
+#include "platform/engine/mediafactory.h"
 #include "platform/window.h"
 #include "player/constants.h"
 

@@ -3,7 +3,7 @@
 
 #include "platform/clock.h"
 #include "platform/imagebox.h"
-#include "platform/launcher.h"
+#include "platform/desktop/launcher.h"
 #include "platform/window.h"
 #include "player/form1.h"
 #include "storage/playlist.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/launcher.h"
+#include "platform/desktop/launcher.h"
 
 #include <QList>
 #include <QStringList>

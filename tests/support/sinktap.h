@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/gstmediacontrol.h"
+#include "platform/engine/gstmediacontrol.h"
 
 #include <QDeadlineTimer>
 #include <QTest>

@@ -1,9 +1,9 @@
-#include "platform/mpris.h"
+#include "platform/desktop/mpris.h"
 
 #include "platform/filename.h"
-#include "platform/handoverclient.h"
-#include "platform/mediacontrol.h"
-#include "platform/registration.h"
+#include "platform/desktop/handoverclient.h"
+#include "platform/engine/mediacontrol.h"
+#include "platform/desktop/registration.h"
 
 #include <QDBusMessage>
 #include <QDBusObjectPath>

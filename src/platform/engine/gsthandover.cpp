@@ -1,7 +1,7 @@
 // Gapless hand-over: playbin continues into the next file from its
 // about-to-finish signal; the player's own open of that file then adopts
 // what already plays instead of restarting the pipeline.
-#include "platform/gstmediacontrol.h"
+#include "platform/engine/gstmediacontrol.h"
 
 #include <QFileInfo>
 

@@ -1,4 +1,4 @@
-#include "platform/mpegaudio.h"
+#include "platform/engine/mpegaudio.h"
 
 #include "platform/filename.h"
 

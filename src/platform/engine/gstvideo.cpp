@@ -1,6 +1,6 @@
 // Films: the video sink draws into the control's own native child window,
 // made only when a film is about to show, so sound files never create one.
-#include "platform/gstmediacontrol.h"
+#include "platform/engine/gstmediacontrol.h"
 
 #include "platform/listcontrols.h"
 

@@ -1,7 +1,7 @@
-#include "platform/handoverparser.h"
+#include "platform/desktop/handoverparser.h"
 
 #include "platform/filename.h"
-#include "platform/handoverclient.h"
+#include "platform/desktop/handoverclient.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/handoverclient.h"
-#include "platform/handoverparser.h"
+#include "platform/desktop/handoverclient.h"
+#include "platform/desktop/handoverparser.h"
 
 #include <QObject>
 #include <QStringList>

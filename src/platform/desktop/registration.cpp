@@ -1,7 +1,7 @@
-#include "platform/registration.h"
+#include "platform/desktop/registration.h"
 
 #include "platform/filename.h"
-#include "platform/launcher.h"
+#include "platform/desktop/launcher.h"
 
 #include <QDir>
 #include <QFile>

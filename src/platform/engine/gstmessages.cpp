@@ -1,9 +1,9 @@
 // Bus messages of the media control: forwarding to the UI thread, and
 // the meaning of each message for the state machine.
-#include "platform/gstmediacontrol.h"
+#include "platform/engine/gstmediacontrol.h"
 
 #include "platform/filename.h"
-#include "platform/gstreasons.h"
+#include "platform/engine/gstreasons.h"
 
 #include <QFileInfo>
 

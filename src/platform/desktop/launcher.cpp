@@ -1,4 +1,4 @@
-#include "platform/launcher.h"
+#include "platform/desktop/launcher.h"
 
 #include "platform/filename.h"
 

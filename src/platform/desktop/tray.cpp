@@ -1,4 +1,4 @@
-#include "platform/tray.h"
+#include "platform/desktop/tray.h"
 
 #include <QSystemTrayIcon>
 #include <QWidget>

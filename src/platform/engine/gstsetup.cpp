@@ -1,7 +1,7 @@
 // Building the pipeline, readying it while the player sits idle, and
 // tearing it down.
-#include "platform/gstmediacontrol.h"
-#include "platform/pulseoutput.h"
+#include "platform/engine/gstmediacontrol.h"
+#include "platform/engine/pulseoutput.h"
 
 #include <QGuiApplication>
 

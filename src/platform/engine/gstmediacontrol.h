@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/mediacontrol.h"
+#include "platform/engine/mediacontrol.h"
 
 #include <QString>
 #include <QTimer>

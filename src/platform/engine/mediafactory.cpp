@@ -1,6 +1,6 @@
-#include "platform/mediafactory.h"
+#include "platform/engine/mediafactory.h"
 
-#include "platform/gstmediacontrol.h"
+#include "platform/engine/gstmediacontrol.h"
 
 MediaControl *CreateMediaControl(QWidget *parent) {
     return new GstMediaControl(parent, GstMediaOptions{});

@@ -1,4 +1,4 @@
-#include "platform/handoverclient.h"
+#include "platform/desktop/handoverclient.h"
 
 #include <cctype>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "platform/handover.h"
+#include "platform/desktop/handover.h"
 
 #include <QSocketNotifier>
 

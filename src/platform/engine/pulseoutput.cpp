@@ -1,6 +1,6 @@
-#include "platform/pulseoutput.h"
+#include "platform/engine/pulseoutput.h"
 
-#include "platform/gstmediacontrol.h"
+#include "platform/engine/gstmediacontrol.h"
 
 #include <gst/audio/audio.h>
 #include <pulse/pulseaudio.h>

@@ -1,7 +1,7 @@
-#include "platform/gstmediacontrol.h"
+#include "platform/engine/gstmediacontrol.h"
 
 #include "platform/filename.h"
-#include "platform/gstreasons.h"
+#include "platform/engine/gstreasons.h"
 
 #include <QFileInfo>
 

@@ -1,9 +1,9 @@
 // Checks made before a file reaches its decoder, for formats whose decoders
 // trust the lengths the file claims.
 #include "platform/filename.h"
-#include "platform/gstmediacontrol.h"
-#include "platform/gstreasons.h"
-#include "platform/mpegaudio.h"
+#include "platform/engine/gstmediacontrol.h"
+#include "platform/engine/gstreasons.h"
+#include "platform/engine/mpegaudio.h"
 
 #include <QFileInfo>
 
