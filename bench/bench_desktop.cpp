@@ -6,9 +6,9 @@
 #include "benchutil.h"
 #include "qtbench.h"
 
-#include "platform/engine/gstmediacontrol.h"
 #include "platform/desktop/handover.h"
 #include "platform/desktop/mpris.h"
+#include "platform/engine/gstmediacontrol.h"
 #include "player/form1.h"
 #include "support/mediafiles.h"
 #include "windows/form3.h"

@@ -4,8 +4,8 @@
 // children (this program in a child mode) print their own stamps.
 #include "benchutil.h"
 
-#include "platform/fonts.h"
 #include "platform/engine/mediafactory.h"
+#include "platform/fonts.h"
 #include "player/form1.h"
 #include "windows/form3.h"
 

@@ -1,9 +1,9 @@
-#include "platform/filename.h"
-#include "platform/fonts.h"
 #include "platform/desktop/handover.h"
-#include "platform/language.h"
 #include "platform/desktop/launcher.h"
 #include "platform/engine/mediafactory.h"
+#include "platform/filename.h"
+#include "platform/fonts.h"
+#include "platform/language.h"
 #include "player/form1.h"
 #include "windows/form3.h"
 

@@ -1,7 +1,7 @@
 // The GStreamer media control against real files and a silent sink.
-#include "platform/filename.h"
 #include "platform/engine/gstmediacontrol.h"
 #include "platform/engine/mpegaudio.h"
+#include "platform/filename.h"
 #include "support/mediafiles.h"
 #include "support/sinktap.h"
 

@@ -1,8 +1,8 @@
 // One player per user: the channel later starts hand their files over by.
-#include "platform/filename.h"
 #include "platform/desktop/handover.h"
 #include "platform/desktop/handoverparser.h"
 #include "platform/desktop/launcher.h"
+#include "platform/filename.h"
 #include "support/rawsocket.h"
 
 #include <QDir>

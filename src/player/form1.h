@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/desktop/tray.h"
+#include "platform/engine/mediacontrol.h"
 #include "platform/flatbar.h"
 #include "platform/imagebox.h"
 #include "platform/listcontrols.h"
-#include "platform/engine/mediacontrol.h"
-#include "platform/desktop/tray.h"
 #include "player/constants.h"
 
 #include <QAction>

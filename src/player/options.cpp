@@ -2,8 +2,8 @@
 // windows they open.
 #include "player/form1.h"
 
-#include "platform/filename.h"
 #include "platform/desktop/launcher.h"
+#include "platform/filename.h"
 #include "platform/window.h"
 #include "player/constants.h"
 #include "storage/settingskeys.h"

@@ -2,10 +2,10 @@
 // manager, the media keys' OpenUri) and the registration of the file types.
 #include "player/form1.h"
 
-#include "platform/filename.h"
 #include "platform/desktop/handover.h"
 #include "platform/desktop/mpris.h"
 #include "platform/desktop/registration.h"
+#include "platform/filename.h"
 #include "platform/window.h"
 #include "storage/playlist.h"
 

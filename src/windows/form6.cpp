@@ -2,8 +2,8 @@
 #include "windows/form6.h"
 
 #include "platform/clock.h"
-#include "platform/imagebox.h"
 #include "platform/desktop/launcher.h"
+#include "platform/imagebox.h"
 #include "platform/window.h"
 #include "player/form1.h"
 #include "storage/playlist.h"

@@ -1,10 +1,10 @@
 #include "fuzz/targets.h"
 
-#include "platform/filename.h"
-#include "platform/engine/gstmediacontrol.h"
 #include "platform/desktop/handoverclient.h"
 #include "platform/desktop/handoverparser.h"
+#include "platform/engine/gstmediacontrol.h"
 #include "platform/engine/mpegaudio.h"
+#include "platform/filename.h"
 #include "platform/settingsstore.h"
 #include "storage/playlist.h"
 #include "storage/settingskeys.h"

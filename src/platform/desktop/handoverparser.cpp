@@ -1,7 +1,7 @@
 #include "platform/desktop/handoverparser.h"
 
-#include "platform/filename.h"
 #include "platform/desktop/handoverclient.h"
+#include "platform/filename.h"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
 #include "platform/desktop/mpris.h"
 
-#include "platform/filename.h"
 #include "platform/desktop/handoverclient.h"
-#include "platform/engine/mediacontrol.h"
 #include "platform/desktop/registration.h"
+#include "platform/engine/mediacontrol.h"
+#include "platform/filename.h"
 
 #include <QDBusMessage>
 #include <QDBusObjectPath>

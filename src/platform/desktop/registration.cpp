@@ -1,7 +1,7 @@
 #include "platform/desktop/registration.h"
 
-#include "platform/filename.h"
 #include "platform/desktop/launcher.h"
+#include "platform/filename.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 // Checks made before a file reaches its decoder, for formats whose decoders
 // trust the lengths the file claims.
-#include "platform/filename.h"
 #include "platform/engine/gstmediacontrol.h"
 #include "platform/engine/gstreasons.h"
 #include "platform/engine/mpegaudio.h"
+#include "platform/filename.h"
 
 #include <QFileInfo>
 

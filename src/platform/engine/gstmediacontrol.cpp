@@ -1,7 +1,7 @@
 #include "platform/engine/gstmediacontrol.h"
 
-#include "platform/filename.h"
 #include "platform/engine/gstreasons.h"
+#include "platform/filename.h"
 
 #include <QFileInfo>
 

@@ -2,8 +2,8 @@
 // the meaning of each message for the state machine.
 #include "platform/engine/gstmediacontrol.h"
 
-#include "platform/filename.h"
 #include "platform/engine/gstreasons.h"
+#include "platform/filename.h"
 
 #include <QFileInfo>
 

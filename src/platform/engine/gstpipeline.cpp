@@ -1,9 +1,9 @@
 // GStreamer plumbing behind GstMediaControl: engine start-up, the output bin
 // with its gain stage, and the parse-only length pass for MPEG audio.
-#include "platform/filename.h"
 #include "platform/engine/gstmediacontrol.h"
 #include "platform/engine/mpegaudio.h"
 #include "platform/engine/pulseoutput.h"
+#include "platform/filename.h"
 
 #include <QFileInfo>
 
