@@ -144,4 +144,6 @@ mkdir -p "$tmp/handover"
 run handover "$bin/bench_handover" fds "$build/tunabel-player" "$build/tunabel" "$tmp/handover"
 run handover "$bin/bench_handover" flood 20 1000
 run handover "$bin/bench_handover" flood 20 1000 "$build/tunabel-player"
+# The Debian package: time of its making, its size and installed size.
+run package bash "$(dirname "$0")/bench_package.sh" "$build" "$tmp/package" 3
 exit $status

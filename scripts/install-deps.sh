@@ -17,6 +17,7 @@ packages=(
   qt6-translations-l10n
   pulseaudio pulseaudio-utils libpulse-dev
   dbus dbus-x11 desktop-file-utils shared-mime-info libglib2.0-bin
+  dpkg-dev appstream man-db
 )
 
 missing=()

@@ -20,17 +20,10 @@ bool writeAtomically(const QString &path, const QByteArray &bytes, QString *erro
     return false;
 }
 
+// The same file the package installs.
 QByteArray mimePackage() {
-    return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                      "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
-                      "  <mime-type type=\"") +
-           kPlayListMime +
-           "\">\n"
-           "    <comment>Liste de lecture Tunabel</comment>\n"
-           "    <sub-class-of type=\"text/plain\"/>\n"
-           "    <glob pattern=\"*.tnl\"/>\n"
-           "  </mime-type>\n"
-           "</mime-info>\n";
+    QFile f(":/tunabel.xml");
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 void refresh(const QString &tool, const QString &folder) {
@@ -188,7 +181,10 @@ QString RegisterFileTypes(const QString &programPath, const QString &templateTex
                          &error))
         return error;
     const QString mime = data + "/mime";
-    if (!writeAtomically(mime + "/packages/tunabel.xml", mimePackage(), &error))
+    const QByteArray package = mimePackage();
+    if (package.isEmpty())
+        return "la description du type des listes est introuvable.";
+    if (!writeAtomically(mime + "/packages/tunabel.xml", package, &error))
         return error;
     QFile icon(":/icons/note.svg");
     if (!icon.open(QIODevice::ReadOnly) ||
