@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -65,6 +66,9 @@ TEST(Registration, WritesEverythingForTheUserAndNothingInTheTemporaryFolder) {
     QDir().mkpath(tmp.path() + "/l'appli \"100%\"");
     ASSERT_TRUE(writeFile(program, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + marker.toUtf8() + "'\n"));
     ASSERT_TRUE(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    // Beside the player, built or installed, the command is what gets registered.
+    EXPECT_EQ(CommandToRegister(QFileInfo(program).path() + "/tunabel-player"), program);
+    EXPECT_EQ(CommandToRegister(tmp.path() + "/tunabel-player"), tmp.path() + "/tunabel-player");
     EXPECT_EQ(RegisterFileTypes(program, DesktopTemplate("/nowhere")), "");
 
     const QString entry = data + "/applications/tunabel.desktop";

@@ -231,14 +231,9 @@ void Form1::runHandOvers() {
 
 void Form1::Associate_Click() {
     QApplication::setOverrideCursor(Qt::BusyCursor);
-    // The desktop runs the command beside the player: it hands files over.
     const QString folder = QCoreApplication::applicationDirPath();
-    const QFileInfo command(folder + "/tunabel");
-    const QString program = command.isFile() && command.isExecutable() &&
-                                    command.filePath() != QCoreApplication::applicationFilePath()
-                                ? command.filePath()
-                                : QCoreApplication::applicationFilePath();
-    const QString error = RegisterFileTypes(program, DesktopTemplate(folder));
+    const QString error = RegisterFileTypes(CommandToRegister(QCoreApplication::applicationFilePath()),
+                                            DesktopTemplate(folder));
     QApplication::restoreOverrideCursor();
     if (!error.isEmpty())
         Message("Les fichiers n'ont pas pu être associés : " + error, QMessageBox::Warning);

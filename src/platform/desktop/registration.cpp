@@ -48,6 +48,12 @@ QStringList SupportedMimeTypes() {
             "audio/x-aifc", "audio/midi", "video/mpeg",  kPlayListMime};
 }
 
+QString CommandToRegister(const QString &playerPath) {
+    const QFileInfo command(QFileInfo(playerPath).path() + "/tunabel");
+    return command.isFile() && command.isExecutable() && command.filePath() != playerPath ? command.filePath()
+                                                                                          : playerPath;
+}
+
 QString DesktopTemplate(const QString &programFolder) {
     for (const QString &path : {programFolder + "/tunabel.desktop.in", QString(":/tunabel.desktop.in")}) {
         QFile f(path);

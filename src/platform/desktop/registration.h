@@ -16,6 +16,11 @@ QStringList SupportedMimeTypes();
 inline constexpr const char *kPlayListMime = "application/x-tunabel-playlist";
 inline constexpr const char *kDesktopFile = "tunabel.desktop";
 
+// The command the desktop is to run: the `tunabel` command beside the player
+// (in the build folder or an installed bin folder) hands files to the
+// running player; the player itself when there is none.
+QString CommandToRegister(const QString &playerPath);
+
 // The template's text: the file "tunabel.desktop.in" next to the program,
 // or the copy built into it. "" when neither can be read.
 QString DesktopTemplate(const QString &programFolder);
