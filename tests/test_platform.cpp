@@ -157,7 +157,7 @@ TEST(FileListTest, MatchingSortingAndCurrentEntry) {
     QTemporaryDir dir;
     auto touch = [&](const QString &name) { QFile(dir.path() + "/" + name).open(QIODevice::WriteOnly); };
     for (const char *name : {"b.MP3", "a.wav", "C.Au", "d.aiff", "e.mp2", "f.aif", "g.aifc", "h.mid", "i.mpg",
-                             "j.mpeg", "k.ogg", "l.mp3.txt", "mp3", ".mp3x", "B2.mp3"})
+                             "j.mpeg", "k.ogg", "l.mp3.txt", "m.ogg.bak", "mp3", ".mp3x", "B2.mp3"})
         touch(name);
     QDir(dir.path()).mkdir("folder.mp3");
     ASSERT_EQ(mkfifo(QFile::encodeName(dir.path() + "/pipe.mp3").constData(), 0600), 0);
@@ -172,12 +172,12 @@ TEST(FileListTest, MatchingSortingAndCurrentEntry) {
     };
     list.setPath(dir.path());
     EXPECT_EQ(names(), QStringList({"a.wav", "b.MP3", "B2.mp3", "C.Au", "d.aiff", "e.mp2", "f.aif", "g.aifc",
-                                    "h.mid", "i.mpg", "j.mpeg", "link.wav"}));
+                                    "h.mid", "i.mpg", "j.mpeg", "k.ogg", "link.wav"}));
     EXPECT_EQ(list.FileName(), "");
     EXPECT_EQ(list.List(-1) + list.List(99), "");
     EXPECT_TRUE(list.setListIndex(2));
     EXPECT_EQ(list.FileName(), "B2.mp3");
-    EXPECT_FALSE(list.setListIndex(12));
+    EXPECT_FALSE(list.setListIndex(13));
     EXPECT_EQ(list.ListIndex(), 2);
 
     // Re-reading sees files removed and added outside; the dangling link drops out.
@@ -185,7 +185,7 @@ TEST(FileListTest, MatchingSortingAndCurrentEntry) {
     touch("zz.wav");
     list.Refresh();
     EXPECT_EQ(names(), QStringList({"b.MP3", "B2.mp3", "C.Au", "d.aiff", "e.mp2", "f.aif", "g.aifc", "h.mid",
-                                    "i.mpg", "j.mpeg", "zz.wav"}));
+                                    "i.mpg", "j.mpeg", "k.ogg", "zz.wav"}));
     // A folder that cannot be read lists nothing.
     list.setPath(dir.path() + "/missing");
     EXPECT_EQ(list.ListCount(), 0);

@@ -10,7 +10,7 @@
 #include <QStyledItemDelegate>
 
 // The playable types of the file list, matched without regard to case.
-inline constexpr const char *kFilePattern = "*.mp3;*.wav;*.au;*.aiff;*.mp2;*.aif;*.aifc;*.mid;*.mpg;*.mpeg";
+inline constexpr const char *kFilePattern = "*.mp3;*.wav;*.au;*.aiff;*.mp2;*.aif;*.aifc;*.mid;*.mpg;*.mpeg;*.flac;*.ogg;*.oga;*.opus;*.m4a";
 
 // Names of the regular files of `folder` matching a pattern like the one
 // above, sorted alphabetically without regard to case. Reads the folder

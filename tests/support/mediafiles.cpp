@@ -165,6 +165,22 @@ QString MakeMidi(const QString &dir, const QString &name, double seconds, int no
     return writeFile(dir, name, chunk("MThd", header, true) + chunk("MTrk", track, true));
 }
 
+QString MakeFlac(const QString &dir, const QString &name, const Tone &tone) {
+    return encodeTone(dir, name, tone, "flacenc");
+}
+
+QString MakeVorbis(const QString &dir, const QString &name, const Tone &tone) {
+    return encodeTone(dir, name, tone, "audioconvert ! vorbisenc ! oggmux");
+}
+
+QString MakeOpus(const QString &dir, const QString &name, const Tone &tone) {
+    return encodeTone(dir, name, tone, "audioresample ! audio/x-raw,rate=48000 ! opusenc ! oggmux");
+}
+
+QString MakeM4a(const QString &dir, const QString &name, const Tone &tone) {
+    return encodeTone(dir, name, tone, "audioconvert ! avenc_aac ! mp4mux");
+}
+
 QString MakeMp3(const QString &dir, const QString &name, const Tone &tone, Mp3Kind kind) {
     const char *encoder = kind == Mp3Kind::VbrXing         ? "lamemp3enc target=quality quality=4 ! xingmux"
                           : kind == Mp3Kind::VbrHeaderless ? "lamemp3enc target=quality quality=4"
@@ -230,6 +246,19 @@ QByteArray lying(const QString &type, QByteArray good) {
     } else if (type == "mp3" || type == "mp2") {
         // An ID3v2 tag claiming most of a large file, then the frames.
         good.prepend(QByteArray("ID3\x04\x00\x00\x7f\x7f\x7f\x7f", 10));
+    } else if (type == "flac" && good.size() > 26) {
+        // STREAMINFO claiming 2^36 - 1 samples.
+        good[21] = char(good[21] | 0x0f);
+        for (int i = 22; i < 26; ++i)
+            good[i] = char(0xff);
+    } else if (type == "ogg" || type == "opus") {
+        // Every page's granule position far past the end.
+        for (qsizetype at = good.indexOf("OggS"); at >= 0 && at + 14 <= good.size();
+             at = good.indexOf("OggS", at + 4))
+            for (int i = 6; i < 13; ++i)
+                good[at + i] = char(0xff);
+    } else if (type == "m4a" && good.indexOf("mvhd") >= 0) {
+        poke32(good, good.indexOf("mvhd") + 20, huge, true); // the movie's duration
     } else if (type == "mpg") {
         // Program stream packets whose lengths run past the end.
         for (qsizetype at = good.indexOf(QByteArray("\x00\x00\x01\xe0", 4)); at >= 0 && at + 6 <= good.size();
@@ -272,7 +301,9 @@ QStringList MakeHostileCorpus(const QString &dir) {
         {"aiff", MakeAiff(src, "g.aiff", tone)}, {"aif", MakeAiff(src, "g.aif", tone)},
         {"aifc", MakeAifc(src, "g.aifc", tone)}, {"mp3", MakeMp3(src, "g.mp3", tone)},
         {"mp2", MakeMp2(src, "g.mp2", tone)},    {"mid", MakeMidi(src, "g.mid", 0.5)},
-        {"mpg", MakeMpeg(src, "g.mpg", tone)}};
+        {"mpg", MakeMpeg(src, "g.mpg", tone)},   {"flac", MakeFlac(src, "g.flac", tone)},
+        {"ogg", MakeVorbis(src, "g.ogg", tone)}, {"opus", MakeOpus(src, "g.opus", tone)},
+        {"m4a", MakeM4a(src, "g.m4a", tone)}};
     QStringList out;
     uint32_t seed = 12345;
     for (const auto &[type, good] : goods) {

@@ -42,13 +42,22 @@ QString MakeMp2(const QString &dir, const QString &name, const Tone &tone = {});
 // MPEG program stream: MPEG-1 video (160x128, 25 fps) and Layer II audio.
 QString MakeMpeg(const QString &dir, const QString &name, const Tone &tone = {});
 
+// FLAC, sample-exact.
+QString MakeFlac(const QString &dir, const QString &name, const Tone &tone = {});
+// Ogg Vorbis (use a .ogg or .oga name).
+QString MakeVorbis(const QString &dir, const QString &name, const Tone &tone = {});
+// Ogg Opus, resampled to 48 kHz; the length is exact once the pre-skip is dropped.
+QString MakeOpus(const QString &dir, const QString &name, const Tone &tone = {});
+// AAC in MP4 (.m4a), without the encoder's delay recorded.
+QString MakeM4a(const QString &dir, const QString &name, const Tone &tone = {});
+
 // Any bytes under any name, e.g. text in a file called "faux.mp3".
 QString MakeFile(const QString &dir, const QString &name, const QByteArray &contents);
 // Copy of the first `fraction` of `source` (a cut-off download).
 QString MakeTruncated(const QString &source, const QString &dir, const QString &name, double fraction = 0.5);
 
 // Files that must not take a player down: for each type (wav, au, aiff,
-// aif, aifc, mp3, mp2, mid, mpg) an empty file, random bytes, text, a copy
+// aif, aifc, mp3, mp2, mid, mpg, flac, ogg, opus, m4a) an empty file, random bytes, text, a copy
 // cut short in its header and one cut in its data, and one whose header
 // claims more than the file holds. Written into `dir`; returns their paths
 // ("" entries left out), sorted by name.

@@ -44,8 +44,9 @@ QString TempPath() {
 }
 
 QStringList SupportedMimeTypes() {
-    return {"audio/mpeg",   "audio/mp2",  "audio/x-wav", "audio/basic", "audio/x-aiff",
-            "audio/x-aifc", "audio/midi", "video/mpeg",  kPlayListMime};
+    return {"audio/mpeg",         "audio/mp2",        "audio/x-wav", "audio/basic", "audio/x-aiff",
+            "audio/x-aifc",       "audio/midi",       "video/mpeg",  "audio/flac",  "audio/ogg",
+            "audio/x-vorbis+ogg", "audio/x-opus+ogg", "audio/mp4",   kPlayListMime};
 }
 
 QString CommandToRegister(const QString &playerPath) {

@@ -263,6 +263,25 @@ bool looksLikeItsKind(const QString &path) {
         const uint32_t offset = bigEndian32(head + 4);
         return std::memcmp(head, ".snd", 4) == 0 && offset >= 24 && off_t(offset) < st.st_size;
     }
+    if (suffix == "flac")
+        return std::memcmp(head, "fLaC", 4) == 0 && st.st_size > 42; // marker then STREAMINFO
+    if (suffix == "ogg" || suffix == "oga" || suffix == "opus") {
+        // The first page holds one packet: the codec's identification header.
+        unsigned char first[40];
+        if (std::memcmp(head, "OggS", 4) != 0 ||
+            ::pread(file.fd, first, sizeof first, 0) != ssize_t(sizeof first))
+            return false;
+        const unsigned char *packet = first + 27 + first[26];
+        if (first[26] != 1 || packet + 8 > first + sizeof first)
+            return false;
+        return std::memcmp(packet, "OpusHead", 8) == 0 || std::memcmp(packet, "\x01vorbis", 7) == 0 ||
+               std::memcmp(packet,
+                           "\x7f"
+                           "FLAC",
+                           5) == 0;
+    }
+    if (suffix == "m4a")
+        return std::memcmp(head + 4, "ftyp", 4) == 0;
     return false;
 }
 
