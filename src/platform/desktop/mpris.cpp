@@ -81,6 +81,12 @@ MprisService::MprisService(MprisPlayer p, QObject *parent)
     : QObject(parent), player(std::move(p)), m_bus(QString()) {
     new MprisRoot(this);
     m_adaptor = new MprisPlayerAdaptor(this);
+    connect(&m_tagReader, &TagReader::read, this, [this](const QString &path, const TrackTags &tags) {
+        if (path != m_trackFile)
+            return;
+        m_tags = tags;
+        update();
+    });
 }
 
 bool MprisService::publish(QDBusConnection bus) {
@@ -173,7 +179,18 @@ QVariantMap MprisService::metadata() const {
     m["mpris:trackid"] = QVariant::fromValue(QDBusObjectPath(trackId()));
     if (file.isEmpty())
         return m;
-    m["xesam:title"] = player.title ? player.title() : QString();
+    // The tags' title where there is one; else the name the window shows.
+    const TrackTags tags = file == m_trackFile ? m_tags : TrackTags{};
+    m["xesam:title"] = !tags.title.isEmpty() ? tags.title : player.title ? player.title() : QString();
+    if (!tags.artist.isEmpty())
+        m["xesam:artist"] = QStringList{tags.artist};
+    if (!tags.album.isEmpty())
+        m["xesam:album"] = tags.album;
+    if (tags.trackNumber > 0)
+        m["xesam:trackNumber"] = tags.trackNumber;
+    if (!tags.artPath.isEmpty())
+        m["mpris:artUrl"] =
+            QString::fromLatin1("file://" + QUrl::toPercentEncoding(EncodeFileName(tags.artPath), "/"));
     const double length = player.length ? player.length() : 0;
     if (length > 0 && std::isfinite(length))
         m["mpris:length"] = qlonglong(std::llround(length * 1e6));
@@ -187,6 +204,9 @@ void MprisService::update() {
     if (file != m_trackFile) {
         m_trackFile = file;
         ++m_track;
+        m_tags = {};
+        if (!file.isEmpty())
+            m_tagReader.request(file);
     }
     if (!m_published)
         return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/engine/tagreader.h"
+
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -40,7 +42,8 @@ public:
     // Publishes the service on `bus`; false when there is no bus or the
     // name is taken (the player then runs without it).
     bool publish(QDBusConnection bus);
-    // Re-reads the player and tells the bus what changed.
+    // Re-reads the player and tells the bus what changed. A new file's tags
+    // are read in the background and told when they are known.
     void update();
 
     MprisPlayer player;
@@ -74,6 +77,8 @@ private:
     bool m_canSeek = false;
     QString m_trackFile;
     int m_track = 0;
+    TagReader m_tagReader{TrackArtFolder()};
+    TrackTags m_tags; // of m_trackFile, once read
 };
 
 class MprisRoot : public QDBusAbstractAdaptor {
