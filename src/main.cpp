@@ -1,3 +1,4 @@
+#include "platform/desktop/endsignals.h"
 #include "platform/desktop/handover.h"
 #include "platform/desktop/launcher.h"
 #include "platform/engine/mediafactory.h"
@@ -50,6 +51,15 @@ int main(int argc, char **argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     LoadQtFrench();
 
+    // The session's end saves the session: before the channel opens, so a
+    // peer that sees the channel may also end the player cleanly.
+    bool endAsked = false, loaded = false;
+    QuitOnEndSignals(&app, [&endAsked, &loaded] {
+        endAsked = true;
+        if (loaded && App::form1)
+            App::form1->Quit_Click();
+    });
+
     // Why files opened from the desktop will not reach this player, or reach
     // it by an unusual way: said once, when the main window is up.
     handover::Server server;
@@ -84,6 +94,9 @@ int main(int argc, char **argv) {
     QPointer<Form1> form = App::form1;
     QObject::connect(App::form1, &QObject::destroyed, &app, &QApplication::quit);
     form->StartMpris(QDBusConnection::sessionBus());
+    loaded = true;
+    if (endAsked) // while the window loaded
+        QTimer::singleShot(0, form, [form] { form->Quit_Click(); });
 
     if (!notice.isEmpty())
         QTimer::singleShot(0, form, [form, notice] { form->Message(notice, QMessageBox::Warning); });
