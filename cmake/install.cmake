@@ -48,5 +48,5 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://tunabel.example.org/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-plugins-ugly, gstreamer1.0-pulseaudio, gstreamer1.0-x, qt6-qpa-plugins, qt6-translations-l10n")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse, fluid-soundfont-gm, xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse, qt6-wayland, fluid-soundfont-gm, xdg-utils")
 include(CPack)

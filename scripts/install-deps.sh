@@ -18,6 +18,7 @@ packages=(
   pulseaudio pulseaudio-utils libpulse-dev
   dbus dbus-x11 desktop-file-utils shared-mime-info libglib2.0-bin
   dpkg-dev appstream man-db
+  qt6-wayland weston
 )
 
 missing=()
