@@ -93,7 +93,8 @@ int main(int argc, char **argv) {
         return 1;
     QPointer<Form1> form = App::form1;
     QObject::connect(App::form1, &QObject::destroyed, &app, &QApplication::quit);
-    form->StartMpris(QDBusConnection::sessionBus());
+    // The bus once the window is up: connecting to it is no part of showing.
+    QTimer::singleShot(0, form, [form] { form->StartMpris(QDBusConnection::sessionBus()); });
     loaded = true;
     if (endAsked) // while the window loaded
         QTimer::singleShot(0, form, [form] { form->Quit_Click(); });
