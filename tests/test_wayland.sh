@@ -17,7 +17,7 @@ cleanup() {
 trap cleanup EXIT
 fail() {
   echo "FAIL: $*" >&2
-  for log in weston player pulse; do [ -s "$tmp/$log.log" ] && { echo "--- $log" >&2; tail -n 20 "$tmp/$log.log" >&2; }; done
+  for log in weston player pulse; do [ -s "$tmp/$log.log" ] && { echo "--- $log" >&2; tail -n 60 "$tmp/$log.log" >&2; }; done
   exit 1
 }
 waitfor() { # seconds, command...
