@@ -18,9 +18,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char *const kPlayable[] = {".mp3", ".wav", ".MP3", ".Wav", ".aiff",
-                                 ".mid", ".mpg", ".au",  ".mp2", ".aif"};
-const char *const kOther[] = {".txt", ".jpg", ".m3u", ".flac", ".nfo"};
+const char *const kPlayable[] = {".mp3", ".wav", ".MP3", ".Wav",  ".aiff", ".mid",  ".mpg",
+                                 ".au",  ".mp2", ".aif", ".flac", ".ogg",  ".Opus", ".m4a"};
+const char *const kOther[] = {".txt", ".jpg", ".m3u", ".wma", ".nfo"};
 
 // Names in no particular order, mixed case, about one in seven not playable.
 void makeFolder(const fs::path &dir, int count) {
@@ -31,7 +31,7 @@ void makeFolder(const fs::path &dir, int count) {
         x ^= x >> 17;
         x ^= x << 5;
         char name[96];
-        const char *ext = (x % 7 == 0) ? kOther[(x >> 8) % 5] : kPlayable[(x >> 8) % 10];
+        const char *ext = (x % 7 == 0) ? kOther[(x >> 8) % 5] : kPlayable[(x >> 8) % 14];
         std::snprintf(name, sizeof name, "%s%05u - Artist %u - Track %d%s", (x & 1) ? "a" : "B", x % 100000,
                       (x >> 4) % 500, i, ext);
         const int fd = open((dir / name).c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
@@ -42,8 +42,9 @@ void makeFolder(const fs::path &dir, int count) {
 }
 
 std::vector<std::string> floorList(const std::string &dir) {
-    static const std::unordered_set<std::string> suffixes = {".mp3", ".wav",  ".au",  ".aiff", ".mp2",
-                                                             ".aif", ".aifc", ".mid", ".mpg",  ".mpeg"};
+    static const std::unordered_set<std::string> suffixes = {".mp3",  ".wav",  ".au",  ".aiff", ".mp2",
+                                                             ".aif",  ".aifc", ".mid", ".mpg",  ".mpeg",
+                                                             ".flac", ".ogg",  ".oga", ".opus", ".m4a"};
     std::vector<std::string> names;
     DIR *d = opendir(dir.c_str());
     if (!d)
