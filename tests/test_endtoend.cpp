@@ -29,10 +29,9 @@ protected:
         SaveSetting(kApp, "Session", "Path", dir);
         SaveSetting(kApp, "Session", "Mode", mode);
         control = new GstMediaControl(nullptr, silentSinks(gapless));
-        // Connected before the window's handlers, so it runs first: the
+        // Connected before the window's handlers, so it hears first: the
         // handler's pending events can play a short file through.
-        QObject::connect(control, &MediaControl::OpenComplete, control,
-                         [this] { opened << Form1::Nom(control->FileName()); });
+        watch = std::make_unique<MediaWatch>(*control);
         form = std::make_unique<Form1>(control);
         recordBoxes(*form, messages);
         if (onBuilt)
@@ -47,9 +46,18 @@ protected:
 
     QTemporaryDir tmp;
     const QString dir = tmp.path();
+    // The names of the files opened, in order.
+    QStringList opened() const {
+        QStringList names;
+        for (const QString &path : watch->opened)
+            names << Form1::Nom(path);
+        return names;
+    }
+
     GstMediaControl *control = nullptr;
+    std::unique_ptr<MediaWatch> watch;
     std::unique_ptr<Form1> form;
-    QStringList opened, messages;
+    QStringList messages;
 };
 
 } // namespace
@@ -68,9 +76,9 @@ TEST_F(EndToEnd, ContinuousPlayGoesOnWithNoRestartAndShowsEachFile) {
         });
     });
     pick(0);
-    ASSERT_TRUE(waitFor([&] { return opened.size() >= 4; })) << opened.join(",").toStdString();
+    ASSERT_TRUE(waitFor([&] { return watch->opens() >= 4; })) << opened().join(",").toStdString();
     form->FlatBar1_Click(2);
-    EXPECT_EQ(opened.mid(0, 4), QStringList({"a", "b", "c", "a"}));
+    EXPECT_EQ(opened().mid(0, 4), QStringList({"a", "b", "c", "a"}));
     EXPECT_GE(control->handOvers(), 3);
     ASSERT_GE(titles.size(), 3);
     for (int i = 0; i < 3; ++i)
@@ -78,10 +86,11 @@ TEST_F(EndToEnd, ContinuousPlayGoesOnWithNoRestartAndShowsEachFile) {
             << titles[i].toStdString();
     EXPECT_TRUE(messages.isEmpty());
     EXPECT_TRUE(form->isWindowEnabled());
-    // The user stopped: nothing else starts.
-    const int count = int(opened.size());
-    QTest::qWait(300);
-    EXPECT_EQ(opened.size(), count);
+    // The user stopped: the file is closed, so nothing of it can come late,
+    // and nothing else starts.
+    const int count = watch->opens();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(watch->opens(), count);
     EXPECT_EQ(form->Label2->text(), "Tunabel - Arrêt");
     EXPECT_TRUE(control->FileName().isEmpty());
 }

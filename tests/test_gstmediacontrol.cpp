@@ -152,22 +152,31 @@ TEST_F(GstMediaControlTest, MessagesOfAClosedFileNeverArrive) {
         r.c.setFileName(file("wav")); // replaced before it finished opening
         const int opens = r.opens();
         ASSERT_TRUE(waitFor([&] { return r.opens() > opens; }));
-        QTest::qWait(100);
-        EXPECT_EQ(r.opens(), opens + 1);
-        EXPECT_EQ(r.states, afterStop);
         EXPECT_NEAR(r.c.Duration(), 2.0, 0.05);
+        // Played through, anything stale would have come in by its end.
+        r.c.Run();
+        ASSERT_TRUE(waitFor([&] { return r.states.size() == afterStop.size() + 2; }));
+        EXPECT_EQ(r.opens(), opens + 1);
+        States played = afterStop;
+        played.insert(played.end(), {{0, 2}, {2, 0}});
+        EXPECT_EQ(r.states, played);
     }
 }
 
 // Once idle, the control prerolls a silent file of its own: nobody may hear
 // of it, and a file opened while it runs, or after, is the only one heard.
 TEST_F(GstMediaControlTest, TheIdlePrerollIsNeverReportedNorHeard) {
+    // The preroll is over once the pipeline is taken back down.
+    const auto prerolled = [](Rig &r) {
+        return waitFor([&] { return GST_STATE_TARGET(r.pipeline()) == GST_STATE_READY; });
+    };
     for (const bool during : {true, false}) {
         SCOPED_TRACE(during);
         Rig r;
         ASSERT_TRUE(waitFor([&] { return r.c.audioSinkElement() != nullptr; }));
-        if (!during)
-            QTest::qWait(1500);
+        if (!during) {
+            ASSERT_TRUE(prerolled(r));
+        }
         EXPECT_TRUE(r.opens() == 0 && r.states.empty() && r.errors.empty());
         ASSERT_TRUE(r.open(file("wav")));
         EXPECT_TRUE(r.opens() == 1 && r.states.empty());
@@ -182,7 +191,7 @@ TEST_F(GstMediaControlTest, TheIdlePrerollIsNeverReportedNorHeard) {
     o.audioSink = "fakesink state-error=ready-to-paused";
     Rig r(o);
     ASSERT_TRUE(waitFor([&] { return r.c.audioSinkElement() != nullptr; }));
-    QTest::qWait(1500);
+    ASSERT_TRUE(prerolled(r));
     EXPECT_TRUE(r.errors.empty());
     r.c.setFileName(file("wav"));
     EXPECT_EQ(r.oneError(), GstMediaControl::NoAudioOutput);
@@ -345,13 +354,15 @@ struct Sequencer {
     }
 };
 
-TEST_F(GstMediaControlTest, TheOfferedNextFileFollowsWithNoRestartAndEveryNotification) {
+// The notifications of a hand-over are those of an open (test_mediacontract);
+// here, that it happens. AIFF goes through libav, which the offer loads
+// ahead: the switch itself must not wait for it. The AIFF file is longer
+// than what playbin reads ahead, so the next offer comes in time, with room
+// for a slow machine (2 s was once too short under the sanitizers).
+TEST_F(GstMediaControlTest, TheOfferedNextFileFollowsWithNoRestartAiffIncluded) {
     using namespace testmedia;
     const QString d = s_dir->path();
-    // The middle file is longer than what playbin reads ahead, so the offer
-    // of the third comes in time, with room for a slow machine (2 s was
-    // once too short under the sanitizers).
-    const QString a = MakeWav(d, "suite1.wav", {0.6}), b = MakeWav(d, "suite2.wav", {3.0});
+    const QString a = MakeWav(d, "suite1.wav", {0.6}), b = MakeAiff(d, "suite2.aiff", {3.0});
     const QString m = MakeMp3(d, "suite3.mp3", {0.8});
     Rig r(silentSinks(true));
     ASSERT_TRUE(r.open(a, b));
@@ -360,35 +371,13 @@ TEST_F(GstMediaControlTest, TheOfferedNextFileFollowsWithNoRestartAndEveryNotifi
     r.c.Run();
     ASSERT_TRUE(waitFor([&] { return r.c.FileName() == m && r.stopped(); }, 10000))
         << seq.log.join(",").toStdString();
-    EXPECT_EQ(seq.log, QStringList({"state 2", "state 0", "complete suite2.wav", "state 2", "state 0",
-                                    "complete suite3.mp3", "state 2", "state 0"}));
-    EXPECT_EQ(r.c.handOvers(), 2);
+    EXPECT_EQ(r.c.handOvers(), 2) << seq.log.join(",").toStdString();
     EXPECT_NEAR(r.c.Duration(), 0.8, 0.05);
     EXPECT_NEAR(r.tap.seconds.load(), 0.6 + 3.0 + 0.8, 0.12);
     EXPECT_TRUE(r.errors.empty());
     // The adopted file replays from its start when run again.
     ASSERT_TRUE(r.play());
     EXPECT_NEAR(r.tap.seconds.load(), 4.4 + 0.8, 0.16);
-}
-
-// AIFF goes through libav, which the offer loads ahead: the switch itself
-// must not wait for it. The AIFF files are longer than what playbin reads
-// ahead, so each next offer comes in time.
-TEST_F(GstMediaControlTest, AiffFollowsAndIsFollowedWithNoRestart) {
-    using namespace testmedia;
-    const QString d = s_dir->path();
-    const QString a = MakeWav(d, "aiff1.wav", {1.0}), b = MakeAiff(d, "aiff2.aiff", {3.0});
-    const QString c = MakeAifc(d, "aiff3.aifc", {3.0}), e = MakeWav(d, "aiff4.wav", {0.5});
-    Rig r(silentSinks(true));
-    ASSERT_TRUE(r.open(a, b));
-    Sequencer seq(r);
-    seq.picks = {b, c, e};
-    r.c.Run();
-    ASSERT_TRUE(waitFor([&] { return r.c.FileName() == e && r.stopped(); }, 10000))
-        << seq.log.join(",").toStdString();
-    EXPECT_EQ(r.c.handOvers(), 3) << seq.log.join(",").toStdString();
-    EXPECT_NEAR(r.tap.seconds.load(), 7.5, 0.12);
-    EXPECT_TRUE(r.errors.empty());
 }
 
 TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
@@ -411,12 +400,9 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
     // of the offered file at most its first buffer got out.
     ASSERT_TRUE(r.open(c, a));
     ASSERT_TRUE(r.play());
-    QTest::qWait(200);
     EXPECT_TRUE(r.c.FileName() == c && r.c.CurrentState() == 0);
-    EXPECT_NEAR(r.tap.seconds.load(), 1.5, 0.1);
-    const double before = r.tap.seconds.load();
     ASSERT_TRUE(r.play());
-    EXPECT_NEAR(r.tap.seconds.load() - before, 0.5, 0.05);
+    EXPECT_NEAR(r.tap.seconds.load(), 1.0 + 2 * 0.5, 0.1);
 
     // A next file that passes the first look but fails only as playbin
     // switches to it: this one is still heard whole, the rule's open of the
@@ -428,8 +414,7 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
     seq.picks = {bad};
     const double heard = r.tap.seconds.load();
     r.c.Run();
-    ASSERT_TRUE(waitFor([&] { return !r.errors.empty(); }));
-    QTest::qWait(200);
+    ASSERT_TRUE(waitFor([&] { return !r.errors.empty() && r.tap.seconds.load() - heard >= 2.0 - 0.06; }));
     EXPECT_NEAR(r.tap.seconds.load() - heard, 2.0, 0.06);
     ASSERT_EQ(r.errors.size(), 1u);
     EXPECT_TRUE(r.errors[0].second.contains("piege.wav")) << r.errors[0].second.toStdString();

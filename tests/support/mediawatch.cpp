@@ -3,17 +3,17 @@
 #include <gtest/gtest.h>
 
 MediaWatch::MediaWatch(MediaControl &control) : c(control) {
-    QObject::connect(&c, &MediaControl::OpenComplete, &c, [this] { opened << c.FileName(); });
-    QObject::connect(&c, &MediaControl::Timer, &c, [this] { ++timers; });
-    QObject::connect(&c, &MediaControl::NextFileWanted, &c, [this] { ++nextWanted; });
-    QObject::connect(&c, &MediaControl::StateChange, &c, [this](int o, int n) {
+    QObject::connect(&c, &MediaControl::OpenComplete, &context, [this] { opened << c.FileName(); });
+    QObject::connect(&c, &MediaControl::Timer, &context, [this] { ++timers; });
+    QObject::connect(&c, &MediaControl::NextFileWanted, &context, [this] { ++nextWanted; });
+    QObject::connect(&c, &MediaControl::StateChange, &context, [this](int o, int n) {
         states.emplace_back(o, n);
         if (onState)
             onState(n);
     });
-    QObject::connect(&c, &MediaControl::PositionChange, &c,
+    QObject::connect(&c, &MediaControl::PositionChange, &context,
                      [this](double o, double n) { seeks.emplace_back(o, n); });
-    QObject::connect(&c, &MediaControl::Error, &c,
+    QObject::connect(&c, &MediaControl::Error, &context,
                      [this](int code, const QString &d, const QString &src, bool *) {
                          EXPECT_EQ(src, "Tunabel");
                          errors.emplace_back(code, d);

@@ -41,6 +41,7 @@ struct MediaWatch {
     int timers = 0, nextWanted = 0;
     std::function<void(int)> onState;
     std::function<void()> pump;
+    QObject context; // ends the connections with the watch
 
     explicit MediaWatch(MediaControl &control);
     int opens() const { return int(opened.size()); }

@@ -47,6 +47,8 @@ struct SinkTap {
     void attach(GstMediaControl &c) {
         GstElement *sink = c.audioSinkElement();
         ASSERT_NE(sink, nullptr);
+        if (!g_signal_lookup("handoff", G_OBJECT_TYPE(sink)))
+            return; // a real output: what it plays is heard elsewhere
         g_signal_connect(sink, "handoff", G_CALLBACK(&SinkTap::onHandoff), this);
     }
 };
