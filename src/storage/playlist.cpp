@@ -2,6 +2,7 @@
 
 #include "platform/filename.h"
 #include "storage/listing.h"
+#include "storage/rename.h"
 #include "storage/temporaries.h"
 
 #include <QDir>
@@ -511,18 +512,9 @@ bool RenamePlaylist(const QString &oldName, const QString &newName, QString *err
         return false;
     }
     // Never replaces a file that is there: an existing list would be lost.
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+    const int err = RenameNoReplace(from, to);
+    if (err == 0)
         return true;
-    int err = errno;
-    if (err == EINVAL || err == ENOSYS) {
-        // A file system without the no-replace rename: a hard link fails on
-        // an existing name just the same.
-        if (::link(from.constData(), to.constData()) == 0) {
-            ::unlink(from.constData());
-            return true;
-        }
-        err = errno;
-    }
     if (err == EEXIST)
         setError(error, head + QStringLiteral("une liste nommée %1 existe déjà.").arg(quoted(newName)));
     else if (err == ENOENT)
