@@ -80,21 +80,15 @@ TEST_F(GstMediaControlTest, EveryTypeOpensOnceWithItsLengthAndPlaysToTheEnd) {
     EXPECT_TRUE(r.errors.empty() && v.errors.empty());
 }
 
-// Stops at the selection end (where MPEG frames make it hardest), replays
-// from the start, and loops a play count without state changes.
-TEST_F(GstMediaControlTest, SelectionEndStopsAtTheSetPointAndPlayCountLoopsIt) {
+// Where the selection ends and how often it plays is the contract's
+// (test_mediacontract); here, what is heard: MPEG frames make the end
+// hardest, and repeats play without state changes.
+TEST_F(GstMediaControlTest, SelectionEndAndPlayCountAreHeard) {
     Rig r;
     ASSERT_TRUE(r.open(file("mp3")));
     r.c.setSelectionEnd(0.7);
-    double positionWhenStopped = -1;
-    r.onState = [&](int n) {
-        if (n == 0)
-            positionWhenStopped = r.c.CurrentPosition();
-    };
     ASSERT_TRUE(r.play());
-    EXPECT_NEAR(positionWhenStopped, 0.7, 0.05);
     EXPECT_NEAR(r.tap.seconds.load(), 0.7, 0.05);
-    EXPECT_EQ(r.states, (States{{0, 2}, {2, 0}}));
     ASSERT_TRUE(r.play());
     EXPECT_NEAR(r.tap.seconds.load(), 1.4, 0.1);
 
@@ -103,11 +97,7 @@ TEST_F(GstMediaControlTest, SelectionEndStopsAtTheSetPointAndPlayCountLoopsIt) {
     w.c.setSelectionEnd(0.5);
     w.c.setPlayCount(3);
     ASSERT_TRUE(w.play());
-    EXPECT_EQ(w.states, (States{{0, 2}, {2, 0}}));
     EXPECT_NEAR(w.tap.seconds.load(), 1.5, 0.1);
-    w.c.setPlayCount(1);
-    ASSERT_TRUE(w.play());
-    EXPECT_NEAR(w.tap.seconds.load(), 2.0, 0.1);
 }
 
 TEST_F(GstMediaControlTest, RateKeepsForLaterFilesAndAppliesWhilePlaying) {
@@ -355,29 +345,28 @@ struct Sequencer {
 };
 
 // The notifications of a hand-over are those of an open (test_mediacontract);
-// here, that it happens. AIFF goes through libav, which the offer loads
-// ahead: the switch itself must not wait for it. The AIFF file is longer
-// than what playbin reads ahead, so the next offer comes in time, with room
-// for a slow machine (2 s was once too short under the sanitizers).
+// here, that it happens (an MP3 following: test_endtoend). AIFF goes through
+// libav, which the offer loads ahead: the switch itself must not wait for
+// it. The AIFF files are longer than what playbin reads ahead, so each next
+// offer comes in time.
 TEST_F(GstMediaControlTest, TheOfferedNextFileFollowsWithNoRestartAiffIncluded) {
     using namespace testmedia;
     const QString d = s_dir->path();
-    const QString a = MakeWav(d, "suite1.wav", {0.6}), b = MakeAiff(d, "suite2.aiff", {3.0});
-    const QString m = MakeMp3(d, "suite3.mp3", {0.8});
+    const QString a = MakeWav(d, "aiff1.wav", {1.0}), b = MakeAiff(d, "aiff2.aiff", {3.0});
+    const QString c = MakeAifc(d, "aiff3.aifc", {3.0}), e = MakeWav(d, "aiff4.wav", {0.5});
     Rig r(silentSinks(true));
     ASSERT_TRUE(r.open(a, b));
     Sequencer seq(r);
-    seq.picks = {b, m};
+    seq.picks = {b, c, e};
     r.c.Run();
-    ASSERT_TRUE(waitFor([&] { return r.c.FileName() == m && r.stopped(); }, 10000))
+    ASSERT_TRUE(waitFor([&] { return r.c.FileName() == e && r.stopped(); }, 10000))
         << seq.log.join(",").toStdString();
-    EXPECT_EQ(r.c.handOvers(), 2) << seq.log.join(",").toStdString();
-    EXPECT_NEAR(r.c.Duration(), 0.8, 0.05);
-    EXPECT_NEAR(r.tap.seconds.load(), 0.6 + 3.0 + 0.8, 0.12);
+    EXPECT_EQ(r.c.handOvers(), 3) << seq.log.join(",").toStdString();
+    EXPECT_NEAR(r.tap.seconds.load(), 7.5, 0.12);
     EXPECT_TRUE(r.errors.empty());
     // The adopted file replays from its start when run again.
     ASSERT_TRUE(r.play());
-    EXPECT_NEAR(r.tap.seconds.load(), 4.4 + 0.8, 0.16);
+    EXPECT_NEAR(r.tap.seconds.load(), 7.5 + 0.5, 0.16);
 }
 
 TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
@@ -402,7 +391,7 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
     ASSERT_TRUE(r.play());
     EXPECT_TRUE(r.c.FileName() == c && r.c.CurrentState() == 0);
     ASSERT_TRUE(r.play());
-    EXPECT_NEAR(r.tap.seconds.load(), 1.0 + 2 * 0.5, 0.1);
+    EXPECT_NEAR(r.tap.seconds.load(), 1.0 + 2 * 0.5, 0.15);
 
     // A next file that passes the first look but fails only as playbin
     // switches to it: this one is still heard whole, the rule's open of the
@@ -421,15 +410,6 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
     r.errors.clear();
     ASSERT_TRUE(r.open(a));
     ASSERT_TRUE(r.play());
-
-    // Stop while a file still opens: the stop is reported inside the call,
-    // and the open still completes.
-    const int opens = r.opens();
-    r.states.clear();
-    r.c.setFileName(b);
-    r.c.Stop();
-    EXPECT_EQ(r.states, (States{{0, 0}}));
-    ASSERT_TRUE(waitFor([&] { return r.opens() > opens; }));
 }
 
 // Repetition asked when playbin has already read this file to its end and
