@@ -345,7 +345,7 @@ struct Sequencer {
 };
 
 // The notifications of a hand-over are those of an open (test_mediacontract);
-// here, that it happens (an MP3 following: test_endtoend). AIFF goes through
+// here, that it happens, into an MP3 at the end. AIFF goes through
 // libav, which the offer loads ahead: the switch itself must not wait for
 // it. The AIFF files are longer than what playbin reads ahead, so each next
 // offer comes in time.
@@ -353,7 +353,7 @@ TEST_F(GstMediaControlTest, TheOfferedNextFileFollowsWithNoRestartAiffIncluded) 
     using namespace testmedia;
     const QString d = s_dir->path();
     const QString a = MakeWav(d, "aiff1.wav", {1.0}), b = MakeAiff(d, "aiff2.aiff", {3.0});
-    const QString c = MakeAifc(d, "aiff3.aifc", {3.0}), e = MakeWav(d, "aiff4.wav", {0.5});
+    const QString c = MakeAifc(d, "aiff3.aifc", {3.0}), e = MakeMp3(d, "aiff4.mp3", {0.5});
     Rig r(silentSinks(true));
     ASSERT_TRUE(r.open(a, b));
     Sequencer seq(r);

@@ -4,7 +4,6 @@
 
 MediaWatch::MediaWatch(MediaControl &control) : c(control) {
     QObject::connect(&c, &MediaControl::OpenComplete, &context, [this] { opened << c.FileName(); });
-    QObject::connect(&c, &MediaControl::Timer, &context, [this] { ++timers; });
     QObject::connect(&c, &MediaControl::NextFileWanted, &context, [this] { ++nextWanted; });
     QObject::connect(&c, &MediaControl::StateChange, &context, [this](int o, int n) {
         states.emplace_back(o, n);

@@ -38,7 +38,7 @@ struct MediaWatch {
     std::vector<std::pair<int, QString>> errors;
     std::vector<std::pair<double, double>> seeks; // PositionChange(old, new)
     QStringList opened;                           // FileName() at each OpenComplete
-    int timers = 0, nextWanted = 0;
+    int nextWanted = 0;
     std::function<void(int)> onState;
     std::function<void()> pump;
     QObject context; // ends the connections with the watch
