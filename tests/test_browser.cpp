@@ -47,19 +47,13 @@ TEST_F(BrowserTest, TransportButtonsFollowTheFileList) {
     EXPECT_EQ(media->FileName(), a + "/track00002.mp3");
 }
 
+// Every open goes through TrackPath: at the root it must not give "//".
+// Nothing is written there, even by root.
 TEST_F(BrowserTest, RootFolderGivesAnEmptyCurrentFolder) {
-    // A playable file at the root of the file system, removed at the end.
-    const QString path = QString("/tunabel-test-%1.mp3").arg(QCoreApplication::applicationPid());
-    if (!QFile(path).open(QIODevice::WriteOnly))
-        GTEST_SKIP() << "the root folder is not writable here";
-    const std::shared_ptr<void> cleanup(nullptr, [&](void *) { QFile::remove(path); });
     start("/");
+    EXPECT_EQ(form->Dir1->Path(), "/");
     EXPECT_EQ(form->CurrentFolder, "");
     EXPECT_EQ(form->TrackPath("x.mp3"), "/x.mp3");
-    const int i = int(fileList().indexOf(QFileInfo(path).fileName()));
-    ASSERT_GE(i, 0);
-    pick(i);
-    EXPECT_EQ(media->opened, QStringList({path}));
 }
 
 TEST_F(BrowserTest, EditorCopyIsRefilledOnlyWhileShown) {

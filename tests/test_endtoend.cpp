@@ -24,19 +24,13 @@ protected:
         SetSettingsFolder(QString());
     }
 
-    // Loads the window over `dir` in `mode`; `onBuilt` runs before the load.
-    Form1 *load(const char *mode, bool gapless = false, const std::function<void()> &onBuilt = {}) {
+    // Loads the window over `dir` in `mode`.
+    Form1 *load(const char *mode) {
         SaveSetting(kApp, "Session", "Path", dir);
         SaveSetting(kApp, "Session", "Mode", mode);
-        control = new GstMediaControl(nullptr, silentSinks(gapless));
-        // Connected before the window's handlers, so it runs first: the
-        // handler's pending events can play a short file through.
-        QObject::connect(control, &MediaControl::OpenComplete, control,
-                         [this] { opened << Form1::Nom(control->FileName()); });
+        control = new GstMediaControl(nullptr, silentSinks());
         form = std::make_unique<Form1>(control);
         recordBoxes(*form, messages);
-        if (onBuilt)
-            onBuilt();
         form->Form_Load();
         return form.get();
     }
@@ -49,42 +43,10 @@ protected:
     const QString dir = tmp.path();
     GstMediaControl *control = nullptr;
     std::unique_ptr<Form1> form;
-    QStringList opened, messages;
+    QStringList messages;
 };
 
 } // namespace
-
-TEST_F(EndToEnd, ContinuousPlayGoesOnWithNoRestartAndShowsEachFile) {
-    // Lengths above what playbin reads ahead, so each offer comes in time,
-    // AIFF included.
-    ASSERT_FALSE(MakeWav(dir, "a.wav", {1.2}).isEmpty());
-    ASSERT_FALSE(MakeMp3(dir, "b.mp3", {1.2}).isEmpty());
-    ASSERT_FALSE(MakeAiff(dir, "c.aiff", {1.2}).isEmpty());
-    QStringList titles;
-    load("0", true, [&] {
-        QObject::connect(control, &MediaControl::StateChange, control, [&](int, int n) {
-            if (n == 2)
-                titles << form->Label2->text();
-        });
-    });
-    pick(0);
-    ASSERT_TRUE(waitFor([&] { return opened.size() >= 4; })) << opened.join(",").toStdString();
-    form->FlatBar1_Click(2);
-    EXPECT_EQ(opened.mid(0, 4), QStringList({"a", "b", "c", "a"}));
-    EXPECT_GE(control->handOvers(), 3);
-    ASSERT_GE(titles.size(), 3);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_TRUE(titles[i].startsWith(QString("Tunabel - %1 0'01").arg(QChar("abc"[i]))))
-            << titles[i].toStdString();
-    EXPECT_TRUE(messages.isEmpty());
-    EXPECT_TRUE(form->isWindowEnabled());
-    // The user stopped: nothing else starts.
-    const int count = int(opened.size());
-    QTest::qWait(300);
-    EXPECT_EQ(opened.size(), count);
-    EXPECT_EQ(form->Label2->text(), "Tunabel - Arrêt");
-    EXPECT_TRUE(control->FileName().isEmpty());
-}
 
 TEST_F(EndToEnd, HostileFilesEachGiveOneMessageAndTheGoodOnesAfterThemPlay) {
     QStringList bad = MakeHostileCorpus(dir);

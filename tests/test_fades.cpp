@@ -21,6 +21,7 @@ TEST_F(PlayerTest, FadeOutsOfSilenceAreSkippedSoAFadedClickStartsAtOnce) {
     // A pick while a file runs still fades it out before the change.
     form->FlatBar1_Click(0);
     media->completeOpen(10);
+    settle(); // the running report sets the volume
     media->volumeWrites.clear();
     pick(1);
     EXPECT_EQ(media->volumeWrites.size(), 201);

@@ -108,17 +108,8 @@ protected:
     }
     // Opens and plays the file to its end; false on an error or a hang.
     static bool playThrough(GstMediaControl &c, const QString &path) {
-        bool opened = false, stopped = false, failed = false;
-        QObject context;
-        QObject::connect(&c, &MediaControl::OpenComplete, &context, [&] { opened = true; });
-        QObject::connect(&c, &MediaControl::StateChange, &context, [&](int, int s) { stopped = s == 0; });
-        QObject::connect(&c, &MediaControl::Error, &context,
-                         [&](int, const QString &, const QString &, bool *) { failed = true; });
-        c.setFileName(path);
-        if (!waitFor([&] { return opened || failed; }) || failed)
-            return false;
-        c.Run();
-        return waitFor([&] { return stopped || failed; }) && !failed;
+        MediaWatch w(c);
+        return w.open(path) && w.play();
     }
 
     static inline QTemporaryDir *s_dir = nullptr;

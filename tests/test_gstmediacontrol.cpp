@@ -15,71 +15,7 @@
 
 namespace {
 
-using States = std::vector<std::pair<int, int>>;
-
-// A control, everything it tells the program, and from the first open a tap on its sink.
-struct Rig {
-    GstMediaControl c;
-    SinkTap tap;
-    States states;
-    std::vector<std::pair<int, QString>> errors;
-    std::pair<double, double> lastSeek{-1, -1};
-    int opens = 0, timers = 0;
-    std::function<void(int)> onState;
-
-    explicit Rig(const GstMediaOptions &options = silentSinks()) : c(nullptr, options) {
-        QObject::connect(&c, &MediaControl::OpenComplete, [this] { ++opens; });
-        QObject::connect(&c, &MediaControl::Timer, [this] { ++timers; });
-        QObject::connect(&c, &MediaControl::StateChange, [this](int o, int n) {
-            states.emplace_back(o, n);
-            if (onState)
-                onState(n);
-        });
-        QObject::connect(&c, &MediaControl::PositionChange, [this](double o, double n) {
-            lastSeek = {o, n};
-        });
-        QObject::connect(&c, &MediaControl::Error,
-                         [this](int code, const QString &d, const QString &src, bool *) {
-                             EXPECT_EQ(src, "Tunabel");
-                             errors.emplace_back(code, d);
-                         });
-    }
-    // `next` is offered right after the open starts, as the player does.
-    bool open(const QString &path, const QString &next = {}) {
-        const int before = opens;
-        c.setFileName(path);
-        c.setNextFileName(next);
-        const bool ok = waitFor([&] { return opens > before || !errors.empty(); }) && errors.empty();
-        if (ok && opens == 1)
-            tap.attach(c);
-        return ok;
-    }
-    // Runs to the stopped report; running is known inside the call.
-    bool play() {
-        states.clear();
-        c.Run();
-        EXPECT_EQ(c.CurrentState(), 2);
-        return waitFor([&] { return stopped(); });
-    }
-    bool stopped() const { return !states.empty() && states.back().second == 0; }
-    bool lastIs(int from, int to) const {
-        return !states.empty() && states.back() == std::make_pair(from, to);
-    }
-    // Waits for the single error a failure must give, a little longer for a second one.
-    int oneError() {
-        if (!waitFor([&] { return !errors.empty(); }))
-            return -1;
-        QTest::qWait(100);
-        EXPECT_EQ(errors.size(), 1u);
-        return errors[0].first;
-    }
-    GstElement *pipeline() const {
-        GstObject *top = GST_OBJECT(c.audioSinkElement());
-        while (GST_OBJECT_PARENT(top))
-            top = GST_OBJECT_PARENT(top);
-        return GST_ELEMENT(top);
-    }
-};
+using Rig = GstRig;
 
 class GstMediaControlTest : public ::testing::Test {
 protected:
@@ -121,7 +57,7 @@ TEST_F(GstMediaControlTest, EveryTypeOpensOnceWithItsLengthAndPlaysToTheEnd) {
     Rig r;
     for (const auto &[type, length] : lengths) {
         SCOPED_TRACE(type);
-        const int opens = r.opens;
+        const int opens = r.opens();
         ASSERT_TRUE(r.open(file(type)));
         const double before = r.tap.seconds.load();
         EXPECT_NEAR(r.c.Duration(), length, 0.05);
@@ -130,7 +66,7 @@ TEST_F(GstMediaControlTest, EveryTypeOpensOnceWithItsLengthAndPlaysToTheEnd) {
         EXPECT_EQ(r.states.front(), std::make_pair(0, 2));
         EXPECT_NEAR(r.c.CurrentPosition(), length, 0.05);
         EXPECT_NEAR(r.tap.seconds.load() - before, length, 0.1);
-        EXPECT_EQ(r.opens - opens, 1);
+        EXPECT_EQ(r.opens() - opens, 1);
     }
     // A cut-off download and video without a display play what they can.
     GstMediaOptions noVideo = silentSinks();
@@ -144,21 +80,15 @@ TEST_F(GstMediaControlTest, EveryTypeOpensOnceWithItsLengthAndPlaysToTheEnd) {
     EXPECT_TRUE(r.errors.empty() && v.errors.empty());
 }
 
-// Stops at the selection end (where MPEG frames make it hardest), replays
-// from the start, and loops a play count without state changes.
-TEST_F(GstMediaControlTest, SelectionEndStopsAtTheSetPointAndPlayCountLoopsIt) {
+// Where the selection ends and how often it plays is the contract's
+// (test_mediacontract); here, what is heard: MPEG frames make the end
+// hardest, and repeats play without state changes.
+TEST_F(GstMediaControlTest, SelectionEndAndPlayCountAreHeard) {
     Rig r;
     ASSERT_TRUE(r.open(file("mp3")));
     r.c.setSelectionEnd(0.7);
-    double positionWhenStopped = -1;
-    r.onState = [&](int n) {
-        if (n == 0)
-            positionWhenStopped = r.c.CurrentPosition();
-    };
     ASSERT_TRUE(r.play());
-    EXPECT_NEAR(positionWhenStopped, 0.7, 0.05);
     EXPECT_NEAR(r.tap.seconds.load(), 0.7, 0.05);
-    EXPECT_EQ(r.states, (States{{0, 2}, {2, 0}}));
     ASSERT_TRUE(r.play());
     EXPECT_NEAR(r.tap.seconds.load(), 1.4, 0.1);
 
@@ -167,11 +97,7 @@ TEST_F(GstMediaControlTest, SelectionEndStopsAtTheSetPointAndPlayCountLoopsIt) {
     w.c.setSelectionEnd(0.5);
     w.c.setPlayCount(3);
     ASSERT_TRUE(w.play());
-    EXPECT_EQ(w.states, (States{{0, 2}, {2, 0}}));
     EXPECT_NEAR(w.tap.seconds.load(), 1.5, 0.1);
-    w.c.setPlayCount(1);
-    ASSERT_TRUE(w.play());
-    EXPECT_NEAR(w.tap.seconds.load(), 2.0, 0.1);
 }
 
 TEST_F(GstMediaControlTest, RateKeepsForLaterFilesAndAppliesWhilePlaying) {
@@ -205,62 +131,6 @@ TEST_F(GstMediaControlTest, VolumeScalesTheOutputByItsDecibels) {
     }
 }
 
-TEST_F(GstMediaControlTest, PausedRewindStaysPausedAndStopAndCloseReportInsideTheCall) {
-    Rig r(silentSinks(true));
-    GstMediaControl &c = r.c;
-    ASSERT_TRUE(r.open(file("long")));
-    c.Run();
-    ASSERT_TRUE(waitFor([&] { return c.CurrentPosition() > 0.3; }));
-    c.Pause();
-    EXPECT_EQ(c.CurrentState(), 1);
-    ASSERT_TRUE(waitFor([&] { return r.lastIs(2, 1); }));
-    const int ticks = r.timers;
-    ASSERT_TRUE(waitFor([&] { return r.timers >= ticks + 2; })); // ticks while paused
-    const size_t changes = r.states.size();
-    c.setCurrentPosition(0);
-    ASSERT_TRUE(waitFor([&] { return r.lastSeek.second == 0; }));
-    EXPECT_GT(r.lastSeek.first, 0.3);
-    QTest::qWait(300);
-    EXPECT_EQ(c.CurrentState(), 1);
-    EXPECT_EQ(r.states.size(), changes);
-    EXPECT_LT(c.CurrentPosition(), 0.05);
-    c.Run();
-    ASSERT_TRUE(waitFor([&] { return r.lastIs(1, 2); }));
-
-    // The stopped report of Stop and of a close comes inside the call (the
-    // checks run before any event does), the state already stopped.
-    std::vector<int> stateAtStop;
-    r.onState = [&](int n) {
-        if (n == 0)
-            stateAtStop.push_back(c.CurrentState());
-    };
-    c.Stop();
-    EXPECT_EQ(stateAtStop, std::vector<int>{0});
-    EXPECT_TRUE(r.lastIs(2, 0));
-    EXPECT_EQ(c.FileName(), file("long"));
-    ASSERT_TRUE(waitFor([&] { return c.CurrentPosition() == 0; }));
-    c.Run();
-    ASSERT_TRUE(waitFor([&] { return r.lastIs(0, 2); }));
-    c.setFileName("");
-    EXPECT_EQ(stateAtStop, (std::vector<int>{0, 0}));
-    EXPECT_TRUE(c.FileName().isEmpty());
-    // So does closing a file still opening, whose open never completes.
-    const int opens = r.opens;
-    c.setFileName(file("wav"));
-    c.setFileName("");
-    EXPECT_EQ(stateAtStop, (std::vector<int>{0, 0, 0}));
-
-    // Closing with nothing loaded says nothing; nothing late arrives either.
-    const size_t count = r.states.size();
-    c.setFileName("");
-    QTest::qWait(600);
-    const int timers = r.timers;
-    QTest::qWait(600);
-    EXPECT_EQ(r.states.size(), count);
-    EXPECT_EQ(r.timers, timers);
-    EXPECT_EQ(r.opens, opens);
-}
-
 TEST_F(GstMediaControlTest, MessagesOfAClosedFileNeverArrive) {
     Rig r;
     for (int i = 0; i < 5; ++i) {
@@ -270,27 +140,36 @@ TEST_F(GstMediaControlTest, MessagesOfAClosedFileNeverArrive) {
         const States afterStop = r.states;
         r.c.setFileName(file("aifc"));
         r.c.setFileName(file("wav")); // replaced before it finished opening
-        const int opens = r.opens;
-        ASSERT_TRUE(waitFor([&] { return r.opens > opens; }));
-        QTest::qWait(100);
-        EXPECT_EQ(r.opens, opens + 1);
-        EXPECT_EQ(r.states, afterStop);
+        const int opens = r.opens();
+        ASSERT_TRUE(waitFor([&] { return r.opens() > opens; }));
         EXPECT_NEAR(r.c.Duration(), 2.0, 0.05);
+        // Played through, anything stale would have come in by its end.
+        r.c.Run();
+        ASSERT_TRUE(waitFor([&] { return r.states.size() == afterStop.size() + 2; }));
+        EXPECT_EQ(r.opens(), opens + 1);
+        States played = afterStop;
+        played.insert(played.end(), {{0, 2}, {2, 0}});
+        EXPECT_EQ(r.states, played);
     }
 }
 
 // Once idle, the control prerolls a silent file of its own: nobody may hear
 // of it, and a file opened while it runs, or after, is the only one heard.
 TEST_F(GstMediaControlTest, TheIdlePrerollIsNeverReportedNorHeard) {
+    // The preroll is over once the pipeline is taken back down.
+    const auto prerolled = [](Rig &r) {
+        return waitFor([&] { return GST_STATE_TARGET(r.pipeline()) == GST_STATE_READY; });
+    };
     for (const bool during : {true, false}) {
         SCOPED_TRACE(during);
         Rig r;
         ASSERT_TRUE(waitFor([&] { return r.c.audioSinkElement() != nullptr; }));
-        if (!during)
-            QTest::qWait(1500);
-        EXPECT_TRUE(r.opens == 0 && r.states.empty() && r.errors.empty());
+        if (!during) {
+            ASSERT_TRUE(prerolled(r));
+        }
+        EXPECT_TRUE(r.opens() == 0 && r.states.empty() && r.errors.empty());
         ASSERT_TRUE(r.open(file("wav")));
-        EXPECT_TRUE(r.opens == 1 && r.states.empty());
+        EXPECT_TRUE(r.opens() == 1 && r.states.empty());
         EXPECT_NEAR(r.c.Duration(), 2.0, 0.05);
         ASSERT_TRUE(r.play());
         EXPECT_EQ(r.states.front(), std::make_pair(0, 2));
@@ -302,7 +181,7 @@ TEST_F(GstMediaControlTest, TheIdlePrerollIsNeverReportedNorHeard) {
     o.audioSink = "fakesink state-error=ready-to-paused";
     Rig r(o);
     ASSERT_TRUE(waitFor([&] { return r.c.audioSinkElement() != nullptr; }));
-    QTest::qWait(1500);
+    ASSERT_TRUE(prerolled(r));
     EXPECT_TRUE(r.errors.empty());
     r.c.setFileName(file("wav"));
     EXPECT_EQ(r.oneError(), GstMediaControl::NoAudioOutput);
@@ -395,7 +274,7 @@ TEST_F(GstMediaControlTest, BadFilesGiveOneErrorAndLeaveTheControlUsable) {
         ASSERT_TRUE(r.open(file("au")));
         ASSERT_TRUE(r.play());
     }
-    EXPECT_EQ(r.opens, int(cases.size()));
+    EXPECT_EQ(r.opens(), int(cases.size()));
 }
 
 TEST_F(GstMediaControlTest, FailingOutputsAndSilentEnginesBecomeErrors) {
@@ -415,7 +294,7 @@ TEST_F(GstMediaControlTest, FailingOutputsAndSilentEnginesBecomeErrors) {
         r.c.setFileName(file(type));
         r.c.Run();
         ASSERT_EQ(r.oneError(), code);
-        EXPECT_TRUE(r.opens == 0 && r.states.empty() && r.c.FileName().isEmpty());
+        EXPECT_TRUE(r.opens() == 0 && r.states.empty() && r.c.FileName().isEmpty());
     }
 
     // No sound device at all: the automatic output settles for a silent
@@ -437,7 +316,7 @@ TEST_F(GstMediaControlTest, FailingOutputsAndSilentEnginesBecomeErrors) {
         ASSERT_TRUE(waitFor([&] { return !r.errors.empty(); }));
         EXPECT_EQ(r.errors[0].first, GstMediaControl::NoAudioOutput);
         EXPECT_TRUE(r.errors[0].second.contains("aucune sortie son")) << r.errors[0].second.toStdString();
-        EXPECT_EQ(r.opens, 0);
+        EXPECT_EQ(r.opens(), 0);
     }
     for (auto [feature, rank] : demoted) {
         gst_plugin_feature_set_rank(feature, rank);
@@ -465,40 +344,16 @@ struct Sequencer {
     }
 };
 
-TEST_F(GstMediaControlTest, TheOfferedNextFileFollowsWithNoRestartAndEveryNotification) {
-    using namespace testmedia;
-    const QString d = s_dir->path();
-    // The middle file is longer than what playbin reads ahead, so the offer
-    // of the third comes in time, with room for a slow machine (2 s was
-    // once too short under the sanitizers).
-    const QString a = MakeWav(d, "suite1.wav", {0.6}), b = MakeWav(d, "suite2.wav", {3.0});
-    const QString m = MakeMp3(d, "suite3.mp3", {0.8});
-    Rig r(silentSinks(true));
-    ASSERT_TRUE(r.open(a, b));
-    Sequencer seq(r);
-    seq.picks = {b, m};
-    r.c.Run();
-    ASSERT_TRUE(waitFor([&] { return r.c.FileName() == m && r.stopped(); }, 10000))
-        << seq.log.join(",").toStdString();
-    EXPECT_EQ(seq.log, QStringList({"state 2", "state 0", "complete suite2.wav", "state 2", "state 0",
-                                    "complete suite3.mp3", "state 2", "state 0"}));
-    EXPECT_EQ(r.c.handOvers(), 2);
-    EXPECT_NEAR(r.c.Duration(), 0.8, 0.05);
-    EXPECT_NEAR(r.tap.seconds.load(), 0.6 + 3.0 + 0.8, 0.12);
-    EXPECT_TRUE(r.errors.empty());
-    // The adopted file replays from its start when run again.
-    ASSERT_TRUE(r.play());
-    EXPECT_NEAR(r.tap.seconds.load(), 4.4 + 0.8, 0.16);
-}
-
-// AIFF goes through libav, which the offer loads ahead: the switch itself
-// must not wait for it. The AIFF files are longer than what playbin reads
-// ahead, so each next offer comes in time.
-TEST_F(GstMediaControlTest, AiffFollowsAndIsFollowedWithNoRestart) {
+// The notifications of a hand-over are those of an open (test_mediacontract);
+// here, that it happens, into an MP3 at the end. AIFF goes through
+// libav, which the offer loads ahead: the switch itself must not wait for
+// it. The AIFF files are longer than what playbin reads ahead, so each next
+// offer comes in time.
+TEST_F(GstMediaControlTest, TheOfferedNextFileFollowsWithNoRestartAiffIncluded) {
     using namespace testmedia;
     const QString d = s_dir->path();
     const QString a = MakeWav(d, "aiff1.wav", {1.0}), b = MakeAiff(d, "aiff2.aiff", {3.0});
-    const QString c = MakeAifc(d, "aiff3.aifc", {3.0}), e = MakeWav(d, "aiff4.wav", {0.5});
+    const QString c = MakeAifc(d, "aiff3.aifc", {3.0}), e = MakeMp3(d, "aiff4.mp3", {0.5});
     Rig r(silentSinks(true));
     ASSERT_TRUE(r.open(a, b));
     Sequencer seq(r);
@@ -509,6 +364,9 @@ TEST_F(GstMediaControlTest, AiffFollowsAndIsFollowedWithNoRestart) {
     EXPECT_EQ(r.c.handOvers(), 3) << seq.log.join(",").toStdString();
     EXPECT_NEAR(r.tap.seconds.load(), 7.5, 0.12);
     EXPECT_TRUE(r.errors.empty());
+    // The adopted file replays from its start when run again.
+    ASSERT_TRUE(r.play());
+    EXPECT_NEAR(r.tap.seconds.load(), 7.5 + 0.5, 0.16);
 }
 
 TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
@@ -523,7 +381,7 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
     // The rule opens another file than the one offered: that one plays, from its start.
     seq.picks = {c};
     r.c.Run();
-    ASSERT_TRUE(waitFor([&] { return r.c.FileName() == c && r.stopped() && r.opens == 2; }));
+    ASSERT_TRUE(waitFor([&] { return r.c.FileName() == c && r.stopped() && r.opens() == 2; }));
     EXPECT_EQ(r.c.handOvers(), 0);
     EXPECT_NEAR(r.tap.seconds.load(), 1.0, 0.06);
 
@@ -531,12 +389,9 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
     // of the offered file at most its first buffer got out.
     ASSERT_TRUE(r.open(c, a));
     ASSERT_TRUE(r.play());
-    QTest::qWait(200);
     EXPECT_TRUE(r.c.FileName() == c && r.c.CurrentState() == 0);
-    EXPECT_NEAR(r.tap.seconds.load(), 1.5, 0.1);
-    const double before = r.tap.seconds.load();
     ASSERT_TRUE(r.play());
-    EXPECT_NEAR(r.tap.seconds.load() - before, 0.5, 0.05);
+    EXPECT_NEAR(r.tap.seconds.load(), 1.0 + 2 * 0.5, 0.15);
 
     // A next file that passes the first look but fails only as playbin
     // switches to it: this one is still heard whole, the rule's open of the
@@ -548,23 +403,13 @@ TEST_F(GstMediaControlTest, AnOfferNotTakenUpIsNeverHeard) {
     seq.picks = {bad};
     const double heard = r.tap.seconds.load();
     r.c.Run();
-    ASSERT_TRUE(waitFor([&] { return !r.errors.empty(); }));
-    QTest::qWait(200);
+    ASSERT_TRUE(waitFor([&] { return !r.errors.empty() && r.tap.seconds.load() - heard >= 2.0 - 0.06; }));
     EXPECT_NEAR(r.tap.seconds.load() - heard, 2.0, 0.06);
     ASSERT_EQ(r.errors.size(), 1u);
     EXPECT_TRUE(r.errors[0].second.contains("piege.wav")) << r.errors[0].second.toStdString();
     r.errors.clear();
     ASSERT_TRUE(r.open(a));
     ASSERT_TRUE(r.play());
-
-    // Stop while a file still opens: the stop is reported inside the call,
-    // and the open still completes.
-    const int opens = r.opens;
-    r.states.clear();
-    r.c.setFileName(b);
-    r.c.Stop();
-    EXPECT_EQ(r.states, (States{{0, 0}}));
-    ASSERT_TRUE(waitFor([&] { return r.opens > opens; }));
 }
 
 // Repetition asked when playbin has already read this file to its end and

@@ -145,6 +145,7 @@ TEST_F(LifecycleTest, UnloadSavesTheSessionButNotTheProgrammeModeAndFadesOutFirs
     f = load();
     media->setFileName(dir + "/a.mp3");
     media->completeOpen(10);
+    settle();
     ASSERT_EQ(media->CurrentState(), 2);
     media->volumeWrites.clear();
     media->log.clear();

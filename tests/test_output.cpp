@@ -149,33 +149,6 @@ protected:
     }
 };
 
-struct Player {
-    GstMediaControl c;
-    int opens = 0, stops = 0;
-    std::vector<int> errors;
-    explicit Player(const GstMediaOptions &o) : c(nullptr, o) {
-        QObject::connect(&c, &MediaControl::OpenComplete, [this] { ++opens; });
-        QObject::connect(&c, &MediaControl::StateChange, [this](int, int n) { stops += n == 0; });
-        QObject::connect(
-            &c, &MediaControl::Error,
-            [this](int code, const QString &, const QString &, bool *) { errors.push_back(code); });
-    }
-    bool open(const QString &path) {
-        const int before = opens;
-        c.setFileName(path);
-        return waitFor([&] { return opens > before || !errors.empty(); }) && errors.empty();
-    }
-    bool runToEnd() {
-        const int before = stops;
-        c.Run();
-        return waitFor([&] { return stops > before || !errors.empty(); }) && errors.empty();
-    }
-    bool runUntil(double seconds) {
-        c.Run();
-        return waitFor([&] { return c.CurrentPosition() >= seconds || !errors.empty(); }) && errors.empty();
-    }
-};
-
 } // namespace
 
 // One stream serves every file of a format; each file is heard whole from its
@@ -188,25 +161,25 @@ TEST_F(ServerOutputTest, OneKeptStreamPlaysEveryFileWholeAndNothingStale) {
         writeWav(dir.path(), "other.wav", std::vector<qint16>(kRate * 3 / 20, kOtherFormat), kRate / 2, 1);
     ASSERT_FALSE(old.isEmpty() || stairs.isEmpty() || other.isEmpty());
 
-    Player p(options());
+    GstRig p(options());
     const int created = pulseoutput::streamsCreated();
     ASSERT_TRUE(p.open(old));
     ASSERT_TRUE(p.runUntil(0.3));
     // Clicked while the old file plays.
     ASSERT_TRUE(p.open(stairs));
-    ASSERT_TRUE(p.runToEnd());
+    ASSERT_TRUE(p.play());
     EXPECT_EQ(pulseoutput::streamsCreated(), created + 1) << "the same format reuses the stream";
     ASSERT_TRUE(p.open(other));
-    ASSERT_TRUE(p.runToEnd());
+    ASSERT_TRUE(p.play());
     EXPECT_EQ(pulseoutput::streamsCreated(), created + 2) << "another format has its own";
     // Paused and resumed, then sent back to 0.1 s.
     ASSERT_TRUE(p.open(stairs));
     ASSERT_TRUE(p.runUntil(0.15));
     p.c.Pause();
-    QTest::qWait(200);
+    ASSERT_TRUE(waitFor([&] { return p.lastIs(kMediaRunning, kMediaPaused); }));
     ASSERT_TRUE(p.runUntil(0.3));
     p.c.setCurrentPosition(0.1);
-    ASSERT_TRUE(waitFor([&] { return p.stops > 2 || !p.errors.empty(); }));
+    ASSERT_TRUE(waitFor([&] { return p.stopped() || !p.errors.empty(); }));
     ASSERT_TRUE(p.errors.empty());
 
     const auto runs = heardRuns();
@@ -278,21 +251,22 @@ TEST_F(ServerOutputTest, OneKeptStreamPlaysEveryFileWholeAndNothingStale) {
 TEST_F(ServerOutputTest, AServerThatCameBackPlaysTheNextFile) {
     const QString stairs = writeWav(dir.path(), "stairs.wav", staircase(30), kRate, 2);
     ASSERT_FALSE(stairs.isEmpty());
-    Player p(options());
+    GstRig p(options());
     ASSERT_TRUE(p.open(stairs));
     ASSERT_TRUE(p.runUntil(0.1));
     server.kill();
     server.waitForFinished(5000);
     QFile::remove(dir.path() + "/run/server");
     ASSERT_TRUE(waitFor([&] { return !p.errors.empty(); }));
-    EXPECT_EQ(p.errors, std::vector<int>{GstMediaControl::NoAudioOutput});
+    ASSERT_EQ(p.errors.size(), 1u);
+    EXPECT_EQ(p.errors[0].first, GstMediaControl::NoAudioOutput);
 
     startServer();
     recorder.waitForFinished(5000);
     startRecorder();
     p.errors.clear();
     ASSERT_TRUE(p.open(stairs));
-    ASSERT_TRUE(p.runToEnd());
+    ASSERT_TRUE(p.play());
     EXPECT_EQ(wholeStepsHeard(200), 30);
 }
 
@@ -301,10 +275,10 @@ TEST_F(ServerOutputTest, AServerThatCameBackPlaysTheNextFile) {
 TEST_F(ServerOutputTest, TheVolumeReachesEverySample) {
     const QString stairs = writeWav(dir.path(), "stairs.wav", staircase(30), kRate, 2);
     ASSERT_FALSE(stairs.isEmpty());
-    Player p(options());
+    GstRig p(options());
     p.c.setVolume(-602); // half the amplitude
     ASSERT_TRUE(p.open(stairs));
-    ASSERT_TRUE(p.runToEnd());
+    ASSERT_TRUE(p.play());
     EXPECT_EQ(wholeStepsHeard(100), 30);
 }
 
@@ -316,7 +290,7 @@ TEST_F(ServerOutputTest, EverySampleFormatAndChannelCountIsHeardWhole) {
     struct Kind {
         int bits, channels;
     };
-    Player p(options());
+    GstRig p(options());
     for (const Kind kind : {Kind{8, 2}, Kind{24, 2}, Kind{32, 2}, Kind{16, 1}, Kind{16, 6}}) {
         const std::string what =
             std::to_string(kind.bits) + " bits, " + std::to_string(kind.channels) + " ch";
@@ -324,7 +298,7 @@ TEST_F(ServerOutputTest, EverySampleFormatAndChannelCountIsHeardWhole) {
                                       staircase(20, kUnit), kRate, kind.channels, kind.bits);
         ASSERT_FALSE(path.isEmpty());
         ASSERT_TRUE(p.open(path)) << what;
-        ASSERT_TRUE(p.runToEnd()) << what;
+        ASSERT_TRUE(p.play()) << what;
         const auto runs = heardRuns();
         ASSERT_EQ(runs.size(), 20u) << what;
         for (int n = 0; n < 20; ++n) {

@@ -11,6 +11,7 @@ protected:
         start(makeFolder("music", files));
         pick(0);
         media->completeOpen(length);
+        settle(); // the running report
     }
     static QVector<int> ramp(int from, int to, int step) {
         QVector<int> out;
@@ -43,6 +44,7 @@ TEST_F(PlaybackTest, FadesBelowTheirFloorWriteNothingAndStopWithFadeOutRamps) {
         EXPECT_EQ(form->Label2->text(), "Tunabel - Arrêt");
         pick(1);
         media->completeOpen(180);
+        settle();
     }
 }
 
@@ -133,7 +135,6 @@ TEST_F(PlaybackTest, PauseFadesOutBlinksFollowsSeeksAndResumes) {
     playing({"a.mp3"}, 185);
     const QString title = form->LastCaption;
     // The paused report comes after Pause returns; the test drives the blink.
-    media->deferPause = true;
     form->Timer2->setInterval(24 * 3600 * 1000);
     form->Fade->setChecked(true);
     media->setPosition(65);
@@ -156,6 +157,7 @@ TEST_F(PlaybackTest, PauseFadesOutBlinksFollowsSeeksAndResumes) {
     EXPECT_EQ(form->Label2->text(), times + " < Pause >");
     EXPECT_EQ(form->TrayData.tipText(), title); // not part of the blink
     media->setCurrentPosition(30);
+    settle(); // the position report
     EXPECT_EQ(form->Label2->text(), "Tunabel - Ecoulé 0'30 - Restant 2'35 - Total 3'05 < Pause >");
 
     // Resume: a fade in, no blink, the times in the tooltip, the title back.
@@ -169,6 +171,7 @@ TEST_F(PlaybackTest, PauseFadesOutBlinksFollowsSeeksAndResumes) {
     EXPECT_EQ(media->toolTip(), "a - Ecoulé 0'30 - Restant 2'35 - Total 3'05");
     // A seek while running leaves the display alone; the remaining time is never negative.
     media->setCurrentPosition(185.2);
+    settle();
     EXPECT_EQ(form->Label2->text(), title);
     form->ActiveMovie1_Timer();
     EXPECT_EQ(media->toolTip(), "a - Ecoulé 3'05 - Restant 0'00 - Total 3'05");

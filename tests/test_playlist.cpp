@@ -275,7 +275,8 @@ TEST_F(PlaylistFiles, UnsafeNamesAreRefused) {
 }
 
 TEST_F(PlaylistFiles, ListingShowsRegularListFilesSorted) {
-    for (const char *name : {"b.tnl", "A.tnl", "été.tnl", "c.TNL", "notes.txt", ".tnl", "Z.tnl"})
+    // "A b" sorts after "A" as a list, before it as a file name ("A b.tnl").
+    for (const char *name : {"b.tnl", "A.tnl", "A b.tnl", "été.tnl", "c.TNL", "notes.txt", ".tnl", "Z.tnl"})
         ASSERT_TRUE(writeFile(dir + "/" + QString::fromUtf8(name), "x\r\n"));
     ASSERT_TRUE(QDir().mkpath(dir + "/dossier.tnl"));
     ASSERT_EQ(mkfifo(QFile::encodeName(dir + "/tube.tnl").constData(), 0600), 0);
@@ -287,7 +288,7 @@ TEST_F(PlaylistFiles, ListingShowsRegularListFilesSorted) {
     ASSERT_EQ(symlink("b.tnl", QFile::encodeName(dir + "/lien.tnl").constData()), 0);
 
     const QString cafe = DecodeFileName("caf\xE9");
-    EXPECT_EQ(ListPlaylists(dir), QStringList({"A", "b", cafe, "lien", "Z", "été"}));
+    EXPECT_EQ(ListPlaylists(dir), QStringList({"A", "A b", "b", cafe, "lien", "Z", "été"}));
     EXPECT_TRUE(ListPlaylists(dir + "/absent").isEmpty());
 
     // The escaped name opens the very file.

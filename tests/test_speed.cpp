@@ -4,7 +4,6 @@
 #include "platform/window.h"
 #include "windows/form4.h"
 
-#include <QElapsedTimer>
 #include <QTest>
 
 namespace {
@@ -66,35 +65,26 @@ TEST_F(SpeedTest, OpeningShowsTheRateInRangeAndTheSliderSetsIt) {
     EXPECT_TRUE(IsTopMost(form.get()));
 }
 
-TEST_F(SpeedTest, ADragMovesTheCaptionEveryStepButTheRateAtMostEvery50ms) {
+// How often a drag writes the rate is a figure of the bench (speed_drag_rate_changes).
+TEST_F(SpeedTest, ADragMovesTheCaptionEveryStepAndTheRateOncePerPeriod) {
     load();
     form->Speed_Click();
     QScrollBar *bar = App::form4->HScroll1;
     QStringList captions;
     QObject::connect(App::form4, &QWidget::windowTitleChanged, [&](const QString &t) { captions << t; });
-    // One step per move, a few ms apart, as a user's drag.
-    QElapsedTimer t;
-    t.start();
     bar->setSliderDown(true);
-    for (int v = bar->value() + 1; v <= 220; ++v) {
+    for (int v = bar->value() + 1; v <= 220; ++v)
         bar->setSliderPosition(v);
-        QTest::qWait(8);
-    }
-    const qint64 ms = t.elapsed();
-    bar->setSliderDown(false);
     EXPECT_EQ(captions.size(), 120);
     EXPECT_EQ(captions.last(), "220 %");
-    EXPECT_LE(media->rateWrites.size(), ms / Form4::kDragRatePeriodMs + 2);
-    ASSERT_FALSE(media->rateWrites.isEmpty());
-    EXPECT_EQ(media->rateWrites.last(), 2.2); // the release applies the last value
-    // A rate write follows the move that asked for it within the period.
-    media->rateWrites.clear();
-    bar->setSliderDown(true);
-    bar->setSliderPosition(150);
+    // The moves only started the period; its end writes the rate then shown.
+    EXPECT_TRUE(media->rateWrites.isEmpty());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !media->rateWrites.isEmpty(); }, 30000));
-    EXPECT_EQ(media->rateWrites, QVector<double>{1.5});
+    EXPECT_EQ(media->rateWrites, QVector<double>{2.2});
+    // The release applies the last value at once.
+    bar->setSliderPosition(150);
     bar->setSliderDown(false);
-    EXPECT_EQ(media->rateWrites.size(), 1);
+    EXPECT_EQ(media->rateWrites, QVector<double>({2.2, 1.5}));
 }
 
 } // namespace

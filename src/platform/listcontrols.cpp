@@ -2,6 +2,7 @@
 
 #include "platform/filename.h"
 #include "platform/imagebox.h"
+#include "storage/listing.h"
 
 #include <QDir>
 #include <QKeyEvent>
@@ -60,24 +61,6 @@ QString childPath(const QString &folder, const QString &name) {
     return folder == "/" ? "/" + name : folder + '/' + name;
 }
 
-// Sorted alphabetically without regard to case, on keys folded once.
-QStringList sortedNames(const QStringList &names) {
-    std::vector<std::pair<QString, int>> keys;
-    keys.reserve(names.size());
-    for (int i = 0; i < names.size(); ++i)
-        keys.emplace_back(names[i].toCaseFolded(), i);
-    std::sort(keys.begin(), keys.end(), [&](const auto &a, const auto &b) {
-        if (a.first != b.first)
-            return a.first < b.first;
-        return names[a.second] < names[b.second];
-    });
-    QStringList sorted;
-    sorted.reserve(names.size());
-    for (const auto &k : keys)
-        sorted.append(names[k.second]);
-    return sorted;
-}
-
 // The visible subfolders of a folder (links to folders included).
 QStringList subfoldersOf(const QString &folder) {
     QStringList names;
@@ -97,17 +80,7 @@ QStringList subfoldersOf(const QString &folder) {
             names.append(DecodeFileName(QByteArrayView(e->d_name)));
     }
     closedir(dir);
-    return sortedNames(names);
-}
-
-QStringList suffixesOf(const QString &pattern) {
-    QStringList out;
-    for (const QString &part : pattern.split(';', Qt::SkipEmptyParts)) {
-        const QString p = part.trimmed();
-        if (p.startsWith("*."))
-            out.append(p.mid(1).toCaseFolded()); // ".mp3"
-    }
-    return out;
+    return SortedCaseFolded(names);
 }
 
 } // namespace
@@ -128,39 +101,6 @@ int ButtonCode(Qt::MouseButton button) {
 int ShiftCode(Qt::KeyboardModifiers m) {
     return (m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) |
            (m & Qt::AltModifier ? 4 : 0);
-}
-
-QStringList ListMatchingFiles(const QString &folder, const QString &pattern) {
-    QStringList names;
-    DIR *dir = opendir(bytesOf(folder).constData());
-    if (!dir)
-        return names;
-    const QStringList suffixes = suffixesOf(pattern);
-    int dirFd = dirfd(dir);
-    while (const dirent *e = readdir(dir)) {
-        const char *name = e->d_name;
-        const char *dot = strrchr(name, '.');
-        if (!dot || dot == name)
-            continue;
-        // Cheap test on the raw bytes before any conversion.
-        const size_t extLen = strlen(dot);
-        if (extLen > 5)
-            continue;
-        char ext[6];
-        for (size_t i = 0; i <= extLen; ++i)
-            ext[i] = char(tolower(static_cast<unsigned char>(dot[i])));
-        if (!suffixes.contains(QLatin1String(ext)))
-            continue;
-        bool regular = e->d_type == DT_REG;
-        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
-            struct stat st;
-            regular = fstatat(dirFd, name, &st, 0) == 0 && S_ISREG(st.st_mode);
-        }
-        if (regular)
-            names.append(DecodeFileName(QByteArrayView(name)));
-    }
-    closedir(dir);
-    return sortedNames(names);
 }
 
 // ---- drives

@@ -9,13 +9,10 @@
 #include <QStringList>
 #include <QStyledItemDelegate>
 
+#include "storage/listing.h" // ListMatchingFiles, the file list's reading
+
 // The playable types of the file list, matched without regard to case.
 inline constexpr const char *kFilePattern = "*.mp3;*.wav;*.au;*.aiff;*.mp2;*.aif;*.aifc;*.mid;*.mpg;*.mpeg;*.flac;*.ogg;*.oga;*.opus;*.m4a";
-
-// Names of the regular files of `folder` matching a pattern like the one
-// above, sorted alphabetically without regard to case. Reads the folder
-// with readdir: no per-file stat unless the file system gives no type.
-QStringList ListMatchingFiles(const QString &folder, const QString &pattern);
 
 // The mounted volumes, root first.
 class DriveListBox : public QComboBox {

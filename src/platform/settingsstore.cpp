@@ -1,6 +1,7 @@
 #include "platform/settingsstore.h"
 
 #include "platform/filename.h"
+#include "storage/rename.h"
 #include "storage/temporaries.h"
 
 #include <QDir>
@@ -92,15 +93,9 @@ bool keepAside(const QString &path) {
         return false;
     for (int n = 1; n <= 1000; ++n) {
         const QByteArray to = from + ".illisible" + (n > 1 ? "-" + QByteArray::number(n) : QByteArray());
-        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        const int err = RenameNoReplace(from, to);
+        if (err == 0)
             return true;
-        int err = errno;
-        if (err == EINVAL || err == ENOSYS) {
-            // No no-replace rename here: a hard link fails on a taken name too.
-            if (::link(from.constData(), to.constData()) == 0)
-                return ::unlink(from.constData()) == 0;
-            err = errno;
-        }
         if (err == ENOENT)
             return true; // gone already: nothing to keep
         if (err != EEXIST)

@@ -1,6 +1,8 @@
 #include "storage/playlist.h"
 
 #include "platform/filename.h"
+#include "storage/listing.h"
+#include "storage/rename.h"
 #include "storage/temporaries.h"
 
 #include <QDir>
@@ -143,38 +145,6 @@ QString decode1252(const char *p, qsizetype size) {
         d[i] = QChar(b >= 0x80 && b < 0xA0 ? high[b - 0x80] : char16_t(b));
     }
     return out;
-}
-
-// File name bytes to the name the program carries: valid UTF-8 directly,
-// anything else through the escaping decoder.
-QString decodeName(const char *bytes, qsizetype size) {
-    QString name = QString::fromUtf8(bytes, size);
-    // A replacement character may stand for bytes that are not UTF-8.
-    if (!name.contains(QChar::ReplacementCharacter) && !HasEscapedBytes(name))
-        return name;
-    return DecodeFileName(QByteArray(bytes, size));
-}
-
-// The name with its case folded, as QString::toCaseFolded gives it, but
-// with a quick path for the characters of one UTF-16 unit.
-QString foldKey(const QString &name) {
-    QString key(name.size(), Qt::Uninitialized);
-    QChar *out = key.data();
-    const QChar *in = name.constData();
-    for (qsizetype i = 0; i < name.size(); ++i) {
-        const char16_t c = in[i].unicode();
-        if (c < 0x80) {
-            out[i] = QChar(c >= 'A' && c <= 'Z' ? char16_t(c + 32) : c);
-        } else if (QChar::isSurrogate(c)) {
-            return name.toCaseFolded();
-        } else {
-            const char32_t f = QChar::toCaseFolded(char32_t(c));
-            if (f > 0xFFFF)
-                return name.toCaseFolded();
-            out[i] = QChar(char16_t(f));
-        }
-    }
-    return key;
 }
 
 // Appends the entry's UTF-8 and a line break; false when it cannot be one
@@ -514,41 +484,15 @@ bool WritePlaylist(const QString &path, const QStringList &names, const QStringL
 }
 
 QStringList ListPlaylists(const QString &folder) {
+    constexpr qsizetype suffixLen = 4;
     QStringList names;
-    DIR *dir = ::opendir(EncodeFileName(folder.isEmpty() ? QStringLiteral("/") : folder).constData());
-    if (!dir)
-        return names;
-    const int dirFd = ::dirfd(dir);
-    constexpr size_t suffixLen = 4;
-    while (const dirent *e = ::readdir(dir)) {
-        const char *name = e->d_name;
-        const size_t len = strlen(name);
-        if (len <= suffixLen || memcmp(name + len - suffixLen, kPlaylistSuffix, suffixLen) != 0)
-            continue;
-        bool regular = e->d_type == DT_REG;
-        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
-            struct stat st {};
-            regular = ::fstatat(dirFd, name, &st, 0) == 0 && S_ISREG(st.st_mode);
-        }
-        if (regular)
-            names.append(decodeName(name, qsizetype(len - suffixLen)));
+    for (const QString &file : ListMatchingFiles(folder, QStringLiteral("*") + kPlaylistSuffix)) {
+        // Matched without regard to case; only ".tnl" is opened as a list.
+        if (file.endsWith(QLatin1String(kPlaylistSuffix)))
+            names.append(file.chopped(suffixLen));
     }
-    ::closedir(dir);
-    // Case-folded keys computed once.
-    std::vector<std::pair<QString, qsizetype>> keys;
-    keys.reserve(size_t(names.size()));
-    for (qsizetype i = 0; i < names.size(); ++i)
-        keys.emplace_back(foldKey(names[i]), i);
-    std::sort(keys.begin(), keys.end(), [&](const auto &a, const auto &b) {
-        if (a.first != b.first)
-            return a.first < b.first;
-        return names[a.second] < names[b.second];
-    });
-    QStringList sorted;
-    sorted.reserve(names.size());
-    for (const auto &k : keys)
-        sorted.append(names[k.second]);
-    return sorted;
+    // Sorted again: without its suffix a name may sort elsewhere.
+    return SortedCaseFolded(names);
 }
 
 bool RenamePlaylist(const QString &oldName, const QString &newName, QString *error) {
@@ -568,18 +512,9 @@ bool RenamePlaylist(const QString &oldName, const QString &newName, QString *err
         return false;
     }
     // Never replaces a file that is there: an existing list would be lost.
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+    const int err = RenameNoReplace(from, to);
+    if (err == 0)
         return true;
-    int err = errno;
-    if (err == EINVAL || err == ENOSYS) {
-        // A file system without the no-replace rename: a hard link fails on
-        // an existing name just the same.
-        if (::link(from.constData(), to.constData()) == 0) {
-            ::unlink(from.constData());
-            return true;
-        }
-        err = errno;
-    }
     if (err == EEXIST)
         setError(error, head + QStringLiteral("une liste nommée %1 existe déjà.").arg(quoted(newName)));
     else if (err == ENOENT)

@@ -5,9 +5,11 @@
 #include <QStringList>
 #include <QVector>
 
+#include <algorithm>
+
 // A media control that plays nothing: it records what the player asks and
-// delivers notifications when the test says, synchronously where the real
-// control is synchronous (closing a file, Stop).
+// delivers notifications when the test says, as the real control does
+// (test_mediacontract holds the two to the same cases).
 class FakeMediaControl : public MediaControl {
     Q_OBJECT
 public:
@@ -17,14 +19,14 @@ public:
     double CurrentPosition() const override { return m_position; }
     void setCurrentPosition(double seconds) override;
     double SelectionEnd() const override { return m_selectionEnd; }
-    void setSelectionEnd(double seconds) override { m_selectionEnd = seconds; }
+    void setSelectionEnd(double seconds) override;
     int PlayCount() const override { return m_playCount; }
-    void setPlayCount(int count) override { m_playCount = count; }
+    void setPlayCount(int count) override { m_playCount = std::max(1, count); }
     int CurrentState() const override { return m_state; }
     double Rate() const override { return m_rate; }
-    void setRate(double rate) override { rateWrites << (m_rate = rate); }
+    void setRate(double rate) override { rateWrites << (m_rate = std::clamp(rate, 0.1, 2.2)); }
     int Volume() const override { return m_volume; }
-    void setVolume(int v) override { volumeWrites << (m_volume = v); }
+    void setVolume(int v) override { volumeWrites << (m_volume = std::clamp(v, -10000, 0)); }
     void Run() override;
     void Pause() override;
     void Stop() override;
@@ -36,9 +38,6 @@ public:
     // The end of the selection is reached: the file plays again while
     // PlayCount asks for more plays, then the stopped state is reported.
     void reachEnd();
-    // Like the real control, report the paused state from the event loop
-    // after Pause() returns, rather than inside it.
-    bool deferPause = false;
     void fail(const QString &description);
     void setPosition(double seconds) { m_position = seconds; }
     bool isOpening() const { return m_pendingOpen; }
@@ -57,10 +56,13 @@ public:
     int runs = 0;
 
 private:
-    void changeState(int newState);
+    // Reports the state from the event loop, unless the file changed meanwhile.
+    void reportLater(int newState);
+    void report(int newState);
     QString m_file;
     double m_duration = 0, m_position = 0, m_selectionEnd = 0, m_rate = 1;
     int m_playCount = 1, m_playsDone = 0, m_state = kMediaStopped, m_volume = 0;
+    int m_reported = kMediaStopped;
     unsigned m_opens = 0;
     bool m_pendingOpen = false;
 };

@@ -2,6 +2,7 @@
 
 #include "player/form1.h"
 #include "support/fakemedia.h"
+#include "support/mediawatch.h"
 
 #include <QStringList>
 #include <QTemporaryDir>
@@ -9,14 +10,8 @@
 
 #include <functional>
 #include <memory>
-#include <ostream>
 
 class QListWidget;
-
-// Readable failures.
-inline void PrintTo(const QString &s, std::ostream *os) {
-    *os << '"' << s.toStdString() << '"';
-}
 
 // The bytes of a file; empty when it cannot be read.
 QByteArray fileBytes(const QString &path);

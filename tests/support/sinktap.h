@@ -1,9 +1,8 @@
 #pragma once
 
 #include "platform/engine/gstmediacontrol.h"
+#include "support/mediawatch.h"
 
-#include <QDeadlineTimer>
-#include <QTest>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
@@ -11,17 +10,6 @@
 #include <atomic>
 #include <cmath>
 #include <functional>
-
-// Spins the event loop until `done`; the deadline only guards against hangs.
-inline bool waitFor(const std::function<bool()> &done, int ms = 30000) {
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(2);
-    }
-    return true;
-}
 
 // Silent sinks; without sync they run as fast as they can.
 inline GstMediaOptions silentSinks(bool sync = false) {
@@ -59,6 +47,33 @@ struct SinkTap {
     void attach(GstMediaControl &c) {
         GstElement *sink = c.audioSinkElement();
         ASSERT_NE(sink, nullptr);
+        if (!g_signal_lookup("handoff", G_OBJECT_TYPE(sink)))
+            return; // a real output: what it plays is heard elsewhere
         g_signal_connect(sink, "handoff", G_CALLBACK(&SinkTap::onHandoff), this);
+    }
+};
+
+struct GstControlHolder {
+    GstMediaControl gst;
+    explicit GstControlHolder(const GstMediaOptions &options) : gst(nullptr, options) {}
+};
+
+// A real control, watched, with a tap on its sink from its first open on.
+struct GstRig : GstControlHolder, MediaWatch {
+    GstMediaControl &c = gst; // the real control's own calls, beside the contract's
+    SinkTap tap;
+
+    explicit GstRig(const GstMediaOptions &options = silentSinks())
+        : GstControlHolder(options), MediaWatch(gst) {
+        QObject::connect(&gst, &MediaControl::OpenComplete, &gst, [this] {
+            if (opens() == 1)
+                tap.attach(gst);
+        });
+    }
+    GstElement *pipeline() const {
+        GstObject *top = GST_OBJECT(gst.audioSinkElement());
+        while (GST_OBJECT_PARENT(top))
+            top = GST_OBJECT_PARENT(top);
+        return GST_ELEMENT(top);
     }
 };

@@ -30,6 +30,8 @@ public:
 
     virtual double Duration() const = 0;
     virtual double CurrentPosition() const = 0;
+    // Keeps the state; PositionChange(old, new) follows from the event loop,
+    // never inside the call, and not at all once the file is closed.
     virtual void setCurrentPosition(double seconds) = 0;
     virtual double SelectionEnd() const = 0;
     virtual void setSelectionEnd(double seconds) = 0;
@@ -41,10 +43,14 @@ public:
     virtual int Volume() const = 0;
     virtual void setVolume(int hundredthsOfDb) = 0;
 
+    // CurrentState gives the new state inside the call; its StateChange
+    // follows from the event loop, once. Asked while the file opens, they
+    // take effect after its OpenComplete.
     virtual void Run() = 0;
     virtual void Pause() = 0;
-    // Stops and rewinds; the file stays loaded. The stopped StateChange is
-    // emitted synchronously inside the call.
+    // Stops and rewinds; the file stays loaded, or goes on opening. The
+    // stopped StateChange is emitted synchronously inside the call, even
+    // when already stopped.
     virtual void Stop() = 0;
 
     // The file the player expects to open when the current one ends, "" for
