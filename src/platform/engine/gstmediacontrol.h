@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/engine/audiooutput.h"
+#include "platform/engine/engine.h"
 #include "platform/engine/mediacontrol.h"
 
 #include <QString>
@@ -18,96 +20,6 @@
 typedef struct _GstElement GstElement;
 typedef struct _GstMessage GstMessage;
 typedef struct _GstPad GstPad;
-
-// Starts GStreamer's initialisation on a background thread so the windows
-// never wait for a cold plugin registry. Call it early from main; calling it
-// again, or never, is harmless: the first open waits for (or runs) the init.
-void StartMediaEngine();
-
-struct GstMediaOptions {
-    // Audio output in gst-launch syntax: an element with its properties
-    // ("alsasink device=hw:1") or a chain ending in a sink.
-    QString audioSink = "autoaudiosink";
-    // Clock synchronisation of the sinks; false plays as fast as possible.
-    bool sync = true;
-    // Empty: ximagesink on X11, no pictures elsewhere.
-    QString videoSink;
-    // An open (or a re-preroll after a stop) that stays silent this long is
-    // retried once, then reported as an error.
-    int openTimeoutMs = 3000;
-};
-
-// The gain stage shared with the streaming thread; lives as long as the control.
-struct GainStage {
-    std::atomic<float> target{1.0f};
-    std::atomic<float> applied{1.0f};
-    std::atomic<int> channels{2};
-    // Running time (ns) where the last buffer through the stage ends; -1 unknown.
-    std::atomic<qint64> passedUntil{-1};
-    // Running time (ns) where the last change of gain was complete.
-    std::atomic<qint64> rampDoneAt{-1};
-    // Set when the sound-server output applies the gain itself, as it writes:
-    // a change is then heard within the server's short buffer rather than
-    // after the whole output queue.
-    std::atomic<bool> atOutput{false};
-    // Monotonic time (us) when the last change of gain applied at the output
-    // will have been heard; -1 unknown.
-    std::atomic<qint64> heardAtUs{-1};
-};
-
-namespace gstengine {
-
-// playbin's "flags" bits.
-inline constexpr unsigned kPlayFlagVideo = 1u << 0;
-inline constexpr unsigned kPlayFlagText = 1u << 2;
-inline constexpr unsigned kPlayFlagVis = 1u << 3;
-// Blocks until GStreamer is initialised, starting the init if needed.
-void waitReady();
-// True once the engine's initialisation has finished; never waits.
-bool isReady();
-// Parses a gst-launch element description; null (and *error set) on failure.
-GstElement *makeElement(const QString &description, QString *error);
-// Sets "sync" on the element, or on every sink of a bin.
-void setSync(GstElement *element, bool sync);
-// The device autoaudiosink picks, as a sink of its own: the automatic sink
-// probes every device again on each open. Returns the sink unchanged when it
-// is not automatic or found no device (the result owns the reference).
-GstElement *resolveAutomaticSink(GstElement *sink);
-// Multiplies interleaved float samples by a gain going from `from` to `to`
-// across the frames, so stepped volume writes never click.
-void rampGain(float *samples, size_t frames, int channels, float from, float to);
-// Output bin: gain stage then conversion to what the sink accepts.
-GstElement *makeAudioOutput(GstElement *sink, GainStage *gain);
-// Exact length of an MPEG file by parsing every frame; < 0 on failure.
-double parsedDuration(const QString &path, int timeoutMs);
-// Whether an automatic output (autoaudiosink) fell back to a silent sink
-// because the machine has no sound device.
-bool outputIsFallback(GstElement *sink);
-// Whether the file is MPEG whose preroll length may be an estimate.
-bool needsParsedDuration(const QString &path);
-// The pipeline's latency from a live query; 0 when unknown.
-quint64 latency(GstElement *pipeline);
-// Nanoseconds until the end of the last gain change is heard; 0 when
-// unknown or already heard.
-qint64 unheardNs(GstElement *pipeline, const GainStage &gain);
-// Whether the file is a film (MPEG program stream) with pictures.
-bool hasVideo(const QString &path);
-// file:// URI of a carried file name (escaped bytes restored).
-QByteArray fileUri(const QString &path);
-// The file system's bytes of a carried file name.
-QByteArray localName(const QString &path);
-// "" when the file's structure is sound enough for its decoder, else the
-// reason it is refused (checked before the file reaches the decoder).
-const char *structureProblem(const QString &path);
-// Whether a WAV, AU, AIFF or MPEG audio file starts as its kind does (for
-// MPEG, holds a run of valid frames; for AIFF, its description and data).
-// A file playbin switches to on its own thread must not fail there: a
-// failing switch can wedge playbin.
-bool looksLikeItsKind(const QString &path);
-// Loads a plugin on a thread of its own, once, so that a file switched to
-// later does not wait for it on the streaming thread.
-void loadPluginSoon(const char *name);
-} // namespace gstengine
 
 // The media control on one reused playbin.
 //
