@@ -111,11 +111,12 @@ void GstMediaControl::setNextFileName(const QString &path) {
 
 // What the streaming thread may take, from the UI thread's state.
 void GstMediaControl::updateHandOver() {
-    const bool allowed =
-        m_playbin && m_handOver == HandOver::None &&
-        (m_phase == Phase::Opening || m_phase == Phase::Prerolling || m_phase == Phase::Ready) &&
-        m_rate == 1.0 && selectionIsWhole() && m_playsDone + 1 >= std::max(1, m_playCount) &&
-        !gstengine::hasVideo(m_path) && m_nextPath != m_refusedPath && canTakeNext();
+    const bool allowed = m_playbin && m_handOver == HandOver::None &&
+                         (m_play.phase == PlaybackPhase::Opening ||
+                          m_play.phase == PlaybackPhase::Prerolling || m_play.ready()) &&
+                         m_play.rate == 1.0 && m_play.selectionIsWhole() &&
+                         m_play.playsDone + 1 >= std::max(1, m_play.playCount) &&
+                         !gstengine::hasVideo(m_play.path) && m_nextPath != m_refusedPath && canTakeNext();
     const QByteArray uri = allowed ? gstengine::fileUri(m_nextPath) : QByteArray();
     std::lock_guard lock(m_nextMutex);
     if (m_armed.load())
@@ -125,18 +126,11 @@ void GstMediaControl::updateHandOver() {
 }
 
 bool GstMediaControl::reloadIfArmed() {
-    if (!m_armed.load() || m_phase != Phase::Ready)
+    if (!m_armed.load() || !m_play.ready())
         return false;
     // playbin already prepares the next file: a seek now could let it in
     // early, so this file reloads where it was.
-    const double position = queryPosition();
-    const int wanted = m_state;
-    restartAtZero();
-    m_pendingSeek = position;
-    if (wanted == kMediaRunning)
-        Run();
-    else if (wanted == kMediaPaused)
-        Pause();
+    restartKeeping(queryPosition(), PlaybackState::Keep::Sought);
     return true;
 }
 
@@ -205,7 +199,7 @@ GstMediaControl::Touch::~Touch() {
 }
 
 void GstMediaControl::onNextStreamQueued(qint64 runningTimeNs, quint64 generation) {
-    if (!isCurrent(generation) || m_phase != Phase::Ready || !m_armed.load())
+    if (!isCurrent(generation) || !m_play.ready() || !m_armed.load())
         return;
     // The current file ends as heard when the next one's first sample plays.
     qint64 waitNs = 0;
@@ -224,7 +218,7 @@ void GstMediaControl::onNextStreamQueued(qint64 runningTimeNs, quint64 generatio
 }
 
 void GstMediaControl::onNextStreamHeard(quint64 generation) {
-    if (!isCurrent(generation) || m_phase != Phase::Ready || !m_armed.load())
+    if (!isCurrent(generation) || !m_play.ready() || !m_armed.load())
         return;
     QString next;
     {
@@ -234,37 +228,24 @@ void GstMediaControl::onNextStreamHeard(quint64 generation) {
     }
     m_handOver = HandOver::Heard;
     m_handOverPath = next;
-    const double end = m_selectionEnd > 0 ? m_selectionEnd : m_duration;
-    m_state = kMediaStopped;
-    m_heldPosition = end;
+    const double end = m_play.selectionEnd > 0 ? m_play.selectionEnd : m_play.duration;
+    m_play.wanted = kMediaStopped;
+    m_play.held = end;
     report(kMediaStopped);
-    if (!isCurrent(generation) || m_phase != Phase::Ready)
+    if (!isCurrent(generation) || !m_play.ready())
         return; // the handler adopted the next file, or opened or closed another
     // Nothing asked for the next file: back to this one's start, as at any end.
-    const int wanted = m_state;
-    restartAtZero();
-    m_heldPosition = end;
-    if (wanted == kMediaRunning)
-        Run();
-    else if (wanted == kMediaPaused)
-        Pause();
+    restartKeeping(end, PlaybackState::Keep::Shown);
 }
 
 bool GstMediaControl::adopt(const QString &path) {
-    if (m_handOver != HandOver::Heard || path != m_handOverPath || m_phase != Phase::Ready)
+    if (m_handOver != HandOver::Heard || path != m_handOverPath || !m_play.ready())
         return false;
     m_handOver = HandOver::None;
     m_handOverPath.clear();
     ++m_handOvers;
-    m_path = path;
     m_nextPath.clear();
-    m_phase = Phase::Adopting;
-    resetPlayback();
-    m_duration = 0;
-    m_selectionEnd = 0;
-    m_retried = false;
-    m_reported = kMediaStopped;
-    m_atStart = true;
+    m_play.adopt(path);
     updateHandOver();
     // Messages the new file posts from now on carry this stamp too.
     ++m_generation;
@@ -272,7 +253,7 @@ bool GstMediaControl::adopt(const QString &path) {
     QMetaObject::invokeMethod(
         this,
         [this, generation] {
-            if (isCurrent(generation) && m_phase == Phase::Adopting)
+            if (isCurrent(generation) && m_play.phase == PlaybackPhase::Adopting)
                 finishAdopting();
         },
         Qt::QueuedConnection);
@@ -281,22 +262,18 @@ bool GstMediaControl::adopt(const QString &path) {
 
 void GstMediaControl::finishAdopting() {
     readDuration();
-    m_phase = Phase::Ready;
-    m_atStart = true;
+    m_play.adopted();
     m_tick.start();
     updateHandOver();
     const quint64 generation = m_generation.load();
     emit OpenComplete();
-    if (!isCurrent(generation) || m_phase != Phase::Ready)
+    if (!isCurrent(generation) || !m_play.ready())
         return;
-    if (m_pendingSeek) {
-        seekTo(*m_pendingSeek, true);
-        m_seekTarget = m_pendingSeek;
-        m_pendingSeek.reset();
-    }
-    if (m_state == kMediaRunning) {
+    if (const std::optional<double> seek = m_play.takePendingSeek())
+        seekTo(*seek, true);
+    if (m_play.wanted == kMediaRunning) {
         startPlaying();
-    } else if (m_state == kMediaPaused) {
+    } else if (m_play.wanted == kMediaPaused) {
         const Touch touch(*this);
         gst_element_set_state(m_playbin, GST_STATE_PAUSED);
     } else {
@@ -313,13 +290,13 @@ void GstMediaControl::nextFileFailed() {
         std::lock_guard lock(m_nextMutex);
         m_refusedPath = m_armedPath;
     }
-    const double position = m_phase == Phase::Ready ? queryPosition() : 0;
+    const double position = m_play.ready() ? queryPosition() : 0;
     takeDown(true);
     if (endReported)
         return; // the handler's open of that file starts afresh
-    if (m_phase != Phase::Ready) {
+    if (!m_play.ready()) {
         // Still loading this file: load it again, without the next one.
-        setUri(m_path);
+        setUri(m_play.path);
         startPreroll();
         return;
     }
@@ -327,11 +304,5 @@ void GstMediaControl::nextFileFailed() {
     // the next one's failure only as it switches: this one goes on from
     // where it was and ends the usual way, and the rule's own open of the
     // next file then reports that file's error.
-    const int wanted = m_state;
-    restartAtZero();
-    m_pendingSeek = position;
-    if (wanted == kMediaRunning)
-        Run();
-    else if (wanted == kMediaPaused)
-        Pause();
+    restartKeeping(position, PlaybackState::Keep::Sought);
 }

@@ -3,6 +3,7 @@
 #include "platform/engine/audiooutput.h"
 #include "platform/engine/engine.h"
 #include "platform/engine/mediacontrol.h"
+#include "platform/engine/playbackstate.h"
 
 #include <QString>
 #include <QTimer>
@@ -21,21 +22,9 @@ typedef struct _GstElement GstElement;
 typedef struct _GstMessage GstMessage;
 typedef struct _GstPad GstPad;
 
-// The media control on one reused playbin.
-//
-// State machine (m_phase), driven from the UI thread only:
-//   Closed      no file. setFileName(path) -> Opening. Once idle, the
-//               pipeline prerolls a silent file of its own (m_warming),
-//               never reported; an open ends it first.
-//   Opening     the file prerolls for the first time; OpenComplete (or one
-//               Error) follows -> Ready. Run/Pause are remembered.
-//   Prerolling  a loaded file rewinds after Stop or its end -> Ready.
-//   Ready       prerolled; m_state says stopped (0), paused (1) or running
-//               (2). The end of the file reports 0 and the stopped handler
-//               usually opens the next file.
-//   Adopting    the next file already plays (hand-over below); its
-//               OpenComplete is queued -> Ready, running, Run reports 2.
-// Any phase -> Closed on setFileName(""), an error or a new file.
+// The media control on one reused playbin. Its playback states and their
+// transitions are in playbackstate.h; this class does the pipeline's work
+// for each.
 //
 // Hand-over (gapless), m_handOver, while Ready and running the last play:
 //   None   -> Armed    playbin's about-to-finish (streaming thread) took the
@@ -52,19 +41,19 @@ public:
     explicit GstMediaControl(QWidget *parent = nullptr, GstMediaOptions options = {});
     ~GstMediaControl() override;
 
-    QString FileName() const override { return m_path; }
+    QString FileName() const override { return m_play.path; }
     void setFileName(const QString &path) override;
-    double Duration() const override { return m_duration; }
+    double Duration() const override { return m_play.duration; }
     double CurrentPosition() const override;
     void setCurrentPosition(double seconds) override;
-    double SelectionEnd() const override { return m_selectionEnd; }
+    double SelectionEnd() const override { return m_play.selectionEnd; }
     void setSelectionEnd(double seconds) override;
-    int PlayCount() const override { return m_playCount; }
+    int PlayCount() const override { return m_play.playCount; }
     void setPlayCount(int count) override;
-    int CurrentState() const override { return m_state; }
-    double Rate() const override { return m_rate; }
+    int CurrentState() const override { return m_play.wanted; }
+    double Rate() const override { return m_play.rate; }
     void setRate(double rate) override;
-    int Volume() const override { return m_volume; }
+    int Volume() const override { return m_play.volume; }
     void setVolume(int hundredthsOfDb) override;
 
     void Run() override;
@@ -99,7 +88,6 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    enum class Phase { Closed, Opening, Prerolling, Ready, Adopting };
     enum class HandOver { None, Armed, Heard };
 
     // The pipeline, and its preroll while idle (gstsetup.cpp).
@@ -109,14 +97,17 @@ private:
     void endWarmUp();
     void startPreroll();
     void finishPreroll();
+    void thenAsWanted();
     void readDuration();
     void takeDown(bool toNull);
-    void resetPlayback();
     void closeSilently(bool toNull = false);
     void restartAtZero();
+    void reload();
+    // Back to the start, keeping the position (shown, or sought once
+    // prerolled) and running or paused as the caller wants.
+    void restartKeeping(double position, PlaybackState::Keep keep);
     void startPlaying();
     void seekTo(double from, bool flush);
-    bool selectionIsWhole() const;
     void report(int newState);
     void reportLater(int newState);
     void handleMessage(GstMessage *msg, quint64 generation);
@@ -192,22 +183,7 @@ private:
     // messages of a file closed earlier are recognised and dropped.
     std::atomic<quint64> m_generation{1};
 
-    QString m_path;
-    Phase m_phase = Phase::Closed;
-    int m_state = kMediaStopped;
-    int m_reported = kMediaStopped;
-    bool m_retried = false;
-    bool m_segmentReady = false;
-    bool m_atStart = false;
-    double m_duration = 0;
-    double m_selectionEnd = 0;
-    double m_rate = 1.0;
-    int m_playCount = 1;
-    int m_playsDone = 0;
-    int m_volume = 0;
-    std::optional<double> m_heldPosition;
-    std::optional<double> m_pendingSeek;
-    std::optional<double> m_seekTarget;
+    PlaybackState m_play;
     std::chrono::steady_clock::time_point m_lastVolumeSlot{};
 
     // The next file as offered, and what the streaming thread may take:

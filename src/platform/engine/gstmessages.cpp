@@ -55,36 +55,37 @@ void GstMediaControl::forwardMessage(GstMessage *msg) {
 }
 
 void GstMediaControl::handleMessage(GstMessage *msg, quint64 generation) {
-    if (!isCurrent(generation) || m_phase == Phase::Closed)
+    if (!isCurrent(generation) || m_play.phase == PlaybackPhase::Closed)
         return;
     switch (GST_MESSAGE_TYPE(msg)) {
     case GST_MESSAGE_ERROR:
         handleError(msg);
         break;
     case GST_MESSAGE_ASYNC_DONE:
-        if (m_phase == Phase::Ready)
-            m_seekTarget.reset();
+        if (m_play.ready())
+            m_play.seekTarget.reset();
         else
             finishPreroll();
         break;
     case GST_MESSAGE_STATE_CHANGED: {
-        if (m_phase != Phase::Ready)
+        if (!m_play.ready())
             break;
         GstState oldState, newState, pending;
         gst_message_parse_state_changed(msg, &oldState, &newState, &pending);
-        if (newState == GST_STATE_PLAYING && m_state == kMediaRunning && m_reported != kMediaRunning)
+        if (newState == GST_STATE_PLAYING && m_play.wanted == kMediaRunning &&
+            m_play.reported != kMediaRunning)
             report(kMediaRunning);
         else if (newState == GST_STATE_PAUSED && pending == GST_STATE_VOID_PENDING &&
-                 m_state == kMediaPaused && m_reported != kMediaPaused)
+                 m_play.wanted == kMediaPaused && m_play.reported != kMediaPaused)
             report(kMediaPaused);
         break;
     }
     case GST_MESSAGE_SEGMENT_DONE:
-        if (m_phase == Phase::Ready)
+        if (m_play.ready())
             handleEnd(true);
         break;
     case GST_MESSAGE_EOS:
-        if (m_phase == Phase::Ready)
+        if (m_play.ready())
             handleEnd(false);
         break;
     default:
@@ -112,7 +113,7 @@ void GstMediaControl::handleError(GstMessage *msg) {
         code = VideoFailed;
         reason = gstreason::Video;
     } else if (err->domain == GST_RESOURCE_ERROR) {
-        const QByteArray local = gstengine::localName(m_path);
+        const QByteArray local = gstengine::localName(m_play.path);
         if (err->code == GST_RESOURCE_ERROR_NOT_FOUND || ::access(local.constData(), F_OK) != 0) {
             code = NotFound;
             reason = gstreason::NotFound;
@@ -137,10 +138,10 @@ void GstMediaControl::handleError(GstMessage *msg) {
 }
 
 void GstMediaControl::fail(int code, const char *reason) {
-    const QString name = DisplayFileName(QFileInfo(m_path).fileName());
+    const QString name = DisplayFileName(QFileInfo(m_play.path).fileName());
     // READY would leave playbin failing the next open.
     closeSilently(true);
-    m_reported = kMediaStopped;
+    m_play.reported = kMediaStopped;
     emitError(code, name, reason);
 }
 

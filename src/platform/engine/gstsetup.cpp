@@ -51,7 +51,7 @@ GstMediaControl::GstMediaControl(QWidget *parent, GstMediaOptions options)
         watchStall();
         emit Timer();
         // The player's modes can change while a file plays: ask again.
-        if (m_state == kMediaRunning && m_phase == Phase::Ready)
+        if (m_play.running())
             emit NextFileWanted();
     });
     m_handOverTimer.setSingleShot(true);
@@ -66,7 +66,7 @@ GstMediaControl::GstMediaControl(QWidget *parent, GstMediaOptions options)
 // playbin list its decoders: 70 ms added to the first click. A silent WAV
 // prerolled while the player sits idle does all that beforehand.
 void GstMediaControl::warmUp() {
-    if (m_playbin || m_phase != Phase::Closed)
+    if (m_playbin || m_play.phase != PlaybackPhase::Closed)
         return;
     if (!gstengine::isReady()) {
         QTimer::singleShot(100, this, &GstMediaControl::warmUp);
