@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <memory>
 
 typedef struct _GstElement GstElement;
 
@@ -26,6 +27,14 @@ struct GainStage {
     // Monotonic time (us) when the last change of gain applied at the output
     // will have been heard; -1 unknown.
     std::atomic<qint64> heardAtUs{-1};
+};
+
+// The output as installed in playbin: the gain stage, the sink and the bin
+// holding both.
+struct AudioOutput {
+    std::unique_ptr<GainStage> gain = std::make_unique<GainStage>();
+    GstElement *sink = nullptr;
+    GstElement *bin = nullptr;
 };
 
 namespace gstengine {

@@ -28,7 +28,7 @@ QString shownName(const QString &path) {
 
 void GstMediaControl::setUri(const QString &path) {
     const QByteArray uri = gstengine::fileUri(path);
-    const Touch touch(*this);
+    const GaplessSwitch::Touch touch(m_switch);
     g_object_set(m_playbin, "uri", uri.constData(), nullptr);
 }
 
@@ -79,7 +79,7 @@ void GstMediaControl::setFileName(const QString &path) {
     guint flags = 0;
     g_object_get(m_playbin, "flags", &flags, nullptr);
     bool film = false;
-    if (gstengine::hasVideo(path) && m_videoSink) {
+    if (gstengine::hasVideo(path) && m_film.sink) {
         chooseVideoSink(true);
         film = showFilm();
     }
@@ -89,7 +89,7 @@ void GstMediaControl::setFileName(const QString &path) {
     }
     const guint wanted = film ? flags | gstengine::kPlayFlagVideo : flags & ~gstengine::kPlayFlagVideo;
     if (wanted != flags) {
-        const Touch touch(*this);
+        const GaplessSwitch::Touch touch(m_switch);
         g_object_set(m_playbin, "flags", wanted, nullptr);
     }
     startPreroll();
@@ -106,7 +106,7 @@ void GstMediaControl::setFileName(const QString &path) {
 
 void GstMediaControl::startPreroll() {
     m_openTimer.start(std::max(1, m_options.openTimeoutMs));
-    const Touch touch(*this);
+    const GaplessSwitch::Touch touch(m_switch);
     if (gst_element_set_state(m_playbin, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
         // The error message, posted before this returned, is normally handled
         // first; this only catches a failure that posted nothing.
@@ -123,7 +123,7 @@ void GstMediaControl::startPreroll() {
 
 void GstMediaControl::takeDown(bool toNull) {
     m_openTimer.stop();
-    const Touch touch(*this);
+    const GaplessSwitch::Touch touch(m_switch);
     dropHandOver();
     if (m_playbin)
         gst_element_set_state(m_playbin, toNull ? GST_STATE_NULL : GST_STATE_READY);
@@ -135,8 +135,8 @@ void GstMediaControl::takeDown(bool toNull) {
 void GstMediaControl::closeSilently(bool toNull) {
     takeDown(toNull);
     m_tick.stop();
-    m_nextPath.clear();
-    m_refusedPath.clear();
+    m_switch.next.clear();
+    m_switch.refused.clear();
     m_play.close();
 }
 
@@ -181,7 +181,7 @@ void GstMediaControl::finishPreroll() {
     const bool opening = m_play.phase == PlaybackPhase::Opening;
     if (const std::optional<double> seek = m_play.prerolled())
         seekTo(*seek, true);
-    if (opening && gstengine::outputIsFallback(m_audioSink)) {
+    if (opening && gstengine::outputIsFallback(m_output.sink)) {
         // The automatic output found no sound device and settled for a
         // silent stand-in: say so rather than play to nothing.
         fail(NoAudioOutput, gstreason::NoOutput);
@@ -269,7 +269,7 @@ void GstMediaControl::seekTo(double from, bool flush) {
     // No stop for the whole file: some demuxers (MPEG program streams) clamp
     // to an estimated length shorter than the real one.
     const bool whole = m_play.selectionIsWhole();
-    const Touch touch(*this);
+    const GaplessSwitch::Touch touch(m_switch);
     gst_element_seek(m_playbin, m_play.rate, GST_FORMAT_TIME, GstSeekFlags(flags), GST_SEEK_TYPE_SET,
                      toNs(std::max(0.0, from)), whole ? GST_SEEK_TYPE_NONE : GST_SEEK_TYPE_SET,
                      whole ? GST_CLOCK_TIME_NONE : toNs(m_play.selectionEnd));
@@ -295,7 +295,7 @@ void GstMediaControl::startPlaying() {
     }
     m_play.atStart = false;
     m_play.held.reset();
-    const Touch touch(*this);
+    const GaplessSwitch::Touch touch(m_switch);
     gst_element_set_state(m_playbin, GST_STATE_PLAYING);
 }
 
@@ -396,21 +396,21 @@ void GstMediaControl::setVolume(int hundredthsOfDb) {
     std::this_thread::sleep_until(slot);
     m_lastVolumeSlot = slot;
     m_play.volume = std::clamp(hundredthsOfDb, -10000, 0);
-    m_gain->target.store(float(std::pow(10.0, m_play.volume / 2000.0)));
+    m_output.gain->target.store(float(std::pow(10.0, m_play.volume / 2000.0)));
 }
 
 // Some demuxers never end a cut-off file: running with a position that no
 // longer moves for two seconds counts as its end.
 void GstMediaControl::watchStall() {
     if (!m_play.running() || GST_STATE(m_playbin) != GST_STATE_PLAYING) {
-        m_stalledTicks = 0;
+        m_stall.ticks = 0;
         return;
     }
     const double position = queryPosition();
-    m_stalledTicks = std::abs(position - m_lastTickPosition) < 0.0005 ? m_stalledTicks + 1 : 0;
-    m_lastTickPosition = position;
-    if (m_stalledTicks >= 8) {
-        m_stalledTicks = 0;
+    m_stall.ticks = std::abs(position - m_stall.lastPosition) < 0.0005 ? m_stall.ticks + 1 : 0;
+    m_stall.lastPosition = position;
+    if (m_stall.ticks >= 8) {
+        m_stall.ticks = 0;
         m_play.playsDone = std::max(m_play.playsDone, m_play.playCount);
         handleEnd(false);
     }
@@ -424,9 +424,9 @@ void GstMediaControl::letRampBeHeard() {
         return;
     // First the last write reaches a buffer, then that buffer the output.
     const auto deadline = steady_clock::now() + milliseconds(400);
-    while (m_gain->applied.load() != m_gain->target.load() && steady_clock::now() < deadline)
+    while (m_output.gain->applied.load() != m_output.gain->target.load() && steady_clock::now() < deadline)
         std::this_thread::sleep_for(milliseconds(1));
-    const qint64 unheard = gstengine::unheardNs(m_playbin, *m_gain);
+    const qint64 unheard = gstengine::unheardNs(m_playbin, *m_output.gain);
     std::this_thread::sleep_until(std::min(deadline, steady_clock::now() + nanoseconds(unheard)));
 }
 
@@ -440,7 +440,7 @@ void GstMediaControl::Pause() {
     if (m_play.pause() != PlaybackState::Step::Now)
         return;
     if (GST_STATE_TARGET(m_playbin) == GST_STATE_PLAYING) {
-        const Touch touch(*this);
+        const GaplessSwitch::Touch touch(m_switch);
         gst_element_set_state(m_playbin, GST_STATE_PAUSED);
     }
     // The bus reports a pause from PLAYING; anything else never changes the

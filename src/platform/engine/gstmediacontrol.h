@@ -2,6 +2,7 @@
 
 #include "platform/engine/audiooutput.h"
 #include "platform/engine/engine.h"
+#include "platform/engine/gaplessswitch.h"
 #include "platform/engine/mediacontrol.h"
 #include "platform/engine/playbackstate.h"
 
@@ -26,7 +27,8 @@ typedef struct _GstPad GstPad;
 // transitions are in playbackstate.h; this class does the pipeline's work
 // for each.
 //
-// Hand-over (gapless), m_handOver, while Ready and running the last play:
+// Hand-over (gapless), while Ready and running the last play; its threads
+// and locks are described in gaplessswitch.h:
 //   None   -> Armed    playbin's about-to-finish (streaming thread) took the
 //                      next file offered by setNextFileName.
 //   Armed  -> Heard    the next file's first sample is due at the output: the
@@ -62,11 +64,11 @@ public:
     void setNextFileName(const QString &path) override;
 
     // Linear gain the output stage applied to the last buffer (for tests).
-    double currentGain() const { return m_gain->applied.load(); }
+    double currentGain() const { return m_output.gain->applied.load(); }
     // The configured output element, or null before the first open (for tests).
-    GstElement *audioSinkElement() const { return m_audioSink; }
+    GstElement *audioSinkElement() const { return m_output.sink; }
     // Files taken over with no restart since the control was made.
-    int handOvers() const { return m_handOvers; }
+    int handOvers() const { return m_switch.handOvers; }
 
     // Error codes carried in Error's SCode.
     enum ErrorCode {
@@ -88,8 +90,6 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    enum class HandOver { None, Armed, Heard };
-
     // The pipeline, and its preroll while idle (gstsetup.cpp).
     bool ensurePipeline();
     void warmUp();
@@ -134,11 +134,8 @@ private:
     // Hand-over (gsthandover.cpp).
     void installHandOver();
     void updateHandOver();
-    bool canTakeNext();
     void dropHandOver();
     void onAboutToFinish();
-    void onDrainHandled();
-    void onPadsLinked();
     void onNextStreamQueued(qint64 runningTimeNs, quint64 generation);
     void onNextStreamHeard(quint64 generation);
     bool adopt(const QString &path);
@@ -146,70 +143,45 @@ private:
     void nextFileFailed();
     bool reloadIfArmed();
 
-    // playbin's switch to a taken next file runs on its streaming thread and
-    // takes playbin's locks in the opposite order to a state change or a new
-    // source from this thread: the two must never overlap, or both wait for
-    // good. Every such call holds a Touch; a switch waits for none of them
-    // and is simply not started while one is held.
-    class Touch {
-    public:
-        explicit Touch(GstMediaControl &control);
-        ~Touch();
-        Touch(const Touch &) = delete;
-        Touch &operator=(const Touch &) = delete;
-
-    private:
-        GstMediaControl &m_control;
+    // A silent preroll readies the pipeline before the first open.
+    struct WarmUp {
+        bool on = false;
+        int checks = 0;
+        QTimer timer;
+    };
+    // Some demuxers never end a cut-off file: a position that stops moving.
+    struct StallWatch {
+        int ticks = 0;
+        double lastPosition = -1;
+    };
+    // The sink for films and its stand-in (gstvideo.cpp).
+    struct FilmWindow {
+        GstElement *sink = nullptr;      // ours: in playbin only for films
+        GstElement *none = nullptr;      // ours: playbin's video sink otherwise
+        GstElement *installed = nullptr; // which of the two playbin has
+        QString description;
+        bool sinkUsed = false; // playbin has had the sink: a film needs a new one
+        // Inside the video sink: the element drawing into a window (null when
+        // it draws none, like a fakesink) and the size the picture is scaled to.
+        GstElement *overlay = nullptr;
+        GstElement *fit = nullptr;
+        // Native window handed to the video sink; 0 while no film shows.
+        std::atomic<quintptr> window{0};
     };
 
     GstMediaOptions m_options;
-    std::unique_ptr<GainStage> m_gain;
+    AudioOutput m_output;
+    FilmWindow m_film;
     GstElement *m_playbin = nullptr;
-    GstElement *m_audioSink = nullptr;
-    GstElement *m_audioBin = nullptr;
-    GstElement *m_videoSink = nullptr;      // ours: in playbin only for films
-    GstElement *m_noVideo = nullptr;        // ours: playbin's video sink otherwise
-    GstElement *m_installedVideo = nullptr; // which of the two playbin has
-    QString m_videoDescription;
-    bool m_filmSinkUsed = false; // playbin has had m_videoSink: a film needs a new one
-    // Inside the video sink: the element drawing into a window (null when it
-    // draws none, like a fakesink) and the size the picture is scaled to.
-    GstElement *m_overlay = nullptr;
-    GstElement *m_fit = nullptr;
-    // Native window handed to the video sink; 0 while no film shows.
-    std::atomic<quintptr> m_windowHandle{0};
-
     // Stamped on every bus message; bumped once the pipeline is down so
     // messages of a file closed earlier are recognised and dropped.
     std::atomic<quint64> m_generation{1};
 
     PlaybackState m_play;
+    GaplessSwitch m_switch;
     std::chrono::steady_clock::time_point m_lastVolumeSlot{};
-
-    // The next file as offered, and what the streaming thread may take:
-    // m_nextUri is only set while a gapless hand-over is allowed.
-    QString m_nextPath;
-    std::mutex m_nextMutex;
-    QByteArray m_nextUri; // guarded by m_nextMutex
-    QString m_armedPath;  // guarded by m_nextMutex
-    std::atomic<bool> m_armed{false};
-    std::condition_variable m_switchDone;
-    int m_touching = 0;                      // guarded by m_nextMutex
-    std::thread::id m_switchingThread;       // guarded by m_nextMutex: a switch under way
-    std::atomic<bool> m_awaitingPads{false}; // its next file not linked yet
-    std::atomic<bool> m_streamStarted{false};
-    HandOver m_handOver = HandOver::None;
-    QString m_handOverPath;
-    QString m_refusedPath; // a next file that failed: not taken again for this one
-    QString m_vettedPath;  // the last next file checked, and whether it may be taken
-    bool m_vetted = false;
-    int m_handOvers = 0;
-    bool m_warming = false; // a silent preroll readies the pipeline before the first open
-    int m_warmChecks = 0;
-    QTimer m_warmTimer;
-
-    int m_stalledTicks = 0;
-    double m_lastTickPosition = -1;
+    WarmUp m_warm;
+    StallWatch m_stall;
 
     QTimer m_openTimer;
     QTimer m_tick;

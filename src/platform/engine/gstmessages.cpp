@@ -31,10 +31,7 @@ void GstMediaControl::forwardMessage(GstMessage *msg) {
     }
     switch (GST_MESSAGE_TYPE(msg)) {
     case GST_MESSAGE_ERROR:
-        // A next file that fails never links its pads: the switch is over.
-        // Not under m_nextMutex: the poster may hold playbin's lock.
-        if (m_awaitingPads.exchange(false))
-            m_switchDone.notify_all();
+        m_switch.errorPosted();
         break;
     case GST_MESSAGE_EOS:
     case GST_MESSAGE_SEGMENT_DONE:
@@ -94,7 +91,7 @@ void GstMediaControl::handleMessage(GstMessage *msg, quint64 generation) {
 }
 
 void GstMediaControl::handleError(GstMessage *msg) {
-    if (m_armed || m_handOver == HandOver::Heard) {
+    if (m_switch.state() != GaplessSwitch::HandOver::None) {
         // The next file failed while this one still played: it is opened
         // again the usual way, and fails with its own name then.
         nextFileFailed();
@@ -106,10 +103,10 @@ void GstMediaControl::handleError(GstMessage *msg) {
     GstObject *src = GST_MESSAGE_SRC(msg);
     int code = OtherError;
     const char *reason = gstreason::Other;
-    if (isPartOf(src, m_audioBin)) {
+    if (isPartOf(src, m_output.bin)) {
         code = NoAudioOutput;
         reason = gstreason::NoOutput;
-    } else if (isPartOf(src, m_videoSink)) {
+    } else if (isPartOf(src, m_film.sink)) {
         code = VideoFailed;
         reason = gstreason::Video;
     } else if (err->domain == GST_RESOURCE_ERROR) {
