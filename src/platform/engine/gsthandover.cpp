@@ -166,7 +166,7 @@ void GstMediaControl::finishAdopting() {
     if (m_play.wanted == kMediaRunning) {
         startPlaying();
     } else if (m_play.wanted == kMediaPaused) {
-        const GaplessSwitch::Touch touch(m_switch);
+        const auto touch = touchPipeline();
         gst_element_set_state(m_playbin, GST_STATE_PAUSED);
     } else {
         // Opened but not started: stopped at its start, like any open.

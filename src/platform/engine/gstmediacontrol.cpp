@@ -28,7 +28,7 @@ QString shownName(const QString &path) {
 
 void GstMediaControl::setUri(const QString &path) {
     const QByteArray uri = gstengine::fileUri(path);
-    const GaplessSwitch::Touch touch(m_switch);
+    const auto touch = touchPipeline();
     g_object_set(m_playbin, "uri", uri.constData(), nullptr);
 }
 
@@ -38,8 +38,14 @@ void GstMediaControl::setFileName(const QString &path) {
             return;
         // A file still opening counts as loaded: the player asked for it, and
         // a user's Stop must reach the stopped display whatever the phase.
-        letRampBeHeard();
-        closeSilently();
+        if (rampUnheard()) {
+            // The pipeline goes down once the last volume change is heard.
+            forget();
+            ++m_generation; // what the file still posts meanwhile is stale
+            afterRamp([this] { takeDown(false); });
+        } else {
+            closeSilently();
+        }
         report(kMediaStopped);
         return;
     }
@@ -89,7 +95,7 @@ void GstMediaControl::setFileName(const QString &path) {
     }
     const guint wanted = film ? flags | gstengine::kPlayFlagVideo : flags & ~gstengine::kPlayFlagVideo;
     if (wanted != flags) {
-        const GaplessSwitch::Touch touch(m_switch);
+        const auto touch = touchPipeline();
         g_object_set(m_playbin, "flags", wanted, nullptr);
     }
     startPreroll();
@@ -106,7 +112,7 @@ void GstMediaControl::setFileName(const QString &path) {
 
 void GstMediaControl::startPreroll() {
     m_openTimer.start(std::max(1, m_options.openTimeoutMs));
-    const GaplessSwitch::Touch touch(m_switch);
+    const auto touch = touchPipeline();
     if (gst_element_set_state(m_playbin, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
         // The error message, posted before this returned, is normally handled
         // first; this only catches a failure that posted nothing.
@@ -122,8 +128,9 @@ void GstMediaControl::startPreroll() {
 }
 
 void GstMediaControl::takeDown(bool toNull) {
+    cutNow();
     m_openTimer.stop();
-    const GaplessSwitch::Touch touch(m_switch);
+    const auto touch = touchPipeline();
     dropHandOver();
     if (m_playbin)
         gst_element_set_state(m_playbin, toNull ? GST_STATE_NULL : GST_STATE_READY);
@@ -134,6 +141,10 @@ void GstMediaControl::takeDown(bool toNull) {
 
 void GstMediaControl::closeSilently(bool toNull) {
     takeDown(toNull);
+    forget();
+}
+
+void GstMediaControl::forget() {
     m_tick.stop();
     m_switch.next.clear();
     m_switch.refused.clear();
@@ -269,7 +280,7 @@ void GstMediaControl::seekTo(double from, bool flush) {
     // No stop for the whole file: some demuxers (MPEG program streams) clamp
     // to an estimated length shorter than the real one.
     const bool whole = m_play.selectionIsWhole();
-    const GaplessSwitch::Touch touch(m_switch);
+    const auto touch = touchPipeline();
     gst_element_seek(m_playbin, m_play.rate, GST_FORMAT_TIME, GstSeekFlags(flags), GST_SEEK_TYPE_SET,
                      toNs(std::max(0.0, from)), whole ? GST_SEEK_TYPE_NONE : GST_SEEK_TYPE_SET,
                      whole ? GST_CLOCK_TIME_NONE : toNs(m_play.selectionEnd));
@@ -295,7 +306,7 @@ void GstMediaControl::startPlaying() {
     }
     m_play.atStart = false;
     m_play.held.reset();
-    const GaplessSwitch::Touch touch(m_switch);
+    const auto touch = touchPipeline();
     gst_element_set_state(m_playbin, GST_STATE_PLAYING);
 }
 
@@ -417,17 +428,48 @@ void GstMediaControl::watchStall() {
 }
 
 // A volume ramp reaches the speaker one output buffer later: a pause or
-// stop right after it waits until the ramp has been heard.
-void GstMediaControl::letRampBeHeard() {
+// stop right after it is cut only once the ramp has been heard.
+bool GstMediaControl::rampUnheard() const {
     using namespace std::chrono;
-    if (!m_play.running() || !m_playbin || steady_clock::now() > m_lastVolumeSlot + milliseconds(500))
-        return;
-    // First the last write reaches a buffer, then that buffer the output.
-    const auto deadline = steady_clock::now() + milliseconds(400);
-    while (m_output.gain->applied.load() != m_output.gain->target.load() && steady_clock::now() < deadline)
-        std::this_thread::sleep_for(milliseconds(1));
-    const qint64 unheard = gstengine::unheardNs(m_playbin, *m_output.gain);
-    std::this_thread::sleep_until(std::min(deadline, steady_clock::now() + nanoseconds(unheard)));
+    return m_play.running() && m_playbin && steady_clock::now() <= m_lastVolumeSlot + milliseconds(500);
+}
+
+void GstMediaControl::afterRamp(std::function<void()> cut) {
+    cutNow();
+    m_cut.work = std::move(cut);
+    m_cut.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
+    checkRamp();
+}
+
+void GstMediaControl::checkRamp() {
+    using namespace std::chrono;
+    const auto now = steady_clock::now();
+    if (now < m_cut.deadline) {
+        // First the last write reaches a buffer, then that buffer the output.
+        if (m_output.gain->applied.load() != m_output.gain->target.load()) {
+            m_cut.timer.start(1);
+            return;
+        }
+        const qint64 unheardMs = (gstengine::unheardNs(m_playbin, *m_output.gain) + 999999) / 1000000;
+        const qint64 leftMs = duration_cast<milliseconds>(m_cut.deadline - now).count();
+        if (unheardMs > 0 && leftMs > 0) {
+            m_cut.timer.start(int(std::min(unheardMs, leftMs)));
+            return;
+        }
+    }
+    cutNow();
+}
+
+// Any other change of the pipeline makes a waiting cut first.
+void GstMediaControl::cutNow() {
+    m_cut.timer.stop();
+    if (const std::function<void()> work = std::exchange(m_cut.work, nullptr))
+        work();
+}
+
+GaplessSwitch::Touch GstMediaControl::touchPipeline() {
+    cutNow();
+    return GaplessSwitch::Touch(m_switch);
 }
 
 void GstMediaControl::Run() {
@@ -436,11 +478,21 @@ void GstMediaControl::Run() {
 }
 
 void GstMediaControl::Pause() {
-    letRampBeHeard();
+    const bool unheard = rampUnheard();
     if (m_play.pause() != PlaybackState::Step::Now)
         return;
+    if (unheard)
+        afterRamp([this] {
+            if (m_play.ready() && m_play.wanted == kMediaPaused)
+                pausePipeline();
+        });
+    else
+        pausePipeline();
+}
+
+void GstMediaControl::pausePipeline() {
     if (GST_STATE_TARGET(m_playbin) == GST_STATE_PLAYING) {
-        const GaplessSwitch::Touch touch(m_switch);
+        const auto touch = touchPipeline();
         gst_element_set_state(m_playbin, GST_STATE_PAUSED);
     }
     // The bus reports a pause from PLAYING; anything else never changes the
@@ -453,8 +505,15 @@ void GstMediaControl::Stop() {
     const PlaybackState::Step step = m_play.stop();
     if (step == PlaybackState::Step::Ignore)
         return;
-    if (step == PlaybackState::Step::Now) {
-        letRampBeHeard();
+    if (step == PlaybackState::Step::Now && rampUnheard()) {
+        // Rewound now; the pipeline follows once the ramp is heard.
+        m_play.rewind();
+        ++m_generation; // what the file still posts meanwhile is stale
+        afterRamp([this] {
+            takeDown(false);
+            reload();
+        });
+    } else if (step == PlaybackState::Step::Now) {
         restartAtZero();
     }
     report(kMediaStopped);

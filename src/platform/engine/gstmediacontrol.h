@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -101,6 +102,7 @@ private:
     void readDuration();
     void takeDown(bool toNull);
     void closeSilently(bool toNull = false);
+    void forget();
     void restartAtZero();
     void reload();
     // Back to the start, keeping the position (shown, or sought once
@@ -121,7 +123,15 @@ private:
     bool isCurrent(quint64 generation) const { return generation == m_generation.load(); }
     void forwardMessage(GstMessage *msg);
     void setUri(const QString &path);
-    void letRampBeHeard();
+    // A pause, stop or close right after a volume change: the sound is cut
+    // once the change is heard, without waiting here.
+    bool rampUnheard() const;
+    void afterRamp(std::function<void()> cut);
+    void checkRamp();
+    void cutNow();
+    void pausePipeline();
+    // Every change of playbin's state, address, flags or position holds one.
+    GaplessSwitch::Touch touchPipeline();
     void watchStall();
 
     // Films in the control's own native window (gstvideo.cpp).
@@ -182,6 +192,12 @@ private:
     std::chrono::steady_clock::time_point m_lastVolumeSlot{};
     WarmUp m_warm;
     StallWatch m_stall;
+    // The cut of a pause, stop or close waiting for a ramp to be heard.
+    struct DeferredCut {
+        std::function<void()> work;
+        std::chrono::steady_clock::time_point deadline;
+        QTimer timer;
+    } m_cut;
 
     QTimer m_openTimer;
     QTimer m_tick;

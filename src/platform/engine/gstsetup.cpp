@@ -54,6 +54,9 @@ GstMediaControl::GstMediaControl(QWidget *parent, GstMediaOptions options)
         if (m_play.running())
             emit NextFileWanted();
     });
+    m_cut.timer.setSingleShot(true);
+    m_cut.timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_cut.timer, &QTimer::timeout, this, &GstMediaControl::checkRamp);
     m_handOverTimer.setSingleShot(true);
     m_handOverTimer.setTimerType(Qt::PreciseTimer);
     m_warm.timer.setInterval(20);
@@ -77,7 +80,7 @@ void GstMediaControl::warmUp() {
         return;
     const QByteArray uri = "data:audio/x-wav;base64," + silentWav(0.02).toBase64();
     {
-        const GaplessSwitch::Touch touch(m_switch);
+        const auto touch = touchPipeline();
         g_object_set(m_playbin, "uri", uri.constData(), nullptr);
         gst_element_set_state(m_playbin, GST_STATE_PAUSED);
     }

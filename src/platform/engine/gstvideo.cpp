@@ -96,7 +96,7 @@ void GstMediaControl::chooseVideoSink(bool film) {
     GstElement *wanted = film ? m_film.sink : m_film.none;
     if (!wanted || !m_playbin || wanted == m_film.installed)
         return;
-    const GaplessSwitch::Touch touch(m_switch);
+    const auto touch = touchPipeline();
     if (film && m_film.sinkUsed) {
         // Going back to pictures needs the video chain rebuilt from NULL,
         // around a sink playbin never had.
