@@ -131,6 +131,34 @@ TEST_F(GstMediaControlTest, VolumeScalesTheOutputByItsDecibels) {
     }
 }
 
+// A volume change right before a pause, a stop or a close is heard before
+// the sound is cut; the call itself returns at once, the pipeline following.
+TEST_F(GstMediaControlTest, AVolumeChangeIsHeardBeforeAPauseStopOrCloseCuts) {
+    Rig r(silentSinks(true));
+    GstMediaControl &c = r.c;
+    const auto target = [&] { return GST_STATE_TARGET(r.pipeline()); };
+    for (const std::string cut : {"pause", "stop", "close"}) {
+        SCOPED_TRACE(cut);
+        if (c.FileName().isEmpty()) {
+            ASSERT_TRUE(r.open(file("long")));
+        }
+        c.setVolume(0);
+        c.Run();
+        ASSERT_TRUE(waitFor([&] { return c.CurrentPosition() > 0.2 && c.currentGain() == 1.0; }));
+        c.setVolume(-4000);
+        if (cut == "pause")
+            c.Pause();
+        else if (cut == "stop")
+            c.Stop();
+        else
+            c.setFileName("");
+        EXPECT_EQ(c.CurrentState(), cut == "pause" ? 1 : 0);
+        EXPECT_EQ(target(), GST_STATE_PLAYING) << "the sound was cut inside the call";
+        ASSERT_TRUE(waitFor([&] { return target() != GST_STATE_PLAYING; }));
+        EXPECT_FLOAT_EQ(float(c.currentGain()), 0.01f) << "cut before the ramp was heard";
+    }
+}
+
 TEST_F(GstMediaControlTest, MessagesOfAClosedFileNeverArrive) {
     Rig r;
     for (int i = 0; i < 5; ++i) {

@@ -1,6 +1,6 @@
 // Checks made before a file reaches its decoder, for formats whose decoders
 // trust the lengths the file claims.
-#include "platform/engine/gstmediacontrol.h"
+#include "platform/engine/engine.h"
 #include "platform/engine/gstreasons.h"
 #include "platform/engine/mpegaudio.h"
 #include "platform/filename.h"

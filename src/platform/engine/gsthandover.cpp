@@ -3,37 +3,9 @@
 // what already plays instead of restarting the pipeline.
 #include "platform/engine/gstmediacontrol.h"
 
-#include <QFileInfo>
-
 #include <gst/gst.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-
-namespace {
-
-// A file the hand-over may take: a regular, readable sound file that its
-// decoder may be given.
-// Only the plain sound formats switch: the MIDI parser mishandles queries
-// made across a switch, films need their video branch set up by an open.
-// AIFF switches once its chunks have been checked (looksLikeItsKind).
-bool switchable(const QString &path) {
-    static const QStringList kinds = {"wav", "au", "snd", "aiff", "aif", "aifc", "mp3", "mp2", "mpa", "mpga"};
-    return !path.isEmpty() && kinds.contains(QFileInfo(path).suffix().toLower());
-}
-
-bool canTake(const QString &path) {
-    if (!switchable(path))
-        return false;
-    const QByteArray local = gstengine::localName(path);
-    struct stat st {};
-    return ::stat(local.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
-           ::access(local.constData(), R_OK) == 0 && !gstengine::structureProblem(path);
-}
-
-} // namespace
 
 void GstMediaControl::installHandOver() {
     g_signal_connect(m_playbin, "about-to-finish", G_CALLBACK(+[](GstElement *, gpointer self) {
@@ -51,28 +23,28 @@ void GstMediaControl::installHandOver() {
                 return; // playbin adds its sources again each time it reuses them
             g_object_set_data(G_OBJECT(child), "tunabel-drain-hook", self);
             g_signal_connect_after(child, "drained", G_CALLBACK(+[](GstElement *, gpointer data) {
-                                       static_cast<GstMediaControl *>(data)->onDrainHandled();
+                                       static_cast<GstMediaControl *>(data)->m_switch.drainHandled();
                                    }),
                                    self);
             // The next file's pads are linked in playbin's handler of
             // this one, on the next file's own thread.
             g_signal_connect_after(child, "no-more-pads", G_CALLBACK(+[](GstElement *, gpointer data) {
-                                       static_cast<GstMediaControl *>(data)->onPadsLinked();
+                                       static_cast<GstMediaControl *>(data)->m_switch.padsLinked();
                                    }),
                                    self);
         }),
         this);
     // Where the next file's first sample enters the output, its running time
     // says when it will be heard.
-    GstPad *pad = gst_element_get_static_pad(m_audioBin, "sink");
+    GstPad *pad = gst_element_get_static_pad(m_output.bin, "sink");
     gst_pad_add_probe(
         pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
         [](GstPad *, GstPadProbeInfo *info, gpointer data) -> GstPadProbeReturn {
             auto *self = static_cast<GstMediaControl *>(data);
             GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
-            if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START && self->m_armed.load())
-                self->m_streamStarted = true;
-            if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT && self->m_streamStarted.exchange(false)) {
+            if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START)
+                self->m_switch.streamStarts();
+            if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT && self->m_switch.segmentStarts()) {
                 const GstSegment *segment = nullptr;
                 gst_event_parse_segment(event, &segment);
                 guint64 start = gst_segment_to_running_time(segment, GST_FORMAT_TIME, segment->start);
@@ -89,123 +61,45 @@ void GstMediaControl::installHandOver() {
     gst_object_unref(pad);
 }
 
-// Checked once per offered file: the MPEG check walks the whole file.
-bool GstMediaControl::canTakeNext() {
-    if (m_nextPath != m_vettedPath) {
-        m_vettedPath = m_nextPath;
-        m_vetted = canTake(m_nextPath) && gstengine::looksLikeItsKind(m_nextPath);
-        // AIFF is demuxed by libav (see initEngine), too large to keep
-        // loaded for nothing and too slow to load in the switch itself.
-        if (m_vetted && QFileInfo(m_nextPath).suffix().toLower().startsWith("aif"))
-            gstengine::loadPluginSoon("libav");
-    }
-    return m_vetted;
-}
-
 void GstMediaControl::setNextFileName(const QString &path) {
-    if (path == m_nextPath)
+    if (path == m_switch.next)
         return;
-    m_nextPath = path;
+    m_switch.next = path;
     updateHandOver();
 }
 
 // What the streaming thread may take, from the UI thread's state.
 void GstMediaControl::updateHandOver() {
-    const bool allowed =
-        m_playbin && m_handOver == HandOver::None &&
-        (m_phase == Phase::Opening || m_phase == Phase::Prerolling || m_phase == Phase::Ready) &&
-        m_rate == 1.0 && selectionIsWhole() && m_playsDone + 1 >= std::max(1, m_playCount) &&
-        !gstengine::hasVideo(m_path) && m_nextPath != m_refusedPath && canTakeNext();
-    const QByteArray uri = allowed ? gstengine::fileUri(m_nextPath) : QByteArray();
-    std::lock_guard lock(m_nextMutex);
-    if (m_armed.load())
-        return; // taken already: only a drop undoes it
-    m_nextUri = uri;
-    m_armedPath = allowed ? m_nextPath : QString();
+    const bool allowed = m_playbin && m_switch.state() == GaplessSwitch::HandOver::None &&
+                         (m_play.phase == PlaybackPhase::Opening ||
+                          m_play.phase == PlaybackPhase::Prerolling || m_play.ready()) &&
+                         m_play.rate == 1.0 && m_play.selectionIsWhole() && !m_play.loopsLeft() &&
+                         !gstengine::hasVideo(m_play.path) && m_switch.next != m_switch.refused &&
+                         m_switch.mayTake(m_switch.next);
+    m_switch.offer(allowed ? gstengine::fileUri(m_switch.next) : QByteArray(), m_switch.next);
 }
 
 bool GstMediaControl::reloadIfArmed() {
-    if (!m_armed.load() || m_phase != Phase::Ready)
+    if (m_switch.state() != GaplessSwitch::HandOver::Armed || !m_play.ready())
         return false;
     // playbin already prepares the next file: a seek now could let it in
     // early, so this file reloads where it was.
-    const double position = queryPosition();
-    const int wanted = m_state;
-    restartAtZero();
-    m_pendingSeek = position;
-    if (wanted == kMediaRunning)
-        Run();
-    else if (wanted == kMediaPaused)
-        Pause();
+    restartKeeping(queryPosition(), PlaybackState::Keep::Sought);
     return true;
 }
 
 void GstMediaControl::dropHandOver() {
     m_handOverTimer.stop();
-    m_handOver = HandOver::None;
-    m_handOverPath.clear();
-    std::lock_guard lock(m_nextMutex);
-    m_nextUri.clear();
-    m_armed = false;
-    m_streamStarted = false;
+    m_switch.drop();
 }
 
 // Streaming thread: the current file has been read to its end.
 void GstMediaControl::onAboutToFinish() {
-    std::lock_guard lock(m_nextMutex);
-    // While this thread changes playbin the next file opens the usual way.
-    if (m_nextUri.isEmpty() || m_touching > 0)
-        return;
-    g_object_set(m_playbin, "uri", m_nextUri.constData(), nullptr);
-    m_nextUri.clear();
-    m_armed = true;
-    m_switchingThread = std::this_thread::get_id();
-    m_awaitingPads = true;
-}
-
-// Streaming thread, after playbin's own handling of the end of a source.
-void GstMediaControl::onDrainHandled() {
-    std::lock_guard lock(m_nextMutex);
-    if (m_switchingThread != std::this_thread::get_id())
-        return;
-    m_switchingThread = {};
-    m_switchDone.notify_all();
-}
-
-// A state change before the next file's pads are linked would leave them
-// unlinked: its source then ends at once and playbin re-enters the switch.
-void GstMediaControl::onPadsLinked() {
-    std::lock_guard lock(m_nextMutex);
-    if (m_awaitingPads.exchange(false))
-        m_switchDone.notify_all();
-}
-
-GstMediaControl::Touch::Touch(GstMediaControl &control) : m_control(control) {
-    std::unique_lock lock(control.m_nextMutex);
-    // A switch takes milliseconds; the bound only keeps a wedged one from
-    // freezing the window as well. A next file's error ends the wait without
-    // this lock, so short slices catch a wake-up it may miss.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    const auto done = [&control] {
-        return control.m_switchingThread == std::thread::id() && !control.m_awaitingPads.load();
-    };
-    while (!done() && std::chrono::steady_clock::now() < deadline)
-        control.m_switchDone.wait_for(lock, std::chrono::milliseconds(20));
-    if (!done()) {
-        // Its end went unseen: wait no more for it.
-        control.m_switchingThread = {};
-        control.m_awaitingPads = false;
-    }
-    ++control.m_touching;
-}
-
-GstMediaControl::Touch::~Touch() {
-    std::lock_guard lock(m_control.m_nextMutex);
-    --m_control.m_touching;
+    m_switch.take([this](const char *uri) { g_object_set(m_playbin, "uri", uri, nullptr); });
 }
 
 void GstMediaControl::onNextStreamQueued(qint64 runningTimeNs, quint64 generation) {
-    if (!isCurrent(generation) || m_phase != Phase::Ready || !m_armed.load())
+    if (!isCurrent(generation) || !m_play.ready() || m_switch.state() != GaplessSwitch::HandOver::Armed)
         return;
     // The current file ends as heard when the next one's first sample plays.
     qint64 waitNs = 0;
@@ -224,47 +118,26 @@ void GstMediaControl::onNextStreamQueued(qint64 runningTimeNs, quint64 generatio
 }
 
 void GstMediaControl::onNextStreamHeard(quint64 generation) {
-    if (!isCurrent(generation) || m_phase != Phase::Ready || !m_armed.load())
+    if (!isCurrent(generation) || !m_play.ready() || m_switch.state() != GaplessSwitch::HandOver::Armed)
         return;
-    QString next;
-    {
-        std::lock_guard lock(m_nextMutex);
-        next = m_armedPath;
-        m_armed = false;
-    }
-    m_handOver = HandOver::Heard;
-    m_handOverPath = next;
-    const double end = m_selectionEnd > 0 ? m_selectionEnd : m_duration;
-    m_state = kMediaStopped;
-    m_heldPosition = end;
+    m_switch.heard();
+    const double end = m_play.selectionEnd > 0 ? m_play.selectionEnd : m_play.duration;
+    m_play.wanted = kMediaStopped;
+    m_play.held = end;
     report(kMediaStopped);
-    if (!isCurrent(generation) || m_phase != Phase::Ready)
+    if (!isCurrent(generation) || !m_play.ready())
         return; // the handler adopted the next file, or opened or closed another
     // Nothing asked for the next file: back to this one's start, as at any end.
-    const int wanted = m_state;
-    restartAtZero();
-    m_heldPosition = end;
-    if (wanted == kMediaRunning)
-        Run();
-    else if (wanted == kMediaPaused)
-        Pause();
+    restartKeeping(end, PlaybackState::Keep::Shown);
 }
 
 bool GstMediaControl::adopt(const QString &path) {
-    if (m_handOver != HandOver::Heard || path != m_handOverPath || m_phase != Phase::Ready)
+    if (m_switch.state() != GaplessSwitch::HandOver::Heard || path != m_switch.taken() || !m_play.ready())
         return false;
-    m_handOver = HandOver::None;
-    m_handOverPath.clear();
-    ++m_handOvers;
-    m_path = path;
-    m_nextPath.clear();
-    m_phase = Phase::Adopting;
-    resetPlayback();
-    m_duration = 0;
-    m_selectionEnd = 0;
-    m_retried = false;
-    m_reported = kMediaStopped;
-    m_atStart = true;
+    m_switch.drop();
+    ++m_switch.handOvers;
+    m_switch.next.clear();
+    m_play.adopt(path);
     updateHandOver();
     // Messages the new file posts from now on carry this stamp too.
     ++m_generation;
@@ -272,7 +145,7 @@ bool GstMediaControl::adopt(const QString &path) {
     QMetaObject::invokeMethod(
         this,
         [this, generation] {
-            if (isCurrent(generation) && m_phase == Phase::Adopting)
+            if (isCurrent(generation) && m_play.phase == PlaybackPhase::Adopting)
                 finishAdopting();
         },
         Qt::QueuedConnection);
@@ -281,23 +154,19 @@ bool GstMediaControl::adopt(const QString &path) {
 
 void GstMediaControl::finishAdopting() {
     readDuration();
-    m_phase = Phase::Ready;
-    m_atStart = true;
+    m_play.adopted();
     m_tick.start();
     updateHandOver();
     const quint64 generation = m_generation.load();
     emit OpenComplete();
-    if (!isCurrent(generation) || m_phase != Phase::Ready)
+    if (!isCurrent(generation) || !m_play.ready())
         return;
-    if (m_pendingSeek) {
-        seekTo(*m_pendingSeek, true);
-        m_seekTarget = m_pendingSeek;
-        m_pendingSeek.reset();
-    }
-    if (m_state == kMediaRunning) {
+    if (const std::optional<double> seek = m_play.takePendingSeek())
+        seekTo(*seek, true);
+    if (m_play.wanted == kMediaRunning) {
         startPlaying();
-    } else if (m_state == kMediaPaused) {
-        const Touch touch(*this);
+    } else if (m_play.wanted == kMediaPaused) {
+        const auto touch = touchPipeline();
         gst_element_set_state(m_playbin, GST_STATE_PAUSED);
     } else {
         // Opened but not started: stopped at its start, like any open.
@@ -308,18 +177,15 @@ void GstMediaControl::finishAdopting() {
 }
 
 void GstMediaControl::nextFileFailed() {
-    const bool endReported = m_handOver == HandOver::Heard;
-    {
-        std::lock_guard lock(m_nextMutex);
-        m_refusedPath = m_armedPath;
-    }
-    const double position = m_phase == Phase::Ready ? queryPosition() : 0;
+    const bool endReported = m_switch.state() == GaplessSwitch::HandOver::Heard;
+    m_switch.refused = m_switch.taken();
+    const double position = m_play.ready() ? queryPosition() : 0;
     takeDown(true);
     if (endReported)
         return; // the handler's open of that file starts afresh
-    if (m_phase != Phase::Ready) {
+    if (!m_play.ready()) {
         // Still loading this file: load it again, without the next one.
-        setUri(m_path);
+        setUri(m_play.path);
         startPreroll();
         return;
     }
@@ -327,11 +193,5 @@ void GstMediaControl::nextFileFailed() {
     // the next one's failure only as it switches: this one goes on from
     // where it was and ends the usual way, and the rule's own open of the
     // next file then reports that file's error.
-    const int wanted = m_state;
-    restartAtZero();
-    m_pendingSeek = position;
-    if (wanted == kMediaRunning)
-        Run();
-    else if (wanted == kMediaPaused)
-        Pause();
+    restartKeeping(position, PlaybackState::Keep::Sought);
 }

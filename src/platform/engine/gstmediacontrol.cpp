@@ -28,27 +28,33 @@ QString shownName(const QString &path) {
 
 void GstMediaControl::setUri(const QString &path) {
     const QByteArray uri = gstengine::fileUri(path);
-    const Touch touch(*this);
+    const auto touch = touchPipeline();
     g_object_set(m_playbin, "uri", uri.constData(), nullptr);
 }
 
 void GstMediaControl::setFileName(const QString &path) {
     if (path.isEmpty()) {
-        if (m_phase == Phase::Closed)
+        if (m_play.phase == PlaybackPhase::Closed)
             return;
         // A file still opening counts as loaded: the player asked for it, and
         // a user's Stop must reach the stopped display whatever the phase.
-        letRampBeHeard();
-        closeSilently();
+        if (rampUnheard()) {
+            // The pipeline goes down once the last volume change is heard.
+            forget();
+            ++m_generation; // what the file still posts meanwhile is stale
+            afterRamp([this] { takeDown(false); });
+        } else {
+            closeSilently();
+        }
         report(kMediaStopped);
         return;
     }
     endWarmUp();
     if (adopt(path))
         return;
-    if (m_phase != Phase::Closed)
+    if (m_play.phase != PlaybackPhase::Closed)
         closeSilently();
-    m_reported = kMediaStopped;
+    m_play.reported = kMediaStopped;
 
     const QString name = shownName(path);
     const QByteArray local = gstengine::localName(path);
@@ -73,16 +79,13 @@ void GstMediaControl::setFileName(const QString &path) {
         failLater(NoAudioOutput, name, gstreason::NoOutput);
         return;
     }
-    m_path = path;
-    m_duration = 0;
-    m_selectionEnd = 0;
-    m_retried = false;
+    m_play.open(path);
     setUri(path);
     // Only the MPEG films have pictures: sound files never touch the video sink.
     guint flags = 0;
     g_object_get(m_playbin, "flags", &flags, nullptr);
     bool film = false;
-    if (gstengine::hasVideo(path) && m_videoSink) {
+    if (gstengine::hasVideo(path) && m_film.sink) {
         chooseVideoSink(true);
         film = showFilm();
     }
@@ -92,17 +95,16 @@ void GstMediaControl::setFileName(const QString &path) {
     }
     const guint wanted = film ? flags | gstengine::kPlayFlagVideo : flags & ~gstengine::kPlayFlagVideo;
     if (wanted != flags) {
-        const Touch touch(*this);
+        const auto touch = touchPipeline();
         g_object_set(m_playbin, "flags", wanted, nullptr);
     }
-    m_phase = Phase::Opening;
     startPreroll();
     updateHandOver();
     const quint64 generation = m_generation.load();
     QMetaObject::invokeMethod(
         this,
         [this, generation] {
-            if (isCurrent(generation) && m_phase != Phase::Closed)
+            if (isCurrent(generation) && m_play.phase != PlaybackPhase::Closed)
                 emit NextFileWanted();
         },
         Qt::QueuedConnection);
@@ -110,7 +112,7 @@ void GstMediaControl::setFileName(const QString &path) {
 
 void GstMediaControl::startPreroll() {
     m_openTimer.start(std::max(1, m_options.openTimeoutMs));
-    const Touch touch(*this);
+    const auto touch = touchPipeline();
     if (gst_element_set_state(m_playbin, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
         // The error message, posted before this returned, is normally handled
         // first; this only catches a failure that posted nothing.
@@ -118,7 +120,7 @@ void GstMediaControl::startPreroll() {
         QMetaObject::invokeMethod(
             this,
             [this, generation] {
-                if (isCurrent(generation) && m_phase != Phase::Closed && m_phase != Phase::Ready)
+                if (isCurrent(generation) && m_play.phase != PlaybackPhase::Closed && !m_play.ready())
                     fail(NotRecognised, gstreason::NotRecognised);
             },
             Qt::QueuedConnection);
@@ -126,8 +128,9 @@ void GstMediaControl::startPreroll() {
 }
 
 void GstMediaControl::takeDown(bool toNull) {
+    cutNow();
     m_openTimer.stop();
-    const Touch touch(*this);
+    const auto touch = touchPipeline();
     dropHandOver();
     if (m_playbin)
         gst_element_set_state(m_playbin, toNull ? GST_STATE_NULL : GST_STATE_READY);
@@ -138,60 +141,58 @@ void GstMediaControl::takeDown(bool toNull) {
 
 void GstMediaControl::closeSilently(bool toNull) {
     takeDown(toNull);
-    m_tick.stop();
-    m_path.clear();
-    m_nextPath.clear();
-    m_refusedPath.clear();
-    m_phase = Phase::Closed;
-    m_duration = 0;
-    m_selectionEnd = 0;
-    resetPlayback();
+    forget();
 }
 
-// Back to the start of the file, stopped, with no seek pending.
-void GstMediaControl::resetPlayback() {
-    m_state = kMediaStopped;
-    m_segmentReady = false;
-    m_playsDone = 0;
-    m_heldPosition.reset();
-    m_pendingSeek.reset();
-    m_seekTarget.reset();
+void GstMediaControl::forget() {
+    m_tick.stop();
+    m_switch.next.clear();
+    m_switch.refused.clear();
+    m_play.close();
 }
 
 void GstMediaControl::restartAtZero() {
     takeDown(false);
-    resetPlayback();
-    m_retried = false;
+    m_play.rewind();
+    reload();
+}
+
+void GstMediaControl::reload() {
     // playbin may hold the next file's address since a hand-over was armed.
-    setUri(m_path);
-    m_phase = Phase::Prerolling;
+    setUri(m_play.path);
     startPreroll();
     updateHandOver();
+}
+
+// The one way back to the start that keeps what the caller wants.
+void GstMediaControl::restartKeeping(double position, PlaybackState::Keep keep) {
+    takeDown(false);
+    const int wanted = m_play.restart(position, keep);
+    reload();
+    if (wanted == kMediaRunning)
+        Run();
+    else if (wanted == kMediaPaused)
+        Pause();
 }
 
 void GstMediaControl::readDuration() {
     gint64 duration = 0;
     if (gst_element_query_duration(m_playbin, GST_FORMAT_TIME, &duration) && duration > 0)
-        m_duration = double(duration) / GST_SECOND;
-    if (gstengine::needsParsedDuration(m_path)) {
-        const double parsed = gstengine::parsedDuration(m_path, std::max(500, m_options.openTimeoutMs));
+        m_play.duration = double(duration) / GST_SECOND;
+    if (gstengine::needsParsedDuration(m_play.path)) {
+        const double parsed = gstengine::parsedDuration(m_play.path, std::max(500, m_options.openTimeoutMs));
         if (parsed > 0)
-            m_duration = parsed;
+            m_play.duration = parsed;
     }
-    m_selectionEnd = m_duration;
+    m_play.selectionEnd = m_play.duration;
 }
 
 void GstMediaControl::finishPreroll() {
     m_openTimer.stop();
-    const bool opening = m_phase == Phase::Opening;
-    m_phase = Phase::Ready;
-    m_atStart = true;
-    if (m_pendingSeek) {
-        seekTo(*m_pendingSeek, true);
-        m_seekTarget = m_pendingSeek;
-        m_pendingSeek.reset();
-    }
-    if (opening && gstengine::outputIsFallback(m_audioSink)) {
+    const bool opening = m_play.phase == PlaybackPhase::Opening;
+    if (const std::optional<double> seek = m_play.prerolled())
+        seekTo(*seek, true);
+    if (opening && gstengine::outputIsFallback(m_output.sink)) {
         // The automatic output found no sound device and settled for a
         // silent stand-in: say so rather than play to nothing.
         fail(NoAudioOutput, gstreason::NoOutput);
@@ -203,20 +204,30 @@ void GstMediaControl::finishPreroll() {
         updateHandOver();
         const quint64 generation = m_generation.load();
         emit OpenComplete();
-        if (!isCurrent(generation) || m_phase != Phase::Ready)
+        if (!isCurrent(generation) || !m_play.ready())
             return;
     }
-    if (m_state == kMediaRunning)
+    thenAsWanted();
+}
+
+void GstMediaControl::thenAsWanted() {
+    switch (m_play.afterPreroll()) {
+    case PlaybackState::Then::Play:
         startPlaying();
-    else if (m_state == kMediaPaused && m_reported != kMediaPaused)
+        break;
+    case PlaybackState::Then::ReportPaused:
         report(kMediaPaused);
+        break;
+    case PlaybackState::Then::Nothing:
+        break;
+    }
 }
 
 void GstMediaControl::onOpenTimeout() {
-    if (m_phase != Phase::Opening && m_phase != Phase::Prerolling)
+    if (m_play.phase != PlaybackPhase::Opening && m_play.phase != PlaybackPhase::Prerolling)
         return;
-    if (!m_retried) {
-        m_retried = true;
+    if (!m_play.retried) {
+        m_play.retried = true;
         takeDown(true);
         startPreroll();
         return;
@@ -225,8 +236,8 @@ void GstMediaControl::onOpenTimeout() {
 }
 
 void GstMediaControl::handleEnd(bool segmentDone) {
-    ++m_playsDone;
-    if (m_playsDone < std::max(1, m_playCount) && m_state == kMediaRunning) {
+    const double position = queryPosition();
+    if (m_play.end(position) == PlaybackState::End::Loop) {
         // A segment end keeps the pipeline running: a non-flushing seek
         // continues without a gap. After EOS only a flush restarts it.
         seekTo(0, !segmentDone);
@@ -235,25 +246,16 @@ void GstMediaControl::handleEnd(bool segmentDone) {
     // The stopped notification goes first: its handler usually opens the next
     // file at once, and rewinding this one before would preroll it for nothing.
     // Nothing is heard meanwhile, the stream has ended.
-    const double position = queryPosition();
-    m_state = kMediaStopped;
-    m_heldPosition = position;
     const quint64 generation = m_generation.load();
     report(kMediaStopped);
-    if (!isCurrent(generation) || m_phase != Phase::Ready)
+    if (!isCurrent(generation) || !m_play.ready())
         return; // the handler opened or closed a file
-    const int wanted = m_state;
-    restartAtZero();
-    m_heldPosition = position;
-    if (wanted == kMediaRunning)
-        Run();
-    else if (wanted == kMediaPaused)
-        Pause();
+    restartKeeping(position, PlaybackState::Keep::Shown);
 }
 
 void GstMediaControl::report(int newState) {
-    const int oldState = m_reported;
-    m_reported = newState;
+    const int oldState = m_play.reported;
+    m_play.reported = newState;
     emit StateChange(oldState, newState);
 }
 
@@ -262,56 +264,49 @@ void GstMediaControl::reportLater(int newState) {
     QMetaObject::invokeMethod(
         this,
         [this, generation, newState] {
-            if (isCurrent(generation) && m_phase == Phase::Ready && m_state == newState &&
-                m_reported != newState)
+            if (isCurrent(generation) && m_play.ready() && m_play.wanted == newState &&
+                m_play.reported != newState)
                 report(newState);
         },
         Qt::QueuedConnection);
-}
-
-bool GstMediaControl::selectionIsWhole() const {
-    return m_selectionEnd <= 0 || m_selectionEnd >= m_duration - 0.001;
 }
 
 void GstMediaControl::seekTo(double from, bool flush) {
     int flags = GST_SEEK_FLAG_ACCURATE;
     if (flush)
         flags |= GST_SEEK_FLAG_FLUSH;
-    if (m_playsDone + 1 < std::max(1, m_playCount))
+    if (m_play.loopsLeft())
         flags |= GST_SEEK_FLAG_SEGMENT;
     // No stop for the whole file: some demuxers (MPEG program streams) clamp
     // to an estimated length shorter than the real one.
-    const bool whole = selectionIsWhole();
-    const Touch touch(*this);
-    gst_element_seek(m_playbin, m_rate, GST_FORMAT_TIME, GstSeekFlags(flags), GST_SEEK_TYPE_SET,
+    const bool whole = m_play.selectionIsWhole();
+    const auto touch = touchPipeline();
+    gst_element_seek(m_playbin, m_play.rate, GST_FORMAT_TIME, GstSeekFlags(flags), GST_SEEK_TYPE_SET,
                      toNs(std::max(0.0, from)), whole ? GST_SEEK_TYPE_NONE : GST_SEEK_TYPE_SET,
-                     whole ? GST_CLOCK_TIME_NONE : toNs(m_selectionEnd));
-    m_segmentReady = true;
-    m_atStart = false;
+                     whole ? GST_CLOCK_TIME_NONE : toNs(m_play.selectionEnd));
+    m_play.segmentReady = true;
+    m_play.atStart = false;
 }
 
 void GstMediaControl::startPlaying() {
     // Freshly prerolled at the start, a plain play of the whole file needs no
     // seek, which also spares demuxers whose seeking is approximate.
-    const bool plain = m_atStart && m_rate == 1.0 && m_playCount <= 1 && selectionIsWhole();
+    const bool plain = m_play.plainPlay();
     if (GST_STATE_TARGET(m_playbin) == GST_STATE_PLAYING) {
         // A handed-over file already plays: only its own end and loops need a seek.
-        if (m_atStart && !plain)
+        if (m_play.atStart && !plain)
             seekTo(queryPosition(), true);
-        m_atStart = false;
-        if (m_reported != kMediaRunning)
+        m_play.atStart = false;
+        if (m_play.reported != kMediaRunning)
             reportLater(kMediaRunning);
         return;
     }
-    if (!m_segmentReady && !plain) {
-        double from = m_heldPosition ? 0.0 : m_seekTarget.value_or(queryPosition());
-        if (m_selectionEnd > 0 && from >= m_selectionEnd - 0.001)
-            from = 0;
-        seekTo(from, true);
+    if (!m_play.segmentReady && !plain) {
+        seekTo(m_play.playFrom(queryPosition()), true);
     }
-    m_atStart = false;
-    m_heldPosition.reset();
-    const Touch touch(*this);
+    m_play.atStart = false;
+    m_play.held.reset();
+    const auto touch = touchPipeline();
     gst_element_set_state(m_playbin, GST_STATE_PLAYING);
 }
 
@@ -323,29 +318,20 @@ double GstMediaControl::queryPosition() const {
 }
 
 double GstMediaControl::CurrentPosition() const {
-    if (m_heldPosition)
-        return *m_heldPosition;
-    if (m_phase != Phase::Ready)
-        return m_pendingSeek.value_or(0);
-    if (m_seekTarget)
-        return *m_seekTarget;
+    if (const std::optional<double> shown = m_play.shownPosition())
+        return *shown;
     return queryPosition();
 }
 
 void GstMediaControl::setCurrentPosition(double seconds) {
-    if (m_phase == Phase::Closed)
+    if (m_play.phase == PlaybackPhase::Closed)
         return;
     const double old = CurrentPosition();
-    seconds = std::max(0.0, seconds);
-    if (m_duration > 0)
-        seconds = std::min(seconds, m_duration);
-    m_heldPosition.reset();
-    if (m_phase != Phase::Ready || reloadIfArmed()) {
-        m_pendingSeek = seconds;
-    } else {
+    seconds = m_play.clampSeek(seconds);
+    reloadIfArmed();
+    if (m_play.seek(seconds) == PlaybackState::Step::Now) {
         dropHandOver();
         seekTo(seconds, true);
-        m_seekTarget = seconds;
         updateHandOver();
     }
     const quint64 generation = m_generation.load();
@@ -360,14 +346,14 @@ void GstMediaControl::setCurrentPosition(double seconds) {
 
 void GstMediaControl::setSelectionEnd(double seconds) {
     seconds = std::max(0.0, seconds);
-    if (m_duration > 0)
-        seconds = std::min(seconds, m_duration);
-    m_selectionEnd = seconds;
+    if (m_play.duration > 0)
+        seconds = std::min(seconds, m_play.duration);
+    m_play.selectionEnd = seconds;
     updateHandOver();
-    if (!selectionIsWhole() && reloadIfArmed())
+    if (!m_play.selectionIsWhole() && reloadIfArmed())
         return;
-    if (m_phase != Phase::Ready || m_state != kMediaRunning) {
-        m_segmentReady = false;
+    if (!m_play.running()) {
+        m_play.segmentReady = false;
         return;
     }
     const double position = queryPosition();
@@ -376,8 +362,8 @@ void GstMediaControl::setSelectionEnd(double seconds) {
         QMetaObject::invokeMethod(
             this,
             [this, generation] {
-                if (isCurrent(generation) && m_phase == Phase::Ready && m_state == kMediaRunning) {
-                    m_playsDone = std::max(m_playsDone, m_playCount);
+                if (isCurrent(generation) && m_play.running()) {
+                    m_play.playsDone = std::max(m_play.playsDone, m_play.playCount);
                     handleEnd(false);
                 }
             },
@@ -390,25 +376,25 @@ void GstMediaControl::setSelectionEnd(double seconds) {
 }
 
 void GstMediaControl::setPlayCount(int count) {
-    m_playCount = std::max(1, count);
+    m_play.playCount = std::max(1, count);
     // The next file may already be taken for the end of this one: playing
     // this one again undoes that.
-    if (m_playsDone + 1 < m_playCount)
+    if (m_play.loopsLeft())
         reloadIfArmed();
     updateHandOver();
 }
 
 void GstMediaControl::setRate(double rate) {
-    m_rate = std::clamp(rate, 0.1, 2.2);
+    m_play.rate = std::clamp(rate, 0.1, 2.2);
     if (reloadIfArmed()) {
         updateHandOver();
         return;
     }
-    if (m_phase == Phase::Ready && m_state == kMediaRunning) {
+    if (m_play.running()) {
         dropHandOver();
-        seekTo(m_seekTarget.value_or(queryPosition()), true);
+        seekTo(m_play.seekTarget.value_or(queryPosition()), true);
     } else {
-        m_segmentReady = false;
+        m_play.segmentReady = false;
     }
     updateHandOver();
 }
@@ -420,88 +406,115 @@ void GstMediaControl::setVolume(int hundredthsOfDb) {
     const auto slot = std::max(steady_clock::now(), m_lastVolumeSlot + milliseconds(1));
     std::this_thread::sleep_until(slot);
     m_lastVolumeSlot = slot;
-    m_volume = std::clamp(hundredthsOfDb, -10000, 0);
-    m_gain->target.store(float(std::pow(10.0, m_volume / 2000.0)));
+    m_play.volume = std::clamp(hundredthsOfDb, -10000, 0);
+    m_output.gain->target.store(float(std::pow(10.0, m_play.volume / 2000.0)));
 }
 
 // Some demuxers never end a cut-off file: running with a position that no
 // longer moves for two seconds counts as its end.
 void GstMediaControl::watchStall() {
-    if (m_phase != Phase::Ready || m_state != kMediaRunning || GST_STATE(m_playbin) != GST_STATE_PLAYING) {
-        m_stalledTicks = 0;
+    if (!m_play.running() || GST_STATE(m_playbin) != GST_STATE_PLAYING) {
+        m_stall.ticks = 0;
         return;
     }
     const double position = queryPosition();
-    m_stalledTicks = std::abs(position - m_lastTickPosition) < 0.0005 ? m_stalledTicks + 1 : 0;
-    m_lastTickPosition = position;
-    if (m_stalledTicks >= 8) {
-        m_stalledTicks = 0;
-        m_playsDone = std::max(m_playsDone, m_playCount);
+    m_stall.ticks = std::abs(position - m_stall.lastPosition) < 0.0005 ? m_stall.ticks + 1 : 0;
+    m_stall.lastPosition = position;
+    if (m_stall.ticks >= 8) {
+        m_stall.ticks = 0;
+        m_play.playsDone = std::max(m_play.playsDone, m_play.playCount);
         handleEnd(false);
     }
 }
 
 // A volume ramp reaches the speaker one output buffer later: a pause or
-// stop right after it waits until the ramp has been heard.
-void GstMediaControl::letRampBeHeard() {
+// stop right after it is cut only once the ramp has been heard.
+bool GstMediaControl::rampUnheard() const {
     using namespace std::chrono;
-    if (m_phase != Phase::Ready || m_state != kMediaRunning || !m_playbin ||
-        steady_clock::now() > m_lastVolumeSlot + milliseconds(500))
-        return;
-    // First the last write reaches a buffer, then that buffer the output.
-    const auto deadline = steady_clock::now() + milliseconds(400);
-    while (m_gain->applied.load() != m_gain->target.load() && steady_clock::now() < deadline)
-        std::this_thread::sleep_for(milliseconds(1));
-    const qint64 unheard = gstengine::unheardNs(m_playbin, *m_gain);
-    std::this_thread::sleep_until(std::min(deadline, steady_clock::now() + nanoseconds(unheard)));
+    return m_play.running() && m_playbin && steady_clock::now() <= m_lastVolumeSlot + milliseconds(500);
+}
+
+void GstMediaControl::afterRamp(std::function<void()> cut) {
+    cutNow();
+    m_cut.work = std::move(cut);
+    m_cut.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
+    checkRamp();
+}
+
+void GstMediaControl::checkRamp() {
+    using namespace std::chrono;
+    const auto now = steady_clock::now();
+    if (now < m_cut.deadline) {
+        // First the last write reaches a buffer, then that buffer the output.
+        if (m_output.gain->applied.load() != m_output.gain->target.load()) {
+            m_cut.timer.start(1);
+            return;
+        }
+        const qint64 unheardMs = (gstengine::unheardNs(m_playbin, *m_output.gain) + 999999) / 1000000;
+        const qint64 leftMs = duration_cast<milliseconds>(m_cut.deadline - now).count();
+        if (unheardMs > 0 && leftMs > 0) {
+            m_cut.timer.start(int(std::min(unheardMs, leftMs)));
+            return;
+        }
+    }
+    cutNow();
+}
+
+// Any other change of the pipeline makes a waiting cut first.
+void GstMediaControl::cutNow() {
+    m_cut.timer.stop();
+    if (const std::function<void()> work = std::exchange(m_cut.work, nullptr))
+        work();
+}
+
+GaplessSwitch::Touch GstMediaControl::touchPipeline() {
+    cutNow();
+    return GaplessSwitch::Touch(m_switch);
 }
 
 void GstMediaControl::Run() {
-    if (m_phase == Phase::Closed)
-        return;
-    if (m_state == kMediaStopped) {
-        m_playsDone = 0;
-        m_segmentReady = false;
-    }
-    // Stopped at the end, the pipeline was already rewound for this replay.
-    if (m_heldPosition && m_phase == Phase::Prerolling)
-        m_heldPosition.reset();
-    m_state = kMediaRunning;
-    if (m_phase == Phase::Ready)
+    if (m_play.run())
         startPlaying();
 }
 
 void GstMediaControl::Pause() {
-    if (m_phase == Phase::Closed || m_state == kMediaPaused)
+    const bool unheard = rampUnheard();
+    if (m_play.pause() != PlaybackState::Step::Now)
         return;
-    letRampBeHeard();
-    m_state = kMediaPaused;
-    if (m_phase != Phase::Ready)
-        return;
+    if (unheard)
+        afterRamp([this] {
+            if (m_play.ready() && m_play.wanted == kMediaPaused)
+                pausePipeline();
+        });
+    else
+        pausePipeline();
+}
+
+void GstMediaControl::pausePipeline() {
     if (GST_STATE_TARGET(m_playbin) == GST_STATE_PLAYING) {
-        const Touch touch(*this);
+        const auto touch = touchPipeline();
         gst_element_set_state(m_playbin, GST_STATE_PAUSED);
     }
     // The bus reports a pause from PLAYING; anything else never changes the
     // pipeline's state, so confirm it ourselves.
-    if (m_reported != kMediaRunning)
+    if (m_play.reported != kMediaRunning)
         reportLater(kMediaPaused);
 }
 
 void GstMediaControl::Stop() {
-    if (m_phase == Phase::Closed)
+    const PlaybackState::Step step = m_play.stop();
+    if (step == PlaybackState::Step::Ignore)
         return;
-    if (m_phase == Phase::Opening) {
-        // The open goes on; the stop is reported now, as for a loaded file.
-        m_state = kMediaStopped;
-        report(kMediaStopped);
-        return;
+    if (step == PlaybackState::Step::Now && rampUnheard()) {
+        // Rewound now; the pipeline follows once the ramp is heard.
+        m_play.rewind();
+        ++m_generation; // what the file still posts meanwhile is stale
+        afterRamp([this] {
+            takeDown(false);
+            reload();
+        });
+    } else if (step == PlaybackState::Step::Now) {
+        restartAtZero();
     }
-    letRampBeHeard();
-    const bool adopting = m_phase == Phase::Adopting;
-    restartAtZero();
-    // A handed-over file still owes its open complete.
-    if (adopting)
-        m_phase = Phase::Opening;
     report(kMediaStopped);
 }

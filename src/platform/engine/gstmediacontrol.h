@@ -1,6 +1,10 @@
 #pragma once
 
+#include "platform/engine/audiooutput.h"
+#include "platform/engine/engine.h"
+#include "platform/engine/gaplessswitch.h"
 #include "platform/engine/mediacontrol.h"
+#include "platform/engine/playbackstate.h"
 
 #include <QString>
 #include <QTimer>
@@ -10,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,113 +24,12 @@ typedef struct _GstElement GstElement;
 typedef struct _GstMessage GstMessage;
 typedef struct _GstPad GstPad;
 
-// Starts GStreamer's initialisation on a background thread so the windows
-// never wait for a cold plugin registry. Call it early from main; calling it
-// again, or never, is harmless: the first open waits for (or runs) the init.
-void StartMediaEngine();
-
-struct GstMediaOptions {
-    // Audio output in gst-launch syntax: an element with its properties
-    // ("alsasink device=hw:1") or a chain ending in a sink.
-    QString audioSink = "autoaudiosink";
-    // Clock synchronisation of the sinks; false plays as fast as possible.
-    bool sync = true;
-    // Empty: ximagesink on X11, no pictures elsewhere.
-    QString videoSink;
-    // An open (or a re-preroll after a stop) that stays silent this long is
-    // retried once, then reported as an error.
-    int openTimeoutMs = 3000;
-};
-
-// The gain stage shared with the streaming thread; lives as long as the control.
-struct GainStage {
-    std::atomic<float> target{1.0f};
-    std::atomic<float> applied{1.0f};
-    std::atomic<int> channels{2};
-    // Running time (ns) where the last buffer through the stage ends; -1 unknown.
-    std::atomic<qint64> passedUntil{-1};
-    // Running time (ns) where the last change of gain was complete.
-    std::atomic<qint64> rampDoneAt{-1};
-    // Set when the sound-server output applies the gain itself, as it writes:
-    // a change is then heard within the server's short buffer rather than
-    // after the whole output queue.
-    std::atomic<bool> atOutput{false};
-    // Monotonic time (us) when the last change of gain applied at the output
-    // will have been heard; -1 unknown.
-    std::atomic<qint64> heardAtUs{-1};
-};
-
-namespace gstengine {
-
-// playbin's "flags" bits.
-inline constexpr unsigned kPlayFlagVideo = 1u << 0;
-inline constexpr unsigned kPlayFlagText = 1u << 2;
-inline constexpr unsigned kPlayFlagVis = 1u << 3;
-// Blocks until GStreamer is initialised, starting the init if needed.
-void waitReady();
-// True once the engine's initialisation has finished; never waits.
-bool isReady();
-// Parses a gst-launch element description; null (and *error set) on failure.
-GstElement *makeElement(const QString &description, QString *error);
-// Sets "sync" on the element, or on every sink of a bin.
-void setSync(GstElement *element, bool sync);
-// The device autoaudiosink picks, as a sink of its own: the automatic sink
-// probes every device again on each open. Returns the sink unchanged when it
-// is not automatic or found no device (the result owns the reference).
-GstElement *resolveAutomaticSink(GstElement *sink);
-// Multiplies interleaved float samples by a gain going from `from` to `to`
-// across the frames, so stepped volume writes never click.
-void rampGain(float *samples, size_t frames, int channels, float from, float to);
-// Output bin: gain stage then conversion to what the sink accepts.
-GstElement *makeAudioOutput(GstElement *sink, GainStage *gain);
-// Exact length of an MPEG file by parsing every frame; < 0 on failure.
-double parsedDuration(const QString &path, int timeoutMs);
-// Whether an automatic output (autoaudiosink) fell back to a silent sink
-// because the machine has no sound device.
-bool outputIsFallback(GstElement *sink);
-// Whether the file is MPEG whose preroll length may be an estimate.
-bool needsParsedDuration(const QString &path);
-// The pipeline's latency from a live query; 0 when unknown.
-quint64 latency(GstElement *pipeline);
-// Nanoseconds until the end of the last gain change is heard; 0 when
-// unknown or already heard.
-qint64 unheardNs(GstElement *pipeline, const GainStage &gain);
-// Whether the file is a film (MPEG program stream) with pictures.
-bool hasVideo(const QString &path);
-// file:// URI of a carried file name (escaped bytes restored).
-QByteArray fileUri(const QString &path);
-// The file system's bytes of a carried file name.
-QByteArray localName(const QString &path);
-// "" when the file's structure is sound enough for its decoder, else the
-// reason it is refused (checked before the file reaches the decoder).
-const char *structureProblem(const QString &path);
-// Whether a WAV, AU, AIFF or MPEG audio file starts as its kind does (for
-// MPEG, holds a run of valid frames; for AIFF, its description and data).
-// A file playbin switches to on its own thread must not fail there: a
-// failing switch can wedge playbin.
-bool looksLikeItsKind(const QString &path);
-// Loads a plugin on a thread of its own, once, so that a file switched to
-// later does not wait for it on the streaming thread.
-void loadPluginSoon(const char *name);
-} // namespace gstengine
-
-// The media control on one reused playbin.
+// The media control on one reused playbin. Its playback states and their
+// transitions are in playbackstate.h; this class does the pipeline's work
+// for each.
 //
-// State machine (m_phase), driven from the UI thread only:
-//   Closed      no file. setFileName(path) -> Opening. Once idle, the
-//               pipeline prerolls a silent file of its own (m_warming),
-//               never reported; an open ends it first.
-//   Opening     the file prerolls for the first time; OpenComplete (or one
-//               Error) follows -> Ready. Run/Pause are remembered.
-//   Prerolling  a loaded file rewinds after Stop or its end -> Ready.
-//   Ready       prerolled; m_state says stopped (0), paused (1) or running
-//               (2). The end of the file reports 0 and the stopped handler
-//               usually opens the next file.
-//   Adopting    the next file already plays (hand-over below); its
-//               OpenComplete is queued -> Ready, running, Run reports 2.
-// Any phase -> Closed on setFileName(""), an error or a new file.
-//
-// Hand-over (gapless), m_handOver, while Ready and running the last play:
+// Hand-over (gapless), while Ready and running the last play; its threads
+// and locks are described in gaplessswitch.h:
 //   None   -> Armed    playbin's about-to-finish (streaming thread) took the
 //                      next file offered by setNextFileName.
 //   Armed  -> Heard    the next file's first sample is due at the output: the
@@ -140,19 +44,19 @@ public:
     explicit GstMediaControl(QWidget *parent = nullptr, GstMediaOptions options = {});
     ~GstMediaControl() override;
 
-    QString FileName() const override { return m_path; }
+    QString FileName() const override { return m_play.path; }
     void setFileName(const QString &path) override;
-    double Duration() const override { return m_duration; }
+    double Duration() const override { return m_play.duration; }
     double CurrentPosition() const override;
     void setCurrentPosition(double seconds) override;
-    double SelectionEnd() const override { return m_selectionEnd; }
+    double SelectionEnd() const override { return m_play.selectionEnd; }
     void setSelectionEnd(double seconds) override;
-    int PlayCount() const override { return m_playCount; }
+    int PlayCount() const override { return m_play.playCount; }
     void setPlayCount(int count) override;
-    int CurrentState() const override { return m_state; }
-    double Rate() const override { return m_rate; }
+    int CurrentState() const override { return m_play.wanted; }
+    double Rate() const override { return m_play.rate; }
     void setRate(double rate) override;
-    int Volume() const override { return m_volume; }
+    int Volume() const override { return m_play.volume; }
     void setVolume(int hundredthsOfDb) override;
 
     void Run() override;
@@ -161,11 +65,11 @@ public:
     void setNextFileName(const QString &path) override;
 
     // Linear gain the output stage applied to the last buffer (for tests).
-    double currentGain() const { return m_gain->applied.load(); }
+    double currentGain() const { return m_output.gain->applied.load(); }
     // The configured output element, or null before the first open (for tests).
-    GstElement *audioSinkElement() const { return m_audioSink; }
+    GstElement *audioSinkElement() const { return m_output.sink; }
     // Files taken over with no restart since the control was made.
-    int handOvers() const { return m_handOvers; }
+    int handOvers() const { return m_switch.handOvers; }
 
     // Error codes carried in Error's SCode.
     enum ErrorCode {
@@ -187,9 +91,6 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    enum class Phase { Closed, Opening, Prerolling, Ready, Adopting };
-    enum class HandOver { None, Armed, Heard };
-
     // The pipeline, and its preroll while idle (gstsetup.cpp).
     bool ensurePipeline();
     void warmUp();
@@ -197,14 +98,18 @@ private:
     void endWarmUp();
     void startPreroll();
     void finishPreroll();
+    void thenAsWanted();
     void readDuration();
     void takeDown(bool toNull);
-    void resetPlayback();
     void closeSilently(bool toNull = false);
+    void forget();
     void restartAtZero();
+    void reload();
+    // Back to the start, keeping the position (shown, or sought once
+    // prerolled) and running or paused as the caller wants.
+    void restartKeeping(double position, PlaybackState::Keep keep);
     void startPlaying();
     void seekTo(double from, bool flush);
-    bool selectionIsWhole() const;
     void report(int newState);
     void reportLater(int newState);
     void handleMessage(GstMessage *msg, quint64 generation);
@@ -218,7 +123,15 @@ private:
     bool isCurrent(quint64 generation) const { return generation == m_generation.load(); }
     void forwardMessage(GstMessage *msg);
     void setUri(const QString &path);
-    void letRampBeHeard();
+    // A pause, stop or close right after a volume change: the sound is cut
+    // once the change is heard, without waiting here.
+    bool rampUnheard() const;
+    void afterRamp(std::function<void()> cut);
+    void checkRamp();
+    void cutNow();
+    void pausePipeline();
+    // Every change of playbin's state, address, flags or position holds one.
+    GaplessSwitch::Touch touchPipeline();
     void watchStall();
 
     // Films in the control's own native window (gstvideo.cpp).
@@ -231,11 +144,8 @@ private:
     // Hand-over (gsthandover.cpp).
     void installHandOver();
     void updateHandOver();
-    bool canTakeNext();
     void dropHandOver();
     void onAboutToFinish();
-    void onDrainHandled();
-    void onPadsLinked();
     void onNextStreamQueued(qint64 runningTimeNs, quint64 generation);
     void onNextStreamHeard(quint64 generation);
     bool adopt(const QString &path);
@@ -243,85 +153,51 @@ private:
     void nextFileFailed();
     bool reloadIfArmed();
 
-    // playbin's switch to a taken next file runs on its streaming thread and
-    // takes playbin's locks in the opposite order to a state change or a new
-    // source from this thread: the two must never overlap, or both wait for
-    // good. Every such call holds a Touch; a switch waits for none of them
-    // and is simply not started while one is held.
-    class Touch {
-    public:
-        explicit Touch(GstMediaControl &control);
-        ~Touch();
-        Touch(const Touch &) = delete;
-        Touch &operator=(const Touch &) = delete;
-
-    private:
-        GstMediaControl &m_control;
+    // A silent preroll readies the pipeline before the first open.
+    struct WarmUp {
+        bool on = false;
+        int checks = 0;
+        QTimer timer;
+    };
+    // Some demuxers never end a cut-off file: a position that stops moving.
+    struct StallWatch {
+        int ticks = 0;
+        double lastPosition = -1;
+    };
+    // The sink for films and its stand-in (gstvideo.cpp).
+    struct FilmWindow {
+        GstElement *sink = nullptr;      // ours: in playbin only for films
+        GstElement *none = nullptr;      // ours: playbin's video sink otherwise
+        GstElement *installed = nullptr; // which of the two playbin has
+        QString description;
+        bool sinkUsed = false; // playbin has had the sink: a film needs a new one
+        // Inside the video sink: the element drawing into a window (null when
+        // it draws none, like a fakesink) and the size the picture is scaled to.
+        GstElement *overlay = nullptr;
+        GstElement *fit = nullptr;
+        // Native window handed to the video sink; 0 while no film shows.
+        std::atomic<quintptr> window{0};
     };
 
     GstMediaOptions m_options;
-    std::unique_ptr<GainStage> m_gain;
+    AudioOutput m_output;
+    FilmWindow m_film;
     GstElement *m_playbin = nullptr;
-    GstElement *m_audioSink = nullptr;
-    GstElement *m_audioBin = nullptr;
-    GstElement *m_videoSink = nullptr;      // ours: in playbin only for films
-    GstElement *m_noVideo = nullptr;        // ours: playbin's video sink otherwise
-    GstElement *m_installedVideo = nullptr; // which of the two playbin has
-    QString m_videoDescription;
-    bool m_filmSinkUsed = false; // playbin has had m_videoSink: a film needs a new one
-    // Inside the video sink: the element drawing into a window (null when it
-    // draws none, like a fakesink) and the size the picture is scaled to.
-    GstElement *m_overlay = nullptr;
-    GstElement *m_fit = nullptr;
-    // Native window handed to the video sink; 0 while no film shows.
-    std::atomic<quintptr> m_windowHandle{0};
-
     // Stamped on every bus message; bumped once the pipeline is down so
     // messages of a file closed earlier are recognised and dropped.
     std::atomic<quint64> m_generation{1};
 
-    QString m_path;
-    Phase m_phase = Phase::Closed;
-    int m_state = kMediaStopped;
-    int m_reported = kMediaStopped;
-    bool m_retried = false;
-    bool m_segmentReady = false;
-    bool m_atStart = false;
-    double m_duration = 0;
-    double m_selectionEnd = 0;
-    double m_rate = 1.0;
-    int m_playCount = 1;
-    int m_playsDone = 0;
-    int m_volume = 0;
-    std::optional<double> m_heldPosition;
-    std::optional<double> m_pendingSeek;
-    std::optional<double> m_seekTarget;
+    PlaybackState m_play;
+    GaplessSwitch m_switch;
     std::chrono::steady_clock::time_point m_lastVolumeSlot{};
-
-    // The next file as offered, and what the streaming thread may take:
-    // m_nextUri is only set while a gapless hand-over is allowed.
-    QString m_nextPath;
-    std::mutex m_nextMutex;
-    QByteArray m_nextUri; // guarded by m_nextMutex
-    QString m_armedPath;  // guarded by m_nextMutex
-    std::atomic<bool> m_armed{false};
-    std::condition_variable m_switchDone;
-    int m_touching = 0;                      // guarded by m_nextMutex
-    std::thread::id m_switchingThread;       // guarded by m_nextMutex: a switch under way
-    std::atomic<bool> m_awaitingPads{false}; // its next file not linked yet
-    std::atomic<bool> m_streamStarted{false};
-    HandOver m_handOver = HandOver::None;
-    QString m_handOverPath;
-    QString m_refusedPath; // a next file that failed: not taken again for this one
-    QString m_vettedPath;  // the last next file checked, and whether it may be taken
-    bool m_vetted = false;
-    int m_handOvers = 0;
-    bool m_warming = false; // a silent preroll readies the pipeline before the first open
-    int m_warmChecks = 0;
-    QTimer m_warmTimer;
-
-    int m_stalledTicks = 0;
-    double m_lastTickPosition = -1;
+    WarmUp m_warm;
+    StallWatch m_stall;
+    // The cut of a pause, stop or close waiting for a ramp to be heard.
+    struct DeferredCut {
+        std::function<void()> work;
+        std::chrono::steady_clock::time_point deadline;
+        QTimer timer;
+    } m_cut;
 
     QTimer m_openTimer;
     QTimer m_tick;

@@ -31,10 +31,7 @@ void GstMediaControl::forwardMessage(GstMessage *msg) {
     }
     switch (GST_MESSAGE_TYPE(msg)) {
     case GST_MESSAGE_ERROR:
-        // A next file that fails never links its pads: the switch is over.
-        // Not under m_nextMutex: the poster may hold playbin's lock.
-        if (m_awaitingPads.exchange(false))
-            m_switchDone.notify_all();
+        m_switch.errorPosted();
         break;
     case GST_MESSAGE_EOS:
     case GST_MESSAGE_SEGMENT_DONE:
@@ -55,36 +52,37 @@ void GstMediaControl::forwardMessage(GstMessage *msg) {
 }
 
 void GstMediaControl::handleMessage(GstMessage *msg, quint64 generation) {
-    if (!isCurrent(generation) || m_phase == Phase::Closed)
+    if (!isCurrent(generation) || m_play.phase == PlaybackPhase::Closed)
         return;
     switch (GST_MESSAGE_TYPE(msg)) {
     case GST_MESSAGE_ERROR:
         handleError(msg);
         break;
     case GST_MESSAGE_ASYNC_DONE:
-        if (m_phase == Phase::Ready)
-            m_seekTarget.reset();
+        if (m_play.ready())
+            m_play.seekTarget.reset();
         else
             finishPreroll();
         break;
     case GST_MESSAGE_STATE_CHANGED: {
-        if (m_phase != Phase::Ready)
+        if (!m_play.ready())
             break;
         GstState oldState, newState, pending;
         gst_message_parse_state_changed(msg, &oldState, &newState, &pending);
-        if (newState == GST_STATE_PLAYING && m_state == kMediaRunning && m_reported != kMediaRunning)
+        if (newState == GST_STATE_PLAYING && m_play.wanted == kMediaRunning &&
+            m_play.reported != kMediaRunning)
             report(kMediaRunning);
         else if (newState == GST_STATE_PAUSED && pending == GST_STATE_VOID_PENDING &&
-                 m_state == kMediaPaused && m_reported != kMediaPaused)
+                 m_play.wanted == kMediaPaused && m_play.reported != kMediaPaused)
             report(kMediaPaused);
         break;
     }
     case GST_MESSAGE_SEGMENT_DONE:
-        if (m_phase == Phase::Ready)
+        if (m_play.ready())
             handleEnd(true);
         break;
     case GST_MESSAGE_EOS:
-        if (m_phase == Phase::Ready)
+        if (m_play.ready())
             handleEnd(false);
         break;
     default:
@@ -93,7 +91,7 @@ void GstMediaControl::handleMessage(GstMessage *msg, quint64 generation) {
 }
 
 void GstMediaControl::handleError(GstMessage *msg) {
-    if (m_armed || m_handOver == HandOver::Heard) {
+    if (m_switch.state() != GaplessSwitch::HandOver::None) {
         // The next file failed while this one still played: it is opened
         // again the usual way, and fails with its own name then.
         nextFileFailed();
@@ -105,14 +103,14 @@ void GstMediaControl::handleError(GstMessage *msg) {
     GstObject *src = GST_MESSAGE_SRC(msg);
     int code = OtherError;
     const char *reason = gstreason::Other;
-    if (isPartOf(src, m_audioBin)) {
+    if (isPartOf(src, m_output.bin)) {
         code = NoAudioOutput;
         reason = gstreason::NoOutput;
-    } else if (isPartOf(src, m_videoSink)) {
+    } else if (isPartOf(src, m_film.sink)) {
         code = VideoFailed;
         reason = gstreason::Video;
     } else if (err->domain == GST_RESOURCE_ERROR) {
-        const QByteArray local = gstengine::localName(m_path);
+        const QByteArray local = gstengine::localName(m_play.path);
         if (err->code == GST_RESOURCE_ERROR_NOT_FOUND || ::access(local.constData(), F_OK) != 0) {
             code = NotFound;
             reason = gstreason::NotFound;
@@ -137,10 +135,10 @@ void GstMediaControl::handleError(GstMessage *msg) {
 }
 
 void GstMediaControl::fail(int code, const char *reason) {
-    const QString name = DisplayFileName(QFileInfo(m_path).fileName());
+    const QString name = DisplayFileName(QFileInfo(m_play.path).fileName());
     // READY would leave playbin failing the next open.
     closeSilently(true);
-    m_reported = kMediaStopped;
+    m_play.reported = kMediaStopped;
     emitError(code, name, reason);
 }
 

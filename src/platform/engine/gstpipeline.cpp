@@ -1,6 +1,6 @@
-// GStreamer plumbing behind GstMediaControl: engine start-up, the output bin
-// with its gain stage, and the parse-only length pass for MPEG audio.
-#include "platform/engine/gstmediacontrol.h"
+// GStreamer plumbing behind GstMediaControl: engine start-up, element
+// parsing, and the parse-only length pass for MPEG audio.
+#include "platform/engine/engine.h"
 #include "platform/engine/mpegaudio.h"
 #include "platform/engine/pulseoutput.h"
 #include "platform/filename.h"
@@ -92,67 +92,6 @@ void initEngine() {
     preloadDecoders(registry);
 }
 
-// Ramps linearly across each buffer from the gain applied last to the
-// current target, so stepped volume writes never click.
-// The segment of the stream through the gain stage (streaming thread only).
-struct GainProbe {
-    GainStage *gain;
-    GstSegment segment;
-};
-
-GstPadProbeReturn gainProbe(GstPad *, GstPadProbeInfo *info, gpointer data) {
-    auto *probe = static_cast<GainProbe *>(data);
-    GainStage *gain = probe->gain;
-    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
-        GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
-        if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT)
-            gst_event_copy_segment(event, &probe->segment);
-        if (GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP)
-            gain->passedUntil.store(-1);
-        // A new file starts at the current volume rather than ramping from the last one.
-        if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START)
-            gain->applied.store(gain->target.load());
-        if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
-            GstCaps *caps = nullptr;
-            gst_event_parse_caps(event, &caps);
-            gint channels = 0;
-            if (caps && gst_structure_get_int(gst_caps_get_structure(caps, 0), "channels", &channels) &&
-                channels > 0)
-                gain->channels.store(channels);
-        }
-        return GST_PAD_PROBE_OK;
-    }
-    if (gain->atOutput.load())
-        return GST_PAD_PROBE_OK;
-    GstBuffer *in = GST_PAD_PROBE_INFO_BUFFER(info);
-    const float from = gain->applied.load();
-    const float to = gain->target.load();
-    if (GST_BUFFER_PTS_IS_VALID(in) && GST_BUFFER_DURATION_IS_VALID(in) &&
-        probe->segment.format == GST_FORMAT_TIME) {
-        const guint64 end = gst_segment_to_running_time(&probe->segment, GST_FORMAT_TIME,
-                                                        GST_BUFFER_PTS(in) + GST_BUFFER_DURATION(in));
-        if (end != GST_CLOCK_TIME_NONE) {
-            gain->passedUntil.store(qint64(end));
-            if (from != to)
-                gain->rampDoneAt.store(qint64(end));
-        }
-    }
-    if (from == 1.0f && to == 1.0f)
-        return GST_PAD_PROBE_OK;
-    GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
-    GST_PAD_PROBE_INFO_DATA(info) = buffer;
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READWRITE))
-        return GST_PAD_PROBE_OK;
-    const int channels = std::max(1, gain->channels.load());
-    const gsize frames = map.size / (sizeof(float) * channels);
-    gstengine::rampGain(reinterpret_cast<float *>(map.data), frames, channels, from, to);
-    gst_buffer_unmap(buffer, &map);
-    if (frames > 0)
-        gain->applied.store(to);
-    return GST_PAD_PROBE_OK;
-}
-
 } // namespace
 
 void StartMediaEngine() {
@@ -214,86 +153,6 @@ void setSync(GstElement *element, bool sync) {
     gst_iterator_free(it);
 }
 
-GstElement *resolveAutomaticSink(GstElement *sink) {
-    GstElementFactory *factory = gst_element_get_factory(sink);
-    if (!factory || qstrcmp(GST_OBJECT_NAME(factory), "autoaudiosink") != 0 || !GST_IS_BIN(sink))
-        return sink;
-    if (gst_element_set_state(sink, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
-        gst_element_set_state(sink, GST_STATE_NULL);
-        return sink;
-    }
-    GstElement *chosen = nullptr;
-    GstIterator *it = gst_bin_iterate_elements(GST_BIN(sink));
-    GValue item = G_VALUE_INIT;
-    if (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
-        GstElementFactory *child = gst_element_get_factory(GST_ELEMENT(g_value_get_object(&item)));
-        // The silent stand-in stays inside: outputIsFallback() looks for it.
-        if (child && qstrcmp(GST_OBJECT_NAME(child), "fakesink") != 0)
-            chosen = gst_element_factory_create(child, nullptr);
-        g_value_reset(&item);
-    }
-    g_value_unset(&item);
-    gst_iterator_free(it);
-    gst_element_set_state(sink, GST_STATE_NULL);
-    if (!chosen)
-        return sink;
-    gst_object_unref(sink);
-    return chosen;
-}
-
-// playbin already converts and resamples in front of its audio sink, so the
-// bin only pins the format the gain stage works on, then converts back for
-// sinks that take no float.
-GstElement *makeAudioOutput(GstElement *sink, GainStage *gain) {
-    GstElement *bin = gst_bin_new("tunabel-audio-out");
-    GstElement *filter = gst_element_factory_make("capsfilter", nullptr);
-    GstElement *out = gst_element_factory_make("audioconvert", nullptr);
-    if (!filter || !out) {
-        for (GstElement *e : {filter, out, sink, bin})
-            if (e)
-                gst_object_unref(e);
-        return nullptr;
-    }
-    GstCaps *caps = gst_caps_from_string("audio/x-raw,format=F32LE,layout=interleaved");
-    g_object_set(filter, "caps", caps, nullptr);
-    gst_caps_unref(caps);
-    gst_bin_add_many(GST_BIN(bin), filter, out, sink, nullptr);
-    if (!gst_element_link_many(filter, out, sink, nullptr)) {
-        gst_object_unref(bin);
-        return nullptr;
-    }
-    GstPad *probed = gst_element_get_static_pad(filter, "src");
-    auto *state = new GainProbe{gain, {}};
-    gst_segment_init(&state->segment, GST_FORMAT_UNDEFINED);
-    gst_pad_add_probe(probed,
-                      GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                      gainProbe, state, [](gpointer p) { delete static_cast<GainProbe *>(p); });
-    gst_object_unref(probed);
-    pulseoutput::applyGainAtOutput(sink, gain);
-    GstPad *target = gst_element_get_static_pad(filter, "sink");
-    gst_element_add_pad(bin, gst_ghost_pad_new("sink", target));
-    gst_object_unref(target);
-    return bin;
-}
-
-bool outputIsFallback(GstElement *sink) {
-    GstElementFactory *factory = sink ? gst_element_get_factory(sink) : nullptr;
-    if (!factory || qstrcmp(GST_OBJECT_NAME(factory), "autoaudiosink") != 0 || !GST_IS_BIN(sink))
-        return false;
-    bool fallback = false;
-    GstIterator *it = gst_bin_iterate_elements(GST_BIN(sink));
-    GValue item = G_VALUE_INIT;
-    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
-        GstElementFactory *child = gst_element_get_factory(GST_ELEMENT(g_value_get_object(&item)));
-        if (child && qstrcmp(GST_OBJECT_NAME(child), "fakesink") == 0)
-            fallback = true;
-        g_value_reset(&item);
-    }
-    g_value_unset(&item);
-    gst_iterator_free(it);
-    return fallback;
-}
-
 quint64 latency(GstElement *pipeline) {
     GstQuery *query = gst_query_new_latency();
     GstClockTime min = 0;
@@ -304,37 +163,6 @@ quint64 latency(GstElement *pipeline) {
         gst_query_parse_latency(query, &live, &min, nullptr);
     gst_query_unref(query);
     return min == GST_CLOCK_TIME_NONE ? 0 : min;
-}
-
-qint64 unheardNs(GstElement *pipeline, const GainStage &gain) {
-    if (gain.atOutput.load()) {
-        const qint64 heardAt = gain.heardAtUs.load();
-        return heardAt < 0 ? 0 : std::max<qint64>(0, heardAt - g_get_monotonic_time()) * 1000;
-    }
-    const qint64 passed = gain.rampDoneAt.load();
-    GstClock *clock = passed >= 0 ? gst_element_get_clock(pipeline) : nullptr;
-    if (!clock)
-        return 0;
-    const GstClockTime now = gst_clock_get_time(clock);
-    gst_object_unref(clock);
-    const GstClockTime base = gst_element_get_base_time(pipeline);
-    if (now == GST_CLOCK_TIME_NONE || now < base)
-        return 0;
-    return std::max<qint64>(0, passed + qint64(latency(pipeline)) - qint64(now - base));
-}
-
-void rampGain(float *samples, size_t frames, int channels, float from, float to) {
-    // Even steps in decibels: a ramp linear in amplitude would be steepest,
-    // as heard, at its quiet end.
-    const bool logRamp = from > 0 && to > 0 && from != to;
-    const double step =
-        logRamp ? std::pow(double(to) / from, 1.0 / double(std::max<size_t>(frames, 1))) : 1.0;
-    double g = from;
-    for (gsize f = 0; f < frames; ++f) {
-        g = logRamp ? g * step : from + (to - from) * double(f + 1) / double(frames);
-        for (int c = 0; c < channels; ++c)
-            samples[f * channels + c] *= float(g);
-    }
 }
 
 void loadPluginSoon(const char *name) {

@@ -43,7 +43,7 @@ QByteArray silentWav(double seconds) {
 } // namespace
 
 GstMediaControl::GstMediaControl(QWidget *parent, GstMediaOptions options)
-    : MediaControl(parent), m_options(std::move(options)), m_gain(std::make_unique<GainStage>()) {
+    : MediaControl(parent), m_options(std::move(options)) {
     m_openTimer.setSingleShot(true);
     connect(&m_openTimer, &QTimer::timeout, this, &GstMediaControl::onOpenTimeout);
     m_tick.setInterval(250);
@@ -51,13 +51,16 @@ GstMediaControl::GstMediaControl(QWidget *parent, GstMediaOptions options)
         watchStall();
         emit Timer();
         // The player's modes can change while a file plays: ask again.
-        if (m_state == kMediaRunning && m_phase == Phase::Ready)
+        if (m_play.running())
             emit NextFileWanted();
     });
+    m_cut.timer.setSingleShot(true);
+    m_cut.timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_cut.timer, &QTimer::timeout, this, &GstMediaControl::checkRamp);
     m_handOverTimer.setSingleShot(true);
     m_handOverTimer.setTimerType(Qt::PreciseTimer);
-    m_warmTimer.setInterval(20);
-    connect(&m_warmTimer, &QTimer::timeout, this, &GstMediaControl::checkWarmUp);
+    m_warm.timer.setInterval(20);
+    connect(&m_warm.timer, &QTimer::timeout, this, &GstMediaControl::checkWarmUp);
     // Once the window is up, not before it.
     QTimer::singleShot(300, this, &GstMediaControl::warmUp);
 }
@@ -66,7 +69,7 @@ GstMediaControl::GstMediaControl(QWidget *parent, GstMediaOptions options)
 // playbin list its decoders: 70 ms added to the first click. A silent WAV
 // prerolled while the player sits idle does all that beforehand.
 void GstMediaControl::warmUp() {
-    if (m_playbin || m_phase != Phase::Closed)
+    if (m_playbin || m_play.phase != PlaybackPhase::Closed)
         return;
     if (!gstengine::isReady()) {
         QTimer::singleShot(100, this, &GstMediaControl::warmUp);
@@ -77,38 +80,38 @@ void GstMediaControl::warmUp() {
         return;
     const QByteArray uri = "data:audio/x-wav;base64," + silentWav(0.02).toBase64();
     {
-        const Touch touch(*this);
+        const auto touch = touchPipeline();
         g_object_set(m_playbin, "uri", uri.constData(), nullptr);
         gst_element_set_state(m_playbin, GST_STATE_PAUSED);
     }
-    m_warming = true;
-    m_warmChecks = 0;
-    m_warmTimer.start();
+    m_warm.on = true;
+    m_warm.checks = 0;
+    m_warm.timer.start();
 }
 
 void GstMediaControl::checkWarmUp() {
     GstState state = GST_STATE_NULL, pending = GST_STATE_NULL;
     gst_element_get_state(m_playbin, &state, &pending, 0);
-    if ((state == GST_STATE_PAUSED && pending == GST_STATE_VOID_PENDING) || ++m_warmChecks >= 100)
+    if ((state == GST_STATE_PAUSED && pending == GST_STATE_VOID_PENDING) || ++m_warm.checks >= 100)
         endWarmUp();
 }
 
 void GstMediaControl::endWarmUp() {
-    m_warmTimer.stop();
-    if (!m_warming)
+    m_warm.timer.stop();
+    if (!m_warm.on)
         return;
-    m_warming = false;
+    m_warm.on = false;
     takeDown(false);
 }
 
 GstMediaControl::~GstMediaControl() {
-    m_warmTimer.stop();
+    m_warm.timer.stop();
     m_openTimer.stop();
     m_tick.stop();
     m_handOverTimer.stop();
     if (m_playbin) {
         {
-            const Touch touch(*this);
+            const GaplessSwitch::Touch touch(m_switch);
             gst_element_set_state(m_playbin, GST_STATE_NULL);
         }
         GstBus *bus = gst_element_get_bus(m_playbin);
@@ -117,7 +120,7 @@ GstMediaControl::~GstMediaControl() {
         g_signal_handlers_disconnect_by_data(m_playbin, this);
         gst_object_unref(m_playbin);
     }
-    for (GstElement *owned : {m_videoSink, m_noVideo}) {
+    for (GstElement *owned : {m_film.sink, m_film.none}) {
         if (owned) {
             gst_element_set_state(owned, GST_STATE_NULL);
             gst_object_unref(owned);
@@ -135,7 +138,7 @@ bool GstMediaControl::ensurePipeline() {
         return false;
     sink = pulseoutput::replaceServerSink(gstengine::resolveAutomaticSink(sink));
     gstengine::setSync(sink, m_options.sync);
-    GstElement *out = gstengine::makeAudioOutput(sink, m_gain.get());
+    GstElement *out = gstengine::makeAudioOutput(sink, m_output.gain.get());
     if (!out)
         return false;
     GstElement *playbin = gst_element_factory_make("playbin", nullptr);
@@ -144,8 +147,8 @@ bool GstMediaControl::ensurePipeline() {
         return false;
     }
     m_playbin = GST_ELEMENT(gst_object_ref_sink(playbin));
-    m_audioSink = sink;
-    m_audioBin = out;
+    m_output.sink = sink;
+    m_output.bin = out;
     g_object_set(m_playbin, "audio-sink", out, nullptr);
     if (GstElement *tempo = gst_element_factory_make("scaletempo", nullptr))
         g_object_set(m_playbin, "audio-filter", tempo, nullptr);
@@ -156,22 +159,22 @@ bool GstMediaControl::ensurePipeline() {
     QString video = m_options.videoSink;
     if (video.isEmpty())
         video = desktopVideoSink();
-    m_videoDescription = video;
+    m_film.description = video;
     if (!video.isEmpty())
-        m_videoSink = makeVideoSink(video, &why);
-    if (m_videoSink) {
-        gst_object_ref_sink(m_videoSink);
-        gstengine::setSync(m_videoSink, m_options.sync);
+        m_film.sink = makeVideoSink(video, &why);
+    if (m_film.sink) {
+        gst_object_ref_sink(m_film.sink);
+        gstengine::setSync(m_film.sink, m_options.sync);
     } else {
         flags &= ~gstengine::kPlayFlagVideo;
     }
     // Without a sink of ours playbin would try the system's video sinks while
     // autoplugging, and DirectFB's crashes without a display.
     if (GstElement *none = gst_element_factory_make("fakesink", nullptr))
-        m_noVideo = GST_ELEMENT(gst_object_ref_sink(none));
-    if (m_noVideo)
-        g_object_set(m_playbin, "video-sink", m_noVideo, nullptr);
-    m_installedVideo = m_noVideo;
+        m_film.none = GST_ELEMENT(gst_object_ref_sink(none));
+    if (m_film.none)
+        g_object_set(m_playbin, "video-sink", m_film.none, nullptr);
+    m_film.installed = m_film.none;
     g_object_set(m_playbin, "flags", flags, nullptr);
 
     GstBus *bus = gst_element_get_bus(m_playbin);

@@ -44,13 +44,13 @@ GstElement *GstMediaControl::makeVideoSink(const QString &description, QString *
     GstElement *sink = gstengine::makeElement(withScaler(description), error);
     if (!sink)
         return nullptr;
-    m_overlay = overlayOf(sink);
-    if (m_overlay && g_object_class_find_property(G_OBJECT_GET_CLASS(m_overlay), "handle-events"))
-        g_object_set(m_overlay, "handle-events", FALSE, nullptr);
+    m_film.overlay = overlayOf(sink);
+    if (m_film.overlay && g_object_class_find_property(G_OBJECT_GET_CLASS(m_film.overlay), "handle-events"))
+        g_object_set(m_film.overlay, "handle-events", FALSE, nullptr);
     if (GST_IS_BIN(sink)) {
-        m_fit = gst_bin_get_by_name(GST_BIN(sink), kFitName);
-        if (m_fit)
-            gst_object_unref(m_fit);
+        m_film.fit = gst_bin_get_by_name(GST_BIN(sink), kFitName);
+        if (m_film.fit)
+            gst_object_unref(m_film.fit);
     }
     return sink;
 }
@@ -58,10 +58,10 @@ GstElement *GstMediaControl::makeVideoSink(const QString &description, QString *
 // Gives the film's sink this control's window; false when the film must play
 // without its picture.
 bool GstMediaControl::showFilm() {
-    if (!m_videoSink)
+    if (!m_film.sink)
         return false;
     // A sink that draws nowhere (a fakesink) needs no window.
-    if (!m_overlay && !GST_IS_BIN(m_videoSink))
+    if (!m_film.overlay && !GST_IS_BIN(m_film.sink))
         return true;
     // A control that is a window of its own would put the picture in a
     // stray top-level window; on Wayland a child widget's id is no surface.
@@ -73,17 +73,17 @@ bool GstMediaControl::showFilm() {
     const WId id = winId();
     if (!id)
         return false;
-    m_windowHandle.store(quintptr(id));
-    if (m_fit) {
+    m_film.window.store(quintptr(id));
+    if (m_film.fit) {
         const qreal ratio = devicePixelRatioF();
         GstCaps *caps = gst_caps_new_simple(
             "video/x-raw", "width", G_TYPE_INT, std::max(1, int(width() * ratio)), "height", G_TYPE_INT,
             std::max(1, int(height() * ratio)), "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
-        g_object_set(m_fit, "caps", caps, nullptr);
+        g_object_set(m_film.fit, "caps", caps, nullptr);
         gst_caps_unref(caps);
     }
-    if (m_overlay)
-        gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(m_overlay), guintptr(id));
+    if (m_film.overlay)
+        gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(m_film.overlay), guintptr(id));
     return true;
 }
 
@@ -93,31 +93,31 @@ bool GstMediaControl::showFilm() {
 // "video-sink" reads back the sink of its last video chain, so what was
 // installed is tracked here.
 void GstMediaControl::chooseVideoSink(bool film) {
-    GstElement *wanted = film ? m_videoSink : m_noVideo;
-    if (!wanted || !m_playbin || wanted == m_installedVideo)
+    GstElement *wanted = film ? m_film.sink : m_film.none;
+    if (!wanted || !m_playbin || wanted == m_film.installed)
         return;
-    const Touch touch(*this);
-    if (film && m_filmSinkUsed) {
+    const auto touch = touchPipeline();
+    if (film && m_film.sinkUsed) {
         // Going back to pictures needs the video chain rebuilt from NULL,
         // around a sink playbin never had.
         gst_element_set_state(m_playbin, GST_STATE_NULL);
         QString why;
-        if (GstElement *fresh = makeVideoSink(m_videoDescription, &why)) {
-            gst_element_set_state(m_videoSink, GST_STATE_NULL);
-            gst_object_unref(m_videoSink);
-            m_videoSink = GST_ELEMENT(gst_object_ref_sink(fresh));
-            gstengine::setSync(m_videoSink, m_options.sync);
-            wanted = m_videoSink;
+        if (GstElement *fresh = makeVideoSink(m_film.description, &why)) {
+            gst_element_set_state(m_film.sink, GST_STATE_NULL);
+            gst_object_unref(m_film.sink);
+            m_film.sink = GST_ELEMENT(gst_object_ref_sink(fresh));
+            gstengine::setSync(m_film.sink, m_options.sync);
+            wanted = m_film.sink;
         }
     }
     g_object_set(m_playbin, "video-sink", wanted, nullptr);
-    m_installedVideo = wanted;
-    m_filmSinkUsed = m_filmSinkUsed || film;
+    m_film.installed = wanted;
+    m_film.sinkUsed = m_film.sinkUsed || film;
 }
 
 // Back to Qt's painting, which covers the last picture of a film.
 void GstMediaControl::hideFilm() {
-    m_windowHandle.store(0);
+    m_film.window.store(0);
     if (testAttribute(Qt::WA_PaintOnScreen)) {
         setAttribute(Qt::WA_PaintOnScreen, false);
         setAttribute(Qt::WA_NoSystemBackground, false);
@@ -128,14 +128,14 @@ void GstMediaControl::hideFilm() {
 // Sync bus handler: a sink found only while prerolling (inside a bin that
 // makes it late) asks for its window here.
 void GstMediaControl::offerWindow(GstMessage *msg) {
-    const quintptr handle = m_windowHandle.load();
+    const quintptr handle = m_film.window.load();
     if (handle && GST_IS_VIDEO_OVERLAY(GST_MESSAGE_SRC(msg)))
         gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(GST_MESSAGE_SRC(msg)), guintptr(handle));
 }
 
 void GstMediaControl::paintEvent(QPaintEvent *event) {
-    if (m_overlay && m_windowHandle.load())
-        gst_video_overlay_expose(GST_VIDEO_OVERLAY(m_overlay));
+    if (m_film.overlay && m_film.window.load())
+        gst_video_overlay_expose(GST_VIDEO_OVERLAY(m_film.overlay));
     event->accept();
 }
 

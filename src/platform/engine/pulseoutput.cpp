@@ -1,6 +1,6 @@
 #include "platform/engine/pulseoutput.h"
 
-#include "platform/engine/gstmediacontrol.h"
+#include "platform/engine/audiooutput.h"
 
 #include <gst/audio/audio.h>
 #include <pulse/pulseaudio.h>

@@ -1,0 +1,119 @@
+#pragma once
+
+// The gapless switch: playbin, from its streaming thread, continues into the
+// next file when the current one has been read to its end. This holds what
+// that thread may take and the guard that keeps it apart from the UI thread.
+//
+// Threads and calls
+//   UI thread         offer, drop, heard, state, mayTake, the Touch guard;
+//                     every pipeline state change, new URI, flag change or
+//                     seek it makes holds a Touch.
+//   streaming thread  take (from playbin's about-to-finish), drainHandled
+//                     (after playbin's own "drained" handler), streamStarts
+//                     and segmentStarts (the output's sink pad).
+//   the next file's   padsLinked (after its "no-more-pads").
+//   own thread
+//   any poster        errorPosted (a bus error: a failing next file never
+//                     links its pads).
+//
+// Locks
+//   m_mutex guards the offered URI and file, the count of Touches held and
+//   the thread switching. take holds it while it sets playbin's URI, so a
+//   Touch cannot begin halfway. Lock order: playbin's own locks may be held
+//   when m_mutex is taken (take runs inside playbin's signal); m_mutex is
+//   never held while calling into playbin from the UI thread, and
+//   errorPosted never takes it (its poster may hold playbin's lock).
+//   The hand-over state is atomic: None -> Armed on the streaming thread
+//   (under m_mutex), Armed -> Heard and any -> None on the UI thread.
+//
+// While a switch runs (take .. drainHandled and padsLinked) the UI thread
+// may not change playbin's state, URI or flags, nor seek: the switch takes
+// playbin's locks in the opposite order, and both would wait for good. A
+// Touch waits for the switch to end; a switch is never started while a
+// Touch is held.
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+class GaplessSwitch {
+public:
+    enum class HandOver {
+        None,  // nothing taken: the current file ends the usual way
+        Armed, // playbin took the offered file and plays into it
+        Heard, // its first sample was heard: the current file's end reported
+    };
+
+    // UI thread.
+    // What the streaming thread may take; ignored once a file was taken
+    // (only a drop undoes that). An empty URI offers nothing.
+    void offer(const QByteArray &uri, const QString &path);
+    void drop();
+    HandOver state() const { return m_state.load(); }
+    // Armed -> Heard: returns the file taken.
+    QString heard();
+    // The file taken, Armed or Heard.
+    QString taken() const;
+    // Whether the file may be switched to on the streaming thread; checked
+    // once per file offered (the MPEG check walks the whole file).
+    bool mayTake(const QString &path);
+
+    // Streaming thread. Sets the offered URI through setUri, under the lock,
+    // unless a Touch is held or nothing is offered.
+    template <class SetUri> bool take(SetUri &&setUri);
+    void drainHandled();
+    void padsLinked();
+    void errorPosted();
+    // The output's sink pad: a stream start while armed, then its segment.
+    void streamStarts();
+    bool segmentStarts() { return m_streamStarted.exchange(false); }
+
+    class Touch {
+    public:
+        explicit Touch(GaplessSwitch &gapless);
+        ~Touch();
+        Touch(const Touch &) = delete;
+        Touch &operator=(const Touch &) = delete;
+
+    private:
+        GaplessSwitch &m_switch;
+    };
+
+    // UI thread: the next file as offered by the player, one that failed (not
+    // taken again for this file) and how many were adopted with no restart.
+    QString next;
+    QString refused;
+    int handOvers = 0;
+
+private:
+    bool switching() const;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_done;
+    std::atomic<HandOver> m_state{HandOver::None};
+    QByteArray m_uri;        // guarded by m_mutex
+    QString m_path;          // guarded by m_mutex
+    int m_touching = 0;      // guarded by m_mutex
+    std::thread::id m_owner; // guarded by m_mutex: the thread of a switch under way
+    std::atomic<bool> m_awaitingPads{false};
+    std::atomic<bool> m_streamStarted{false};
+    // UI thread: the last file checked by mayTake, and the answer.
+    QString m_vettedPath;
+    bool m_vetted = false;
+};
+
+template <class SetUri> bool GaplessSwitch::take(SetUri &&setUri) {
+    std::lock_guard lock(m_mutex);
+    // While the UI thread changes playbin the next file opens the usual way.
+    if (m_uri.isEmpty() || m_touching > 0)
+        return false;
+    setUri(m_uri.constData());
+    m_uri.clear();
+    m_state = HandOver::Armed;
+    m_owner = std::this_thread::get_id();
+    m_awaitingPads = true;
+    return true;
+}
