@@ -54,8 +54,9 @@ QByteArray localName(const QString &path);
 // "" when the file's structure is sound enough for its decoder, else the
 // reason it is refused (checked before the file reaches the decoder).
 const char *structureProblem(const QString &path);
-// Whether a WAV, AU, AIFF or MPEG audio file starts as its kind does (for
-// MPEG, holds a run of valid frames; for AIFF, its description and data).
+// Whether a WAV, AU, AIFF, MPEG audio, FLAC, Ogg or MP4 file starts as its
+// kind does (for MPEG, holds a run of valid frames; for AIFF, its
+// description and data; for Ogg, a codec's identification header).
 // A file playbin switches to on its own thread must not fail there: a
 // failing switch can wedge playbin.
 bool looksLikeItsKind(const QString &path);

@@ -18,7 +18,8 @@ namespace {
 // made across a switch, films need their video branch set up by an open.
 // AIFF switches once its chunks have been checked (looksLikeItsKind).
 bool switchable(const QString &path) {
-    static const QStringList kinds = {"wav", "au", "snd", "aiff", "aif", "aifc", "mp3", "mp2", "mpa", "mpga"};
+    static const QStringList kinds = {"wav", "au",   "snd",  "aiff", "aif", "aifc", "mp3", "mp2",
+                                      "mpa", "mpga", "flac", "ogg",  "oga", "opus", "m4a"};
     return !path.isEmpty() && kinds.contains(QFileInfo(path).suffix().toLower());
 }
 
