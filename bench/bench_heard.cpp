@@ -308,15 +308,19 @@ int benchClick(const QString &dir, int runs) {
 // -40 dBFS in under a sample (it moves ~1,000 a sample there against a
 // threshold of 327), so a run of 0.5 ms (22 samples) of quiet in a tone is
 // never the tone itself: it is a hole.
-std::vector<double> quietRuns(const std::vector<int16_t> &s, size_t from, size_t to) {
+std::vector<double> quietRuns(const std::vector<int16_t> &s, size_t from, size_t to,
+                              std::vector<double> *at = nullptr) {
     std::vector<double> runs;
     size_t run = 0;
     for (size_t i = from; i < to; ++i) {
         if (std::abs(int(s[i])) <= kQuiet) {
             ++run;
         } else {
-            if (run >= 22)
+            if (run >= 22) {
                 runs.push_back(run * 1000.0 / kRate);
+                if (at)
+                    at->push_back(double(i - run - from));
+            }
             run = 0;
         }
     }
@@ -362,6 +366,7 @@ private:
 
 struct Joins {
     std::vector<double> gaps; // one per join, 0 where none was heard
+    std::vector<double> at;   // where each silence heard starts, in samples from the first sound
     int opens = 0, handOvers = 0;
     bool ok = false;
 };
@@ -408,7 +413,7 @@ Joins playJoined(const QStringList &paths) {
     while (last > from && std::abs(int(rec.samples()[last - 1])) <= kQuiet)
         --last;
     if (first >= 0)
-        j.gaps = quietRuns(rec.samples(), size_t(first), last);
+        j.gaps = quietRuns(rec.samples(), size_t(first), last, &j.at);
     j.gaps.resize(std::max<size_t>(j.gaps.size(), size_t(tracks - 1)), 0.0);
     j.ok = messages.isEmpty() && j.opens >= tracks;
     return j;
@@ -489,16 +494,19 @@ int benchGap(const QString &dir, int runs, const QStringList &only) {
                 break;
             }
         }
-        // Per kind of join, the longest silence: which format's start or end costs.
+        // Per kind of join, the longest silence: which format's start or end
+        // costs. Each silence is put at the join nearest to where it falls.
         const Joins j = playJoined(paths);
-        std::string per;
-        for (int k = 0; k < 5; ++k) {
-            double worst = 0;
-            for (size_t g = size_t(k); g < j.gaps.size(); g += 5)
-                worst = std::max(worst, j.gaps[g]);
-            const char *names[] = {"wav>mp3", "mp3>aiff", "aiff>au", "au>mp2", "mp2>wav"};
-            per += std::string(k ? "," : "longest:") + names[k] + "=" + bench::fmt(worst, "ms");
+        double worst[5] = {};
+        for (size_t g = 0; g < j.at.size(); ++g) {
+            const long join = std::lround(j.at[g] / (1.5 * kRate)) - 1;
+            if (join >= 0)
+                worst[join % 5] = std::max(worst[join % 5], j.gaps[g]);
         }
+        std::string per;
+        const char *names[] = {"wav>mp3", "mp3>aiff", "aiff>au", "au>mp2", "mp2>wav"};
+        for (int k = 0; k < 5; ++k)
+            per += std::string(k ? "," : "longest:") + names[k] + "=" + bench::fmt(worst[k], "ms");
         status |= reportJoins("heard_gap_mixed", j, per) ? 0 : 2;
     }
     if (wanted("short")) {
@@ -1033,11 +1041,13 @@ int benchRestart(const QString &dir, int runs) {
         f->File1_KeyUp(0, 0);
         waitFor([&] { return ctl->CurrentPosition() >= 1.0; }, 5000);
         const double at = ctl->CurrentPosition();
+        const double killed = bench::nowMs();
         server.kill();
         rec.reset();
         if (!server.start())
             return 3;
         const double up = bench::nowMs();
+        std::fprintf(stderr, "restart: server back %.0f ms after the kill\n", up - killed);
         rec = std::make_unique<Recorder>();
         if (!rec->start(server.address()))
             return 3;
