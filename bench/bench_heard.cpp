@@ -27,9 +27,11 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include <gst/gst.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -52,11 +54,20 @@ bool waitFor(const std::function<bool()> &cond, int timeoutMs) {
 // The null sink's monitor, mono 16-bit, with the arrival time of each chunk.
 class Recorder {
 public:
-    bool start() {
+    // On the run's server, or on `server` with its sink "out".
+    bool start(const QString &server = {}) {
         m_proc.setProcessChannelMode(QProcess::SeparateChannels);
         QObject::connect(&m_proc, &QProcess::readyReadStandardOutput, [this] { read(); });
-        m_proc.start("parec", {"-d", "bench.monitor", "--latency-msec=5", "--format=s16le", "--rate=44100",
-                               "--channels=1", "--raw"});
+        QStringList args{"-d",
+                         server.isEmpty() ? "bench.monitor" : "out.monitor",
+                         "--latency-msec=5",
+                         "--format=s16le",
+                         "--rate=44100",
+                         "--channels=1",
+                         "--raw"};
+        if (!server.isEmpty())
+            args << "--server=" + server;
+        m_proc.start("parec", args);
         return m_proc.waitForStarted(3000) && waitFor([this] { return m_samples.size() > kRate / 10; }, 5000);
     }
     ~Recorder() {
@@ -136,33 +147,57 @@ int indexOf(Form1 *f, const QString &name) {
     return -1;
 }
 
-// ---- click to first sound, beside a stream kept open by pacat
+// ---- files made for hearing
 
-// The file decoded as the sound server receives it (16-bit stereo), for
-// pacat. MP3 goes through the parser and decoder by name: decodebin's output
-// starts about 12 ms earlier than what playbin sends the server (a noise file
-// played and recorded from the monitor lines up with the named pair's output).
-QByteArray decodedPcm(const QString &path, const QString &tmp) {
-    const QString out = tmp + "/click-decoded.raw";
-    const QStringList decode = QFileInfo(path).suffix() == "mp3"
-                                   ? QStringList{"mpegaudioparse", "!", "mpg123audiodec"}
-                                   : QStringList{"decodebin"};
-    QProcess::execute("gst-launch-1.0", QStringList{"-q", "filesrc", "location=" + path, "!"} + decode +
-                                            QStringList{"!", "audioconvert", "!", "audioresample", "!",
-                                                        "audio/x-raw,format=S16LE,channels=2,rate=44100", "!",
-                                                        "filesink", "location=" + out});
-    QFile f(out);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+// A WAV holding samples [first, first + count) of one continuous sine
+// (16-bit stereo, half scale): pieces of it cut side by side join with no
+// step, so anything heard between them is the player's.
+QString writeToneWav(const QString &path, long long first, long long count, double freq = 440.0) {
+    QByteArray data(int(count * 4), '\0');
+    auto *s = reinterpret_cast<int16_t *>(data.data());
+    for (long long i = 0; i < count; ++i)
+        s[2 * i] = s[2 * i + 1] = int16_t(16383 * std::sin(2 * M_PI * freq * double(first + i) / kRate));
+    auto u32 = [](uint32_t v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
+    auto u16 = [](uint16_t v) { return QByteArray(reinterpret_cast<const char *>(&v), 2); };
+    const QByteArray wav = "RIFF" + u32(uint32_t(36 + data.size())) + "WAVEfmt " + u32(16) + u16(1) + u16(2) +
+                           u32(kRate) + u32(kRate * 4) + u16(4) + u16(16) + "data" +
+                           u32(uint32_t(data.size())) + data;
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(wav) == wav.size() ? path : QString();
 }
 
-// Milliseconds of silence (below -40 dBFS) the decoded file starts with.
-double leadingSilenceMs(const QByteArray &pcm) {
-    const auto *s = reinterpret_cast<const int16_t *>(pcm.constData());
-    const size_t n = size_t(pcm.size()) / 2;
-    size_t i = 0;
-    while (i < n && std::abs(int(s[i])) <= kQuiet)
-        ++i;
-    return double(i / 2) * 1000.0 / kRate;
+// `wav` encoded by lame with its default settings, which write the tag that
+// tells the decoder the encoder's delay and padding.
+QString lameMp3(const QString &wav, const QString &mp3) {
+    const int rc = QProcess::execute("lame", {"--quiet", wav, mp3});
+    QFile::remove(wav);
+    return rc == 0 && QFileInfo(mp3).size() > 0 ? mp3 : QString();
+}
+
+QString lameTone(const QString &dir, const QString &name, long long first, long long count) {
+    return lameMp3(writeToneWav(dir + "/" + name + ".wav", first, count), dir + "/" + name);
+}
+
+// ---- click to first sound, beside the same file through the smallest pipeline
+
+// Milliseconds from setting a bare pipeline (file, decoder, our output) to
+// playing until its first sound at the monitor: what any player built on
+// this output pays.
+double bareOpen(Recorder &rec, const QString &path) {
+    const QString description =
+        QString("filesrc location=\"%1\" ! decodebin ! audioconvert ! audioresample ! tunabelpulsesink")
+            .arg(path);
+    const size_t from = rec.size();
+    const double t0 = bench::nowMs();
+    GstElement *pipeline = gst_parse_launch(description.toUtf8().constData(), nullptr);
+    if (!pipeline)
+        return -1;
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    long long i = -1;
+    waitFor([&] { return (i = rec.firstLoud(from)) >= 0; }, 3000);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return i < 0 ? -1.0 : rec.timeOf(size_t(i)) - t0;
 }
 
 int benchClick(const QString &dir, int runs) {
@@ -171,9 +206,9 @@ int benchClick(const QString &dir, int runs) {
         return 3;
     const QString folder = dir + "/click";
     QDir().mkpath(folder);
-    const testmedia::Tone tone{5.0, kRate, 2, 440.0, 0.5};
-    const QString wav = testmedia::MakeWav(folder, "tone.wav", tone);
-    const QString mp3 = testmedia::MakeMp3(folder, "tone.mp3", tone, testmedia::Mp3Kind::Cbr192);
+    // Both start at a sine's zero: the first loud sample is a few samples in.
+    const QString wav = writeToneWav(folder + "/tone.wav", 0, 5 * kRate);
+    const QString mp3 = lameTone(folder, "tone.mp3", 0, 5 * kRate);
     if (wav.isEmpty() || mp3.isEmpty())
         return 3;
     auto heardAfter = [&](double t0, size_t from) {
@@ -186,29 +221,14 @@ int benchClick(const QString &dir, int runs) {
     int status = 0;
     std::map<QString, double> floors;
     for (const QString &path : {wav, mp3}) {
-        // The floor: one stream kept open, given the same file's first 0.2 s,
-        // with the player silent.
         f->FlatBar1_Click(2);
-        const QByteArray pcm = decodedPcm(path, dir).left(kRate * 4 / 5);
-        const double lead = leadingSilenceMs(pcm);
-        QProcess pacat;
-        pacat.start("pacat",
-                    {"--raw", "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=10"});
-        if (pcm.isEmpty() || !pacat.waitForStarted(3000))
-            return 3;
         std::vector<double> floor;
         for (int r = 0; r <= runs; ++r) {
             waitFor([] { return false; }, 300);
-            const size_t from = rec.size();
-            const double t0 = bench::nowMs();
-            pacat.write(pcm);
-            const double ms = heardAfter(t0, from);
+            const double ms = bareOpen(rec, path);
             if (r > 0 && ms >= 0)
                 floor.push_back(ms);
         }
-        pacat.closeWriteChannel();
-        pacat.waitForFinished(3000);
-
         const int index = indexOf(f, QFileInfo(path).fileName());
         std::vector<double> ours;
         double first = -1;
@@ -227,28 +247,26 @@ int benchClick(const QString &dir, int runs) {
             else
                 first = ms;
         }
-        floors[QFileInfo(path).suffix()] = bench::median(floor);
-        // The bound is the player's own delay: silence the file itself
-        // starts with (an MP3 encoder's padding) is heard by the floor too.
         const std::string kind = QFileInfo(path).suffix().toStdString();
-        const double bound = kind == "wav" ? 10 : 15;
-        const double own = bench::median(ours) - lead;
-        char extra[160];
-        std::snprintf(extra, sizeof extra, "lead=%.1fms beyond_lead=%.1fms bound=%.0fms %s", lead, own, bound,
-                      own <= bound ? "within_bound" : "over_bound");
-        bench::report("heard_click_" + kind, bench::median(ours), bench::median(floor), 1.5, "ms", 1, extra);
+        floors[QFileInfo(path).suffix()] = bench::median(floor);
+        // Raw from the click: a decoder that kept the encoder's priming
+        // would be heard here as lateness.
+        const double bound = kind == "wav" ? 10 : 15, med = bench::median(ours);
+        const std::string target = "<=" + std::to_string(int(bound)) + "ms";
+        bench::reportBound(
+            "heard_click_" + kind, med, target, !ours.empty() && med <= bound, "ms", 1,
+            "floor=" + bench::fmt(bench::median(floor), "ms") +
+                " max=" + bench::fmt(ours.empty() ? 0 : *std::max_element(ours.begin(), ours.end()), "ms"));
         // The first file of its kind in the process: the decoder's plugin may
         // still have to be loaded.
-        bench::reportBound("heard_click_" + kind + "_first", first - lead,
-                           "<=" + std::to_string(int(bound)) + "ms", first >= 0 && first - lead <= bound,
+        bench::reportBound("heard_click_" + kind + "_first", first, target, first >= 0 && first <= bound,
                            "ms");
     }
 
     // A click on the MP3 while the WAV plays: the time to the MP3's first
-    // sound after the WAV has gone quiet.
+    // sound, and the silence between the two.
     const int wavIndex = indexOf(f, "tone.wav"), mp3Index = indexOf(f, "tone.mp3");
     std::vector<double> switches, quiet;
-    const double lead = leadingSilenceMs(decodedPcm(mp3, dir).left(kRate * 4 / 5));
     for (int r = 0; r <= runs && wavIndex >= 0 && mp3Index >= 0; ++r) {
         f->FlatBar1_Click(2);
         waitFor([] { return false; }, 300);
@@ -273,13 +291,12 @@ int benchClick(const QString &dir, int runs) {
             continue;
         }
         if (r > 0) {
-            switches.push_back(rec.timeOf(i) - t0 - lead);
-            quiet.push_back(double(i - silentFrom) * 1000.0 / kRate - lead);
+            switches.push_back(rec.timeOf(i) - t0);
+            quiet.push_back(double(i - silentFrom) * 1000.0 / kRate);
         }
     }
-    char extra[120];
-    std::snprintf(extra, sizeof extra, "silence_beyond_lead=%.1fms lead=%.1fms", bench::median(quiet), lead);
-    bench::report("heard_switch_wav_to_mp3", bench::median(switches), floors["mp3"], 1.5, "ms", 1, extra);
+    bench::report("heard_switch_wav_to_mp3", bench::median(switches), floors["mp3"], 1.5, "ms", 1,
+                  "silence=" + bench::fmt(bench::median(quiet), "ms"));
     f->FlatBar1_Click(2);
     delete f;
     return status;
@@ -287,107 +304,224 @@ int benchClick(const QString &dir, int runs) {
 
 // ---- silence heard between tracks
 
-// Quiet runs (below -40 dBFS) inside the sound, in ms, longest first per gap.
-std::vector<double> quietRuns(const std::vector<int16_t> &s, size_t from, size_t to) {
+// Quiet runs inside the sound, in ms. A half-scale 440 Hz sine crosses
+// -40 dBFS in under a sample (it moves ~1,000 a sample there against a
+// threshold of 327), so a run of 0.5 ms (22 samples) of quiet in a tone is
+// never the tone itself: it is a hole.
+std::vector<double> quietRuns(const std::vector<int16_t> &s, size_t from, size_t to,
+                              std::vector<double> *at = nullptr) {
     std::vector<double> runs;
     size_t run = 0;
     for (size_t i = from; i < to; ++i) {
         if (std::abs(int(s[i])) <= kQuiet) {
             ++run;
         } else {
-            if (run >= 22) // 0.5 ms: a sine's zero crossing is a sample or two
+            if (run >= 22) {
                 runs.push_back(run * 1000.0 / kRate);
+                if (at)
+                    at->push_back(double(i - run - from));
+            }
             run = 0;
         }
     }
     return runs;
 }
 
-// Leading plus trailing silence the decoded file itself holds, in ms.
-double ownSilence(const QString &path, const QString &tmp) {
-    const QString out = tmp + "/decoded.raw";
-    QProcess::execute("gst-launch-1.0",
-                      {"-q", "filesrc", "location=" + path, "!", "decodebin", "!", "audioconvert", "!",
-                       "audioresample", "!", "audio/x-raw,format=S16LE,channels=1,rate=44100", "!",
-                       "filesink", "location=" + out});
-    QFile f(out);
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray all = f.readAll();
-    const auto *s = reinterpret_cast<const int16_t *>(all.constData());
-    const size_t n = size_t(all.size()) / 2;
-    size_t lead = 0, trail = 0;
-    while (lead < n && std::abs(int(s[lead])) <= kQuiet)
-        ++lead;
-    while (trail < n && std::abs(int(s[n - 1 - trail])) <= kQuiet)
-        ++trail;
-    return (lead + trail) * 1000.0 / kRate;
+// Busy loops at normal priority and the sound server reniced to -11 as a
+// desktop's is (every thread: nice is per thread), for the loaded figures.
+class Load {
+public:
+    explicit Load(int loops) {
+        if (const char *pid = std::getenv("BENCH_PULSE_PID")) {
+            for (const QString &task :
+                 QDir(QString("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+                const id_t tid = task.toUInt();
+                errno = 0;
+                const int was = getpriority(PRIO_PROCESS, tid);
+                if (errno == 0 && setpriority(PRIO_PROCESS, tid, -11) == 0)
+                    m_reniced.emplace_back(tid, was);
+            }
+        }
+        for (int i = 0; i < loops; ++i) {
+            auto *p = new QProcess;
+            p->start("sh", {"-c", "while :; do :; done"});
+            m_loops.push_back(p);
+        }
+    }
+    ~Load() {
+        for (QProcess *p : m_loops) {
+            p->kill();
+            p->waitForFinished(2000);
+            delete p;
+        }
+        for (auto [tid, was] : m_reniced)
+            setpriority(PRIO_PROCESS, tid, was);
+    }
+    bool reniced() const { return !m_reniced.empty(); }
+
+private:
+    std::vector<QProcess *> m_loops;
+    std::vector<std::pair<id_t, int>> m_reniced;
+};
+
+struct Joins {
+    std::vector<double> gaps; // one per join, 0 where none was heard
+    std::vector<double> at;   // where each silence heard starts, in samples from the first sound
+    int opens = 0, handOvers = 0;
+    bool ok = false;
+};
+
+// Plays `paths` in the player, as continuous play of their folder when they
+// share one, else as a programme over their folders; silences heard between
+// the first and the last sound.
+Joins playJoined(const QStringList &paths) {
+    Joins j;
+    Recorder rec;
+    if (paths.contains(QString()) || !rec.start())
+        return j;
+    QStringList folders;
+    for (const QString &p : paths)
+        if (!folders.contains(QFileInfo(p).path()))
+            folders << QFileInfo(p).path();
+    auto *ctl = new GstMediaControl(nullptr, GstMediaOptions{});
+    QStringList messages;
+    Form1 *f = makeWindow(ctl, folders[0], &messages);
+    QObject::connect(ctl, &MediaControl::OpenComplete, [&] { ++j.opens; });
+    const int tracks = int(paths.size());
+    if (folders.size() > 1) {
+        f->PlayMode = 9;
+        for (const QString &p : paths) {
+            f->List3->addItem(QFileInfo(p).fileName());
+            f->List4->addItem(QFileInfo(p).path() + "/");
+        }
+        f->FlatBar1_Click(0);
+    } else {
+        f->PlayMode = 0;
+        f->LectCont->setChecked(true);
+        f->File1->setListIndex(0);
+        f->File1_KeyUp(0, 0);
+    }
+    const size_t from = rec.size();
+    waitFor([&] { return j.opens > tracks || !messages.isEmpty(); }, 3000 * tracks);
+    f->FlatBar1_Click(2);
+    j.handOvers = ctl->handOvers();
+    delete f;
+    for (const QString &m : messages)
+        std::fprintf(stderr, "message box: %s\n", qPrintable(m));
+    const long long first = rec.firstLoud(from);
+    size_t last = rec.size();
+    while (last > from && std::abs(int(rec.samples()[last - 1])) <= kQuiet)
+        --last;
+    if (first >= 0)
+        j.gaps = quietRuns(rec.samples(), size_t(first), last, &j.at);
+    j.gaps.resize(std::max<size_t>(j.gaps.size(), size_t(tracks - 1)), 0.0);
+    j.ok = messages.isEmpty() && j.opens >= tracks;
+    return j;
 }
 
-int benchGap(const QString &dir, int runs) {
+bool reportJoins(const std::string &name, const Joins &j, const std::string &extra = {}) {
+    const double worst = j.gaps.empty() ? 0 : *std::max_element(j.gaps.begin(), j.gaps.end());
+    bench::reportBound(name, worst, "max<=5ms", j.ok && worst <= 5, "ms", 1,
+                       "median=" + bench::fmt(bench::median(j.gaps), "ms") +
+                           " joins=" + std::to_string(j.gaps.size()) +
+                           " handovers=" + std::to_string(j.handOvers) + (extra.empty() ? "" : " " + extra));
+    return j.ok;
+}
+
+// Files of `seconds` each, cut from one continuous tone.
+QStringList toneCuts(const QString &folder, int count, double seconds, bool mp3 = false) {
+    QDir().mkpath(folder);
+    QStringList paths;
+    const long long n = std::llround(seconds * kRate);
+    for (int i = 0; i < count; ++i) {
+        const QString name = QString("t%1.%2").arg(i, 2, 10, QChar('0')).arg(mp3 ? "mp3" : "wav");
+        paths << (mp3 ? lameTone(folder, name, i * n, n) : writeToneWav(folder + "/" + name, i * n, n));
+    }
+    return paths;
+}
+
+// The gap figures named in `only` (all when empty): wav, mp3, aiff,
+// programme, mixed, short, loaded.
+int benchGap(const QString &dir, int runs, const QStringList &only) {
     const int tracks = std::max(21, runs + 1);
     int status = 0;
-    // "aiff": WAV and AIFF in turn, the AIFF demuxed by libav.
-    for (const QString kind : {"wav", "mp3", "aiff", "programme"}) {
+    auto wanted = [&](const QString &kind) { return only.isEmpty() || only.contains(kind); };
+    const testmedia::Tone tone{1.5, kRate, 2, 440.0, 0.5};
+    for (const QString kind : {"wav", "aiff", "programme"}) {
+        if (!wanted(kind))
+            continue;
+        // "aiff": WAV and AIFF in turn, the AIFF demuxed by libav.
         const QString a = dir + "/gap-" + kind, b = a + "-b";
         QDir().mkpath(a);
         QDir().mkpath(b);
         QStringList paths;
         for (int i = 0; i < tracks; ++i) {
-            const testmedia::Tone tone{1.5, kRate, 2, 440.0, 0.5};
             const QString name = QString("t%1.").arg(i, 2, 10, QChar('0'));
-            if (kind == "mp3")
-                paths << testmedia::MakeMp3(a, name + "mp3", tone);
-            else if (kind == "aiff" && i % 2)
+            if (kind == "aiff" && i % 2)
                 paths << testmedia::MakeAiff(a, name + "aiff", tone);
             else
                 paths << testmedia::MakeWav(kind == "programme" && i % 2 ? b : a, name + "wav", tone);
         }
-        Recorder rec;
-        if (paths.contains(QString()) || !rec.start())
-            return 3;
-        auto *ctl = new GstMediaControl(nullptr, GstMediaOptions{});
-        QStringList messages;
-        Form1 *f = makeWindow(ctl, a, &messages);
-        int opens = 0;
-        QObject::connect(ctl, &MediaControl::OpenComplete, [&] { ++opens; });
-        if (kind == "programme") {
-            f->PlayMode = 9;
-            for (const QString &p : paths) {
-                f->List3->addItem(QFileInfo(p).fileName());
-                f->List4->addItem(QFileInfo(p).path() + "/");
+        status |= reportJoins("heard_gap_" + kind.toStdString(), playJoined(paths)) ? 0 : 2;
+    }
+    // Lame's files cut from one tone: the decoder trims each file's priming
+    // and padding by the tag, so the joins are heard raw.
+    if (wanted("mp3"))
+        status |=
+            reportJoins("heard_gap_mp3", playJoined(toneCuts(dir + "/gap-mp3", tracks, 1.5, true))) ? 0 : 2;
+    if (wanted("mixed")) {
+        // WAV, MP3, AIFF, AU, MP2 in turn over two folders, as a programme.
+        QStringList paths;
+        for (int i = 0; i < tracks; ++i) {
+            const QString folder = dir + (i % 2 ? "/gap-mixed-b" : "/gap-mixed");
+            QDir().mkpath(folder);
+            const QString name = QString("m%1.").arg(i, 2, 10, QChar('0'));
+            switch (i % 5) {
+            case 0:
+                paths << testmedia::MakeWav(folder, name + "wav", tone);
+                break;
+            case 1:
+                paths << lameMp3(testmedia::MakeWav(folder, name + "wav", tone), folder + "/" + name + "mp3");
+                break;
+            case 2:
+                paths << testmedia::MakeAiff(folder, name + "aiff", tone);
+                break;
+            case 3:
+                paths << testmedia::MakeAu(folder, name + "au", tone);
+                break;
+            default:
+                paths << testmedia::MakeMp2(folder, name + "mp2", tone);
+                break;
             }
-            f->FlatBar1_Click(0);
-        } else {
-            f->PlayMode = 0;
-            f->LectCont->setChecked(true);
-            f->File1->setListIndex(0);
-            f->File1_KeyUp(0, 0);
         }
-        const size_t from = rec.size();
-        waitFor([&] { return opens > tracks || !messages.isEmpty(); }, 3000 * tracks);
-        f->FlatBar1_Click(2);
-        const int handOvers = ctl->handOvers();
-        delete f;
-        const long long first = rec.firstLoud(from);
-        size_t last = rec.size();
-        while (last > from && std::abs(int(rec.samples()[last - 1])) <= kQuiet)
-            --last;
-        std::vector<double> gaps =
-            first < 0 ? std::vector<double>{} : quietRuns(rec.samples(), size_t(first), last);
-        const double own = kind == "mp3" ? ownSilence(paths[0], dir) : 0;
-        std::vector<double> heard;
-        for (double g : gaps)
-            heard.push_back(std::max(0.0, g - own));
-        heard.resize(std::max<size_t>(heard.size(), tracks - 1), 0.0); // joins with no silence at all
-        const double worst = *std::max_element(heard.begin(), heard.end());
-        if (!messages.isEmpty() || opens < tracks)
-            status = 2;
-        bench::reportBound("heard_gap_" + kind.toStdString(), bench::median(heard), "0ms(5ms)",
-                           bench::median(heard) <= 5, "ms", 1,
-                           "max=" + bench::fmt(worst, "ms") + " joins=" + std::to_string(tracks - 1) +
-                               " handovers=" + std::to_string(handOvers) +
-                               " own_silence=" + bench::fmt(own, "ms"));
+        // Per kind of join, the longest silence: which format's start or end
+        // costs. Each silence is put at the join nearest to where it falls.
+        const Joins j = playJoined(paths);
+        double worst[5] = {};
+        for (size_t g = 0; g < j.at.size(); ++g) {
+            const long join = std::lround(j.at[g] / (1.5 * kRate)) - 1;
+            if (join >= 0)
+                worst[join % 5] = std::max(worst[join % 5], j.gaps[g]);
+        }
+        std::string per;
+        const char *names[] = {"wav>mp3", "mp3>aiff", "aiff>au", "au>mp2", "mp2>wav"};
+        for (int k = 0; k < 5; ++k)
+            per += std::string(k ? "," : "longest:") + names[k] + "=" + bench::fmt(worst[k], "ms");
+        status |= reportJoins("heard_gap_mixed", j, per) ? 0 : 2;
+    }
+    if (wanted("short")) {
+        status |=
+            reportJoins("heard_gap_short_0.3s", playJoined(toneCuts(dir + "/gap-short", 51, 0.3))) ? 0 : 2;
+        status |= reportJoins("heard_gap_short_1s", playJoined(toneCuts(dir + "/gap-1s", 21, 1.0))) ? 0 : 2;
+    }
+    if (wanted("loaded")) {
+        const QStringList paths = toneCuts(dir + "/gap-loaded", 21, 1.0);
+        const Load load(2);
+        status |=
+            reportJoins("heard_gap_loaded", playJoined(paths),
+                        std::string("busy_loops=2 server_nice=") + (load.reniced() ? "-11" : "unchanged"))
+                ? 0
+                : 2;
     }
     return status;
 }
@@ -789,12 +923,163 @@ int benchAv(const QString &dir, int runs) {
     bench::reportBound("heard_av_offset", median, "within+-10ms", std::abs(median) <= 10, "ms", 1, extra);
     return status;
 }
+
+// ---- holes heard while the speed changes
+
+// A long tone played, then the speed dragged from 100 % to 10 % and back as
+// the speed window's slider sends it (a rate every 50 ms, 5 % apart), then
+// 10 s held at 10 %: the quiet runs heard in the tone.
+int benchSpeed(const QString &dir, int) {
+    const QString folder = dir + "/speed";
+    QDir().mkpath(folder);
+    if (writeToneWav(folder + "/long.wav", 0, 40LL * kRate).isEmpty())
+        return 3;
+    Recorder rec;
+    if (!rec.start())
+        return 3;
+    Form1 *f = oneFileWindow(folder);
+    MediaControl *ctl = f->ActiveMovie1;
+    f->File1->setListIndex(0);
+    f->File1_KeyUp(0, 0);
+    if (!waitFor([&] { return rec.firstLoud(0) >= 0; }, 3000))
+        return 2;
+    waitFor([] { return false; }, 500);
+    auto holes = [&](size_t from) {
+        const size_t to = rec.size();
+        std::vector<double> runs = quietRuns(rec.samples(), from, to);
+        return runs;
+    };
+    size_t from = rec.size();
+    std::vector<int> steps;
+    for (int p = 95; p >= 10; p -= 5)
+        steps.push_back(p);
+    for (int p = 15; p <= 100; p += 5)
+        steps.push_back(p);
+    for (int p : steps) {
+        ctl->setRate(p / 100.0);
+        waitFor([] { return false; }, 50);
+    }
+    waitFor([] { return false; }, 300);
+    std::vector<double> drag = holes(from);
+    const double dragWorst = drag.empty() ? 0 : *std::max_element(drag.begin(), drag.end());
+    bench::reportBound("speed_drag_holes", dragWorst, "longest<=5ms", dragWorst <= 5, "ms", 1,
+                       "holes=" + std::to_string(drag.size()) + " rates=" + std::to_string(steps.size()));
+    ctl->setRate(0.1);
+    waitFor([] { return false; }, 1000);
+    from = rec.size();
+    waitFor([] { return false; }, 10000);
+    std::vector<double> slow = holes(from);
+    const long over = std::count_if(slow.begin(), slow.end(), [](double h) { return h > 5; });
+    const double slowWorst = slow.empty() ? 0 : *std::max_element(slow.begin(), slow.end());
+    bench::reportBound("speed_10pct_holes", double(over), "0_over_5ms_in_10s", over == 0, "", 0,
+                       "holes=" + std::to_string(slow.size()) + " longest=" + bench::fmt(slowWorst, "ms"));
+    f->FlatBar1_Click(2);
+    delete f;
+    return 0;
+}
+
+// ---- the sound server killed and started again mid-track
+
+// A private server of this benchmark's own (the run's is left alone), on a
+// socket in `dir`, with a null sink "out".
+class PrivateServer {
+public:
+    explicit PrivateServer(const QString &dir) : m_dir(dir) {
+        QDir().mkpath(dir + "/run");
+        QFile::setPermissions(dir + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", dir);
+        env.insert("XDG_RUNTIME_DIR", dir + "/run");
+        env.remove("PULSE_SERVER");
+        m_proc.setProcessEnvironment(env);
+    }
+    ~PrivateServer() { kill(); }
+    QString address() const { return "unix:" + m_dir + "/run/server"; }
+    bool start() {
+        m_proc.start("pulseaudio",
+                     {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--log-target=stderr",
+                      "--load=module-native-protocol-unix socket=" + m_dir + "/run/server",
+                      "--load=module-null-sink sink_name=out rate=44100"});
+        return m_proc.waitForStarted(3000) &&
+               waitFor([&] { return QFile::exists(m_dir + "/run/server"); }, 10000);
+    }
+    void kill() {
+        m_proc.kill();
+        m_proc.waitForFinished(3000);
+        QFile::remove(m_dir + "/run/server");
+    }
+
+private:
+    QString m_dir;
+    QProcess m_proc;
+};
+
+// From the server's socket back to the same file heard again, and where in
+// the file it went on (from the kill's position, in ms of the file).
+int benchRestart(const QString &dir, int runs) {
+    const QString folder = dir + "/restart";
+    QDir().mkpath(folder);
+    if (writeToneWav(folder + "/long.wav", 0, 20LL * kRate).isEmpty())
+        return 3;
+    PrivateServer server(dir + "/restart-server");
+    if (!server.start())
+        return 3;
+    GstMediaOptions options;
+    options.audioSink = "pulsesink server=" + server.address();
+    auto *ctl = new GstMediaControl(nullptr, options);
+    QStringList messages;
+    Form1 *f = makeWindow(ctl, folder, &messages);
+    f->LectCont->setChecked(false);
+    std::vector<double> backs, skips;
+    int lost = 0;
+    for (int r = 0; r < std::max(3, runs / 2); ++r) {
+        auto rec = std::make_unique<Recorder>();
+        if (!rec->start(server.address()))
+            return 3;
+        f->FlatBar1_Click(2);
+        f->File1->setListIndex(0);
+        f->File1_KeyUp(0, 0);
+        waitFor([&] { return ctl->CurrentPosition() >= 1.0; }, 5000);
+        const double at = ctl->CurrentPosition();
+        const double killed = bench::nowMs();
+        server.kill();
+        rec.reset();
+        if (!server.start())
+            return 3;
+        const double up = bench::nowMs();
+        std::fprintf(stderr, "restart: server back %.0f ms after the kill\n", up - killed);
+        rec = std::make_unique<Recorder>();
+        if (!rec->start(server.address()))
+            return 3;
+        long long i = -1;
+        waitFor([&] { return (i = rec->firstLoud(0)) >= 0 || !messages.isEmpty(); }, 3000);
+        if (i < 0 || !messages.isEmpty() || ctl->FileName().isEmpty()) {
+            ++lost;
+            continue;
+        }
+        backs.push_back(rec->timeOf(size_t(i)) - up);
+        waitFor([] { return false; }, 200);
+        skips.push_back((ctl->CurrentPosition() - 0.2 - at) * 1000);
+    }
+    f->FlatBar1_Click(2);
+    delete f;
+    for (const QString &m : messages)
+        std::fprintf(stderr, "message box: %s\n", qPrintable(m));
+    const double back = backs.empty() ? -1 : *std::max_element(backs.begin(), backs.end());
+    bench::reportBound(
+        "server_restart", back, "heard_again<=1000ms,no_box", lost == 0 && back >= 0 && back <= 1000, "ms", 0,
+        "median=" + bench::fmt(bench::median(backs), "ms") + " boxes=" + std::to_string(messages.size()) +
+            " lost=" + std::to_string(lost) + " position_moved=" + bench::fmt(bench::median(skips), "ms"));
+    return 0;
+}
 } // namespace
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: bench_heard click|gap|fade|memory|hostile|av DIR [RUNS]\n");
+        std::fprintf(
+            stderr,
+            "usage: bench_heard click|gap|fade|memory|hostile|av|speed|restart DIR [RUNS] [GAP KINDS]\n");
         return 2;
     }
     StartMediaEngine();
@@ -805,7 +1090,11 @@ int main(int argc, char **argv) {
     if (mode == "click")
         return benchClick(dir, runs);
     if (mode == "gap")
-        return benchGap(dir, runs);
+        return benchGap(dir, runs, argc > 4 ? QString(argv[4]).split(',') : QStringList());
+    if (mode == "speed")
+        return benchSpeed(dir, runs);
+    if (mode == "restart")
+        return benchRestart(dir, runs);
     if (mode == "fade")
         return benchFade(dir, runs);
     if (mode == "memory")

@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <cmath>
 #include <map>
 
 namespace {
@@ -246,28 +247,125 @@ TEST_F(ServerOutputTest, OneKeptStreamPlaysEveryFileWholeAndNothingStale) {
         EXPECT_EQ(second[i], std::make_pair(int(i - cut - 1 + 10), kStep)) << "after the seek, index " << i;
 }
 
-// A sound server that goes away is reported once as a missing output; once it
-// is back, the next file plays through a new connection and a new stream.
-TEST_F(ServerOutputTest, AServerThatCameBackPlaysTheNextFile) {
-    const QString stairs = writeWav(dir.path(), "stairs.wav", staircase(30), kRate, 2);
+// A sound server restarted mid-track, as a desktop restarts its own: the file
+// goes on through a new connection from where it was, with no error. One
+// that stays away is reported once as a missing output, and the next file
+// plays once it is back.
+TEST_F(ServerOutputTest, AServerRestartedMidTrackIsFollowedAndOneGoneIsReported) {
+    const QString stairs = writeWav(dir.path(), "stairs.wav", staircase(200, 100), kRate, 2);
     ASSERT_FALSE(stairs.isEmpty());
     GstRig p(options());
+    auto killServer = [&] {
+        server.kill();
+        server.waitForFinished(5000);
+        QFile::remove(dir.path() + "/run/server");
+        recorder.waitForFinished(5000);
+    };
     ASSERT_TRUE(p.open(stairs));
-    ASSERT_TRUE(p.runUntil(0.1));
-    server.kill();
-    server.waitForFinished(5000);
-    QFile::remove(dir.path() + "/run/server");
+    ASSERT_TRUE(p.runUntil(0.5));
+    const size_t before = p.states.size();
+    killServer();
+    const int killedAt = int(p.c.CurrentPosition() * 100); // in steps
+    startServer();
+    startRecorder();
+    ASSERT_TRUE(waitFor([&] { return p.stoppedSince(before) || !p.errors.empty(); }));
+    EXPECT_TRUE(p.errors.empty());
+    // Heard again from about where it was (what the old server held is
+    // lost), every later step whole and in order to the end.
+    const auto runs = heardRuns();
+    ASSERT_GE(runs.size(), 2u);
+    const int resumed = (runs[1].first + 50) / 100 - 1;
+    EXPECT_GE(resumed, killedAt - 15) << "started again from the beginning";
+    EXPECT_LE(resumed, killedAt + 50) << "skipped ahead while the server was away";
+    for (size_t i = 1; i < runs.size(); ++i) {
+        EXPECT_EQ(runs[i], std::make_pair(100 * (resumed + int(i)), kStep)) << "after the restart, run " << i;
+        if (HasFailure())
+            break;
+    }
+
+    ASSERT_TRUE(p.open(stairs));
+    ASSERT_TRUE(p.runUntil(0.3));
+    killServer();
     ASSERT_TRUE(waitFor([&] { return !p.errors.empty(); }));
     ASSERT_EQ(p.errors.size(), 1u);
     EXPECT_EQ(p.errors[0].first, GstMediaControl::NoAudioOutput);
-
     startServer();
-    recorder.waitForFinished(5000);
     startRecorder();
     p.errors.clear();
     ASSERT_TRUE(p.open(stairs));
     ASSERT_TRUE(p.play());
-    EXPECT_EQ(wholeStepsHeard(200), 30);
+    EXPECT_EQ(wholeStepsHeard(100), 200);
+}
+
+// MP3 made by lame, whose tag tells the encoder's delay and padding: a WAV
+// then two MP3 cut from one tone, played on, are heard as that one tone,
+// with no silence where the MP3 start or end and no sample more or less.
+TEST_F(ServerOutputTest, LameMp3StartsOnItsFirstSampleAndJoinsSeamless) {
+    const QString lame = QStandardPaths::findExecutable("lame");
+    ASSERT_FALSE(lame.isEmpty()) << "lame is installed by install-deps";
+    // The middle file is longer than what playbin reads ahead, so the offer of
+    // the third comes in time.
+    constexpr int kPiece[] = {kRate, 3 * kRate, kRate};
+    QStringList paths;
+    int first = 0;
+    for (int i = 0; i < 3; ++i) {
+        std::vector<qint16> tone;
+        for (int n = first; n < first + kPiece[i]; ++n)
+            tone.push_back(qint16(std::lround(16383 * std::sin(2 * M_PI * 440 * n / kRate))));
+        first += kPiece[i];
+        const QString wav = writeWav(dir.path(), QString("p%1.wav").arg(i), tone, kRate, 2);
+        ASSERT_FALSE(wav.isEmpty());
+        if (i == 0) {
+            paths << wav;
+            continue;
+        }
+        const QString mp3 = dir.path() + QString("/p%1.mp3").arg(i);
+        ASSERT_EQ(QProcess::execute(lame, {"--quiet", wav, mp3}), 0);
+        paths << mp3;
+    }
+    // As the player goes on: the next file offered at each open, and given
+    // at the end of each (it then continues what already plays).
+    GstRig p(options());
+    int at = 0;
+    QObject::connect(&p.c, &MediaControl::OpenComplete, [&] { p.c.Run(); });
+    QObject::connect(&p.c, &MediaControl::StateChange, [&](int, int n) {
+        if (n == 0 && ++at < 3) {
+            p.c.setFileName(paths[at]);
+            p.c.setNextFileName(paths.value(at + 1));
+        }
+    });
+    p.c.setFileName(paths[0]);
+    p.c.setNextFileName(paths[1]);
+    ASSERT_TRUE(waitFor([&] {
+        return std::count_if(p.states.begin(), p.states.end(),
+                             [](auto s) { return s.second == kMediaStopped; }) == 3 ||
+               !p.errors.empty();
+    }));
+    ASSERT_TRUE(p.errors.empty());
+    EXPECT_EQ(p.c.handOvers(), 2);
+    ASSERT_TRUE(p.errors.empty());
+
+    recorder.terminate();
+    recorder.waitForFinished(5000);
+    const QByteArray raw = recorder.readAllStandardOutput();
+    const auto *s = reinterpret_cast<const qint16 *>(raw.constData());
+    const qsizetype n = raw.size() / 2;
+    // A half-scale 440 Hz sine crosses -40 dBFS within a sample: 22 quiet
+    // samples in a row (0.5 ms) are a hole, not the tone.
+    auto loud = [&](qsizetype i) { return std::abs(int(s[i])) > 327; };
+    qsizetype begin = 0, end = n;
+    while (begin < n && !loud(begin))
+        ++begin;
+    while (end > begin && !loud(end - 1))
+        --end;
+    int longestQuiet = 0;
+    for (qsizetype i = begin, run = 0; i < end; ++i) {
+        run = loud(i) ? 0 : run + 1;
+        longestQuiet = std::max(longestQuiet, int(run));
+    }
+    EXPECT_LT(longestQuiet, 22) << "a silence heard inside the tone";
+    // Untrimmed, each MP3 would add over 1,100 samples of priming and padding.
+    EXPECT_NEAR(end - begin, first, 40) << "samples heard against the tone's";
 }
 
 // The volume is applied by the output as it writes: every sample of the file

@@ -2,6 +2,11 @@
 
 #include "platform/engine/audiooutput.h"
 
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+
 #include <gst/audio/audio.h>
 #include <pulse/pulseaudio.h>
 
@@ -10,6 +15,9 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -25,12 +33,22 @@ struct Server {
     pa_threaded_mainloop *loop = nullptr;
     pa_context *context = nullptr;
     std::string address;
+    // A connection is being dialled: others wait for it rather than dial too.
+    bool connecting = false;
     pa_stream *parked = nullptr;
     std::string parkedDevice;
+    // Where the user moved our stream (headphones, say): the next streams
+    // asked for the default device go there too.
+    std::string movedTo;
 };
 std::mutex g_setupMutex;
 Server g_server;
 std::atomic<int> g_created{0};
+
+void runAndForget(pa_operation *op) {
+    if (op)
+        pa_operation_unref(op);
+}
 
 void wake(void) {
     pa_threaded_mainloop_signal(g_server.loop, 0);
@@ -44,36 +62,65 @@ void onStreamEvent(pa_stream *, void *) {
 void onStreamRequest(pa_stream *, size_t, void *) {
     wake();
 }
+// Moved to another device or its device suspended: the delay to the ear
+// changes, so the timing is read again.
+void onStreamMoved(pa_stream *stream, void *) {
+    if (const char *device = pa_stream_get_device_name(stream))
+        g_server.movedTo = device;
+    runAndForget(pa_stream_update_timing_info(stream, nullptr, nullptr));
+    wake();
+}
+void onStreamSuspended(pa_stream *stream, void *) {
+    runAndForget(pa_stream_update_timing_info(stream, nullptr, nullptr));
+    wake();
+}
 
 void forget(pa_stream *stream) {
     pa_stream_set_state_callback(stream, nullptr, nullptr);
     pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_set_moved_callback(stream, nullptr, nullptr);
+    pa_stream_set_suspended_callback(stream, nullptr, nullptr);
     pa_stream_disconnect(stream);
     pa_stream_unref(stream);
 }
 
-void runAndForget(pa_operation *op) {
-    if (op)
-        pa_operation_unref(op);
+// Wakes the waiting threads after `us` (main loop lock held): the condition
+// they wait on has no time limit of its own.
+pa_time_event *wakeIn(pa_usec_t us) {
+    pa_mainloop_api *api = pa_threaded_mainloop_get_api(g_server.loop);
+    timeval at;
+    pa_timeval_add(pa_gettimeofday(&at), us);
+    return api->time_new(
+        api, &at, [](pa_mainloop_api *, pa_time_event *, const timeval *, void *) { wake(); }, nullptr);
+}
+
+void cancelWake(pa_time_event *event) {
+    pa_mainloop_api *api = pa_threaded_mainloop_get_api(g_server.loop);
+    api->time_free(event);
+}
+
+bool startLoop() {
+    std::lock_guard guard(g_setupMutex);
+    if (g_server.loop)
+        return true;
+    pa_threaded_mainloop *loop = pa_threaded_mainloop_new();
+    if (!loop)
+        return false;
+    pa_threaded_mainloop_set_name(loop, "tunabel-pulse");
+    if (pa_threaded_mainloop_start(loop) < 0) {
+        pa_threaded_mainloop_free(loop);
+        return false;
+    }
+    g_server.loop = loop;
+    return true;
 }
 
 // Dials the server once; again only when the connection broke or another
-// server is asked for.
-bool connectServer(const char *server) {
-    std::lock_guard guard(g_setupMutex);
-    if (!g_server.loop) {
-        pa_threaded_mainloop *loop = pa_threaded_mainloop_new();
-        if (!loop)
-            return false;
-        pa_threaded_mainloop_set_name(loop, "tunabel-pulse");
-        if (pa_threaded_mainloop_start(loop) < 0) {
-            pa_threaded_mainloop_free(loop);
-            return false;
-        }
-        g_server.loop = loop;
-    }
+// server is asked for. Main loop lock held.
+bool connectLocked(const char *server) {
+    while (g_server.connecting)
+        pa_threaded_mainloop_wait(g_server.loop);
     const std::string address = server ? server : "";
-    pa_threaded_mainloop_lock(g_server.loop);
     if (g_server.context &&
         (pa_context_get_state(g_server.context) != PA_CONTEXT_READY || g_server.address != address)) {
         if (g_server.parked)
@@ -86,6 +133,7 @@ bool connectServer(const char *server) {
     }
     bool ok = g_server.context != nullptr;
     if (!ok) {
+        g_server.connecting = true;
         pa_proplist *props = pa_proplist_new();
         pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Tunabel");
         pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "tunabel");
@@ -113,7 +161,17 @@ bool connectServer(const char *server) {
                 pa_context_unref(context);
             }
         }
+        g_server.connecting = false;
+        wake();
     }
+    return ok;
+}
+
+bool connectServer(const char *server) {
+    if (!startLoop())
+        return false;
+    pa_threaded_mainloop_lock(g_server.loop);
+    const bool ok = connectLocked(server);
     pa_threaded_mainloop_unlock(g_server.loop);
     return ok;
 }
@@ -219,6 +277,12 @@ struct TunabelPulseSink {
     // The player's gain, applied here when the samples are float; else null.
     GainStage *gain;
     GainStage *offeredGain;
+    // What a new stream needs when the server comes back.
+    pa_sample_spec format;
+    pa_channel_map map;
+    pa_usec_t segmentUs;
+    // Samples of the current start have reached the ring buffer.
+    gboolean placed;
 };
 
 struct TunabelPulseSinkClass {
@@ -264,6 +328,7 @@ void dropQueued(TunabelPulseSink *sink) {
         refreshTiming(sink);
     }
     sink->fresh = TRUE;
+    sink->placed = FALSE;
     ++sink->epoch;
     wake();
 }
@@ -281,8 +346,8 @@ gboolean sinkClose(GstAudioSink *) {
     return TRUE;
 }
 
-pa_stream *newStream(const pa_sample_spec &format, const pa_channel_map &map, const char *device,
-                     const GstAudioRingBufferSpec &ring) {
+pa_stream *connectStream(const pa_sample_spec &format, const pa_channel_map &map, const char *device,
+                         pa_usec_t segmentUs) {
     pa_proplist *props = pa_proplist_new();
     pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
     pa_stream *stream = pa_stream_new_with_proplist(g_server.context, "Tunabel", &format, &map, props);
@@ -291,12 +356,14 @@ pa_stream *newStream(const pa_sample_spec &format, const pa_channel_map &map, co
         return nullptr;
     pa_stream_set_state_callback(stream, onStreamEvent, nullptr);
     pa_stream_set_write_callback(stream, onStreamRequest, nullptr);
+    pa_stream_set_moved_callback(stream, onStreamMoved, nullptr);
+    pa_stream_set_suspended_callback(stream, onStreamSuspended, nullptr);
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
     attr.tlength = uint32_t(pa_usec_to_bytes(kServerBufferUs, &format));
     // Plays as soon as anything is there; the ring buffer never runs dry.
     attr.prebuf = 0;
-    attr.minreq = uint32_t(pa_usec_to_bytes(pa_usec_t(ring.latency_time), &format));
+    attr.minreq = uint32_t(pa_usec_to_bytes(segmentUs, &format));
     attr.fragsize = uint32_t(-1);
     // No interpolation by the library: it never lets its time go back, and
     // across corked gaps between files it ran ahead of what was heard.
@@ -319,6 +386,19 @@ pa_stream *newStream(const pa_sample_spec &format, const pa_channel_map &map, co
     return stream;
 }
 
+// On the device asked, else where the user last moved our stream, else the
+// default (a device that went away with a restarted server is forgotten).
+pa_stream *newStream(const pa_sample_spec &format, const pa_channel_map &map, const char *device,
+                     pa_usec_t segmentUs) {
+    if ((!device || !*device) && !g_server.movedTo.empty()) {
+        const std::string moved = g_server.movedTo;
+        if (pa_stream *stream = connectStream(format, map, moved.c_str(), segmentUs))
+            return stream;
+        g_server.movedTo.clear();
+    }
+    return connectStream(format, map, device, segmentUs);
+}
+
 gboolean sinkPrepare(GstAudioSink *asink, GstAudioRingBufferSpec *ring) {
     TunabelPulseSink *sink = self(asink);
     pa_sample_spec format;
@@ -329,6 +409,8 @@ gboolean sinkPrepare(GstAudioSink *asink, GstAudioRingBufferSpec *ring) {
     }
     const std::string device = sink->device ? sink->device : "";
     LoopLock lock;
+    // A server restarted while nothing played is dialled again here.
+    connectLocked(sink->server);
     pa_stream *stream = nullptr;
     if (pa_stream *parked = g_server.parked) {
         g_server.parked = nullptr;
@@ -340,7 +422,7 @@ gboolean sinkPrepare(GstAudioSink *asink, GstAudioRingBufferSpec *ring) {
             forget(parked);
     }
     if (!stream && g_server.context)
-        stream = newStream(format, map, sink->device, *ring);
+        stream = newStream(format, map, sink->device, pa_usec_t(ring->latency_time));
     if (!stream) {
         GST_ELEMENT_ERROR(asink, RESOURCE, OPEN_WRITE, ("Le serveur de son refuse la lecture."), (nullptr));
         return FALSE;
@@ -352,7 +434,11 @@ gboolean sinkPrepare(GstAudioSink *asink, GstAudioRingBufferSpec *ring) {
     sink->stream = stream;
     sink->rate = format.rate;
     sink->frameBytes = guint(pa_frame_size(&format));
+    sink->format = format;
+    sink->map = map;
+    sink->segmentUs = pa_usec_t(ring->latency_time);
     sink->writtenSinceFresh = 0;
+    sink->placed = FALSE;
     sink->fresh = TRUE;
     sink->paused = FALSE;
     sink->corked = TRUE;
@@ -402,6 +488,37 @@ guint sinkDelay(GstAudioSink *asink) {
     return guint(queuedFrames(sink));
 }
 
+// The output thread asks the desktop's real-time service for a real-time
+// priority, as the sound server's own threads have: a busy machine then
+// cannot keep it from refilling the server in time. Asked once per thread,
+// from the main thread (the call must not delay the first samples); no
+// service, no change.
+void askRealtime() {
+    thread_local bool asked = false;
+    if (asked || !QCoreApplication::instance())
+        return;
+    asked = true;
+    const auto thread = quint64(gettid());
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [thread] {
+            // The service only serves processes that bound their real-time
+            // CPU time (a runaway thread cannot freeze the machine).
+            rlimit limit;
+            if (getrlimit(RLIMIT_RTTIME, &limit) == 0 && limit.rlim_max == RLIM_INFINITY) {
+                limit.rlim_cur = limit.rlim_max = 200 * 1000;
+                setrlimit(RLIMIT_RTTIME, &limit);
+            }
+            QDBusMessage call = QDBusMessage::createMethodCall(
+                "org.freedesktop.RealtimeKit1", "/org/freedesktop/RealtimeKit1",
+                "org.freedesktop.RealtimeKit1", "MakeThreadRealtimeWithPID");
+            // Below the sound server's own threads (5 by default).
+            call << quint64(getpid()) << thread << quint32(4);
+            QDBusConnection::systemBus().asyncCall(call);
+        },
+        Qt::QueuedConnection);
+}
+
 // Ramps across the segment from the gain applied last to the current target,
 // as the stage in front does per buffer.
 void applyGain(TunabelPulseSink *sink, gpointer data, guint length) {
@@ -425,23 +542,71 @@ void applyGain(TunabelPulseSink *sink, gpointer data, guint length) {
 // After a start or a flush the ring buffer hands over silence until the first
 // samples are placed. Written, that silence would run the clock ahead and the
 // first milliseconds of the file would land behind it, dropped as late. So a
-// fresh output waits, a little, for the first samples: they then fall into
-// the segment being written.
+// fresh output waits, a little, for the first samples (render tells): they
+// then fall into the segment being written.
 void awaitFirstSamples(TunabelPulseSink *sink, guint64 epoch) {
-    auto *base = reinterpret_cast<GstAudioBaseSink *>(sink);
-    for (int waited = 0; waited < 200 && sink->fresh && !sink->paused && sink->epoch == epoch; ++waited) {
-        if (__atomic_load_n(&base->next_sample, __ATOMIC_ACQUIRE) != guint64(-1))
-            return;
-        pa_threaded_mainloop_unlock(g_server.loop);
-        g_usleep(500);
-        pa_threaded_mainloop_lock(g_server.loop);
+    if (sink->placed)
+        return;
+    constexpr gint64 kLongestUs = 100 * 1000;
+    const gint64 until = g_get_monotonic_time() + kLongestUs;
+    pa_time_event *limit = wakeIn(kLongestUs);
+    while (!sink->placed && sink->fresh && !sink->paused && sink->epoch == epoch &&
+           g_get_monotonic_time() < until)
+        pa_threaded_mainloop_wait(g_server.loop);
+    cancelWake(limit);
+}
+
+GstFlowReturn (*g_parentRender)(GstBaseSink *, GstBuffer *) = nullptr;
+
+GstFlowReturn sinkRender(GstBaseSink *base, GstBuffer *buffer) {
+    const GstFlowReturn result = g_parentRender(base, buffer);
+    TunabelPulseSink *sink = reinterpret_cast<TunabelPulseSink *>(base);
+    LoopLock lock;
+    if (!sink->placed) {
+        sink->placed = TRUE;
+        wake();
     }
+    return result;
+}
+
+// How long a file waits, its position held, for a server that went away
+// (restarted by the desktop, say) before the output is reported missing.
+// Under the two seconds after which a position that no longer moves counts
+// as the file's end.
+constexpr gint64 kServerBackUs = 1500 * 1000;
+
+// Dials the server again and opens a new stream for the current file, where
+// it was. False when the server did not come back in time.
+bool reconnect(TunabelPulseSink *sink, guint64 epoch) {
+    if (sink->stream)
+        forget(sink->stream);
+    sink->stream = nullptr;
+    const gint64 until = g_get_monotonic_time() + kServerBackUs;
+    while (sink->epoch == epoch && !sink->paused) {
+        if (connectLocked(sink->server)) {
+            sink->stream = newStream(sink->format, sink->map, sink->device, sink->segmentUs);
+            if (sink->stream) {
+                sink->fresh = TRUE;
+                sink->corked = TRUE;
+                sink->placed = TRUE;
+                sink->writtenSinceFresh = 0;
+                return true;
+            }
+        }
+        if (g_get_monotonic_time() >= until)
+            return false;
+        pa_time_event *retry = wakeIn(50 * 1000);
+        pa_threaded_mainloop_wait(g_server.loop);
+        cancelWake(retry);
+    }
+    return true;
 }
 
 gint sinkWrite(GstAudioSink *asink, gpointer data, guint length) {
     TunabelPulseSink *sink = self(asink);
     const auto *bytes = static_cast<const char *>(data);
     bool broken = false;
+    askRealtime();
     {
         LoopLock lock;
         const guint64 epoch = sink->epoch;
@@ -457,8 +622,14 @@ gint sinkWrite(GstAudioSink *asink, gpointer data, guint length) {
         guint done = 0;
         while (done < length && sink->epoch == epoch) {
             if (!sink->stream || pa_stream_get_state(sink->stream) != PA_STREAM_READY) {
-                broken = true;
-                break;
+                // Paused with no server: nowhere to queue, nothing to wait for.
+                if (sink->paused)
+                    break;
+                if (!reconnect(sink, epoch)) {
+                    broken = true;
+                    break;
+                }
+                continue;
             }
             size_t room = sink->paused ? length - done : pa_stream_writable_size(sink->stream);
             if (room == size_t(-1)) {
@@ -488,17 +659,19 @@ gint sinkWrite(GstAudioSink *asink, gpointer data, guint length) {
             sink->writtenSinceFresh += n;
             done += guint(n);
         }
-        if (!broken)
-            return gint(length);
-        if (sink->failed) {
-            // Already reported; do not spin while the pipeline stops.
-        } else {
-            sink->failed = TRUE;
-            GST_ELEMENT_ERROR(asink, RESOURCE, WRITE, ("Le serveur de son a coupé la lecture."), (nullptr));
+        if (broken) {
+            if (!sink->failed) {
+                sink->failed = TRUE;
+                GST_ELEMENT_ERROR(asink, RESOURCE, WRITE, ("Le serveur de son a coupé la lecture."),
+                                  (nullptr));
+            }
+            // Nothing to write to: held here, not spinning, until the
+            // pipeline pauses or stops this output.
+            while (sink->epoch == epoch && !sink->paused)
+                pa_threaded_mainloop_wait(g_server.loop);
         }
     }
-    g_usleep(10 * 1000);
-    return -1;
+    return gint(length);
 }
 
 void sinkPause(GstAudioSink *asink) {
@@ -594,6 +767,10 @@ static void tunabel_pulse_sink_class_init(TunabelPulseSinkClass *klass) {
     audio->resume = sinkResume;
     audio->stop = sinkStop;
     audio->extension->clear_all = sinkClearAll;
+
+    GstBaseSinkClass *base = GST_BASE_SINK_CLASS(klass);
+    g_parentRender = base->render;
+    base->render = sinkRender;
 }
 
 static void tunabel_pulse_sink_init(TunabelPulseSink *) {}
