@@ -155,11 +155,7 @@ bool GstMediaControl::adopt(const QString &path) {
 void GstMediaControl::finishAdopting() {
     readDuration();
     m_play.adopted();
-    m_tick.start();
-    updateHandOver();
-    const quint64 generation = m_generation.load();
-    emit OpenComplete();
-    if (!isCurrent(generation) || !m_play.ready())
+    if (!announceOpened())
         return;
     if (const std::optional<double> seek = m_play.takePendingSeek())
         seekTo(*seek, true);

@@ -200,14 +200,20 @@ void GstMediaControl::finishPreroll() {
     }
     if (opening) {
         readDuration();
-        m_tick.start();
-        updateHandOver();
-        const quint64 generation = m_generation.load();
-        emit OpenComplete();
-        if (!isCurrent(generation) || !m_play.ready())
+        if (!announceOpened())
             return;
     }
     thenAsWanted();
+}
+
+// Tells the program the file is open; false when its handler closed it or
+// opened another meanwhile.
+bool GstMediaControl::announceOpened() {
+    m_tick.start();
+    updateHandOver();
+    const quint64 generation = m_generation.load();
+    emit OpenComplete();
+    return isCurrent(generation) && m_play.ready();
 }
 
 void GstMediaControl::thenAsWanted() {

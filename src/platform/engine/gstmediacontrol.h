@@ -99,6 +99,7 @@ private:
     void startPreroll();
     void finishPreroll();
     void thenAsWanted();
+    bool announceOpened();
     void readDuration();
     void takeDown(bool toNull);
     void closeSilently(bool toNull = false);
