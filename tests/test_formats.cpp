@@ -63,6 +63,27 @@ TEST(Formats, NewKindsAreListedOpenedWithTheirLengthAndPlayedToTheEnd) {
             gstengine::looksLikeItsKind(MakeFile(d, name, QByteArray("OggS fLaC ftyp").repeated(20))))
             << name;
     EXPECT_FALSE(gstengine::looksLikeItsKind(MakeFile(d, "vorbis.opus", QByteArray(64, '\0'))));
+    // An MP4 cut short has lost its description (written last) or its data.
+    for (double part : {0.3, 0.6, 0.95})
+        EXPECT_FALSE(gstengine::looksLikeItsKind(MakeTruncated(kinds[4].path, d, "coupé.m4a", part))) << part;
+}
+
+// A cut MP4 offered next is never switched to on the streaming thread, where
+// its failure would wedge the pipeline: the end of the file before it is
+// reported, and its own open fails with one error.
+TEST(Formats, ACutMp4OfferedNextEndsTheFileBeforeItAndFailsOnce) {
+    StartMediaEngine();
+    QTemporaryDir tmp;
+    const QString d = tmp.path();
+    const QString flac = MakeFlac(d, "a.flac", {1.5});
+    const QString cut = MakeTruncated(MakeM4a(d, "b.m4a", {1.5}), d, "coupé.m4a", 0.6);
+    ASSERT_FALSE(flac.isEmpty() || cut.isEmpty());
+    GstRig r(silentSinks(true));
+    ASSERT_TRUE(r.open(flac, cut));
+    ASSERT_TRUE(r.play());
+    EXPECT_EQ(r.c.handOvers(), 0);
+    r.c.setFileName(cut);
+    EXPECT_EQ(r.oneError(), GstMediaControl::NotRecognised);
 }
 
 // Each file offered ahead is taken with no restart, the WAV's included, and

@@ -193,6 +193,35 @@ AiffChunks readAiff(int fd, off_t size) {
 
 // libav's AIFF demuxer takes any channel count; from 64 on, the converter
 // behind it fails an assertion and the player crashes.
+// MP4: top-level boxes that fit the file, one of them the movie's
+// description, another its whole media data. A download cut short loses
+// the description (written last) or part of the data.
+bool mp4IsWhole(int fd, off_t size) {
+    bool movie = false, media = false;
+    for (off_t pos = 0; pos + 8 <= size;) {
+        unsigned char box[16];
+        if (::pread(fd, box, 16, pos) < 8)
+            return false;
+        off_t length = off_t(bigEndian32(box));
+        if (length == 1) { // a 64-bit size follows the type
+            if (pos + 16 > size)
+                return false;
+            const uint64_t wide = (uint64_t(bigEndian32(box + 8)) << 32) | bigEndian32(box + 12);
+            if (wide > uint64_t(size))
+                return false;
+            length = off_t(wide);
+        } else if (length == 0) {
+            length = size - pos; // to the end of the file
+        }
+        if (length < 8 || pos + length > size)
+            return false;
+        movie = movie || std::memcmp(box + 4, "moov", 4) == 0;
+        media = media || std::memcmp(box + 4, "mdat", 4) == 0;
+        pos += length;
+    }
+    return movie && media;
+}
+
 bool aiffChannelsPlayable(int channels) {
     return channels >= 1 && channels < 64;
 }
@@ -237,7 +266,12 @@ const char *structureProblem(const QString &path) {
     const bool midiName = suffix == "mid" || suffix == "midi" || suffix == "kar";
     if ((midiMagic || midiName) && !midiIsSound(file.fd, st.st_size))
         return gstreason::NotRecognised;
-    // Whatever its name: the demuxer is picked by the content.
+    // Whatever its name: the demuxer is picked by the content. An MP4 cut
+    // short would leave its demuxer waiting for the open to time out.
+    char box[4] = {};
+    if (::pread(file.fd, box, 4, 4) == 4 && std::memcmp(box, "ftyp", 4) == 0 &&
+        !mp4IsWhole(file.fd, st.st_size))
+        return gstreason::NotRecognised;
     const AiffChunks aiff = readAiff(file.fd, st.st_size);
     if (aiff.form && ((aiff.channels >= 0 && !aiffChannelsPlayable(aiff.channels)) ||
                       !aiffDescriptionsPlayable(file.fd, st.st_size)))
@@ -281,7 +315,7 @@ bool looksLikeItsKind(const QString &path) {
                            5) == 0;
     }
     if (suffix == "m4a")
-        return std::memcmp(head + 4, "ftyp", 4) == 0;
+        return std::memcmp(head + 4, "ftyp", 4) == 0 && mp4IsWhole(file.fd, st.st_size);
     return false;
 }
 
