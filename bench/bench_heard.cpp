@@ -209,7 +209,11 @@ int benchClick(const QString &dir, int runs) {
     // Both start at a sine's zero: the first loud sample is a few samples in.
     const QString wav = writeToneWav(folder + "/tone.wav", 0, 5 * kRate);
     const QString mp3 = lameTone(folder, "tone.mp3", 0, 5 * kRate);
-    if (wav.isEmpty() || mp3.isEmpty())
+    // FLAC and Opus from the same tone, Opus through its encoder's pre-skip.
+    const testmedia::Tone tone{5.0, kRate, 2, 440.0, 0.5};
+    const QString flac = testmedia::MakeFlac(folder, "tone.flac", tone);
+    const QString opus = testmedia::MakeOpus(folder, "tone.opus", tone);
+    if (wav.isEmpty() || mp3.isEmpty() || flac.isEmpty() || opus.isEmpty())
         return 3;
     auto heardAfter = [&](double t0, size_t from) {
         long long i = -1;
@@ -220,7 +224,7 @@ int benchClick(const QString &dir, int runs) {
     Form1 *f = oneFileWindow(folder);
     int status = 0;
     std::map<QString, double> floors;
-    for (const QString &path : {wav, mp3}) {
+    for (const QString &path : {wav, mp3, flac, opus}) {
         f->FlatBar1_Click(2);
         std::vector<double> floor;
         for (int r = 0; r <= runs; ++r) {
@@ -441,7 +445,7 @@ QStringList toneCuts(const QString &folder, int count, double seconds, bool mp3 
 }
 
 // The gap figures named in `only` (all when empty): wav, mp3, aiff,
-// programme, mixed, short, loaded.
+// programme, mixed, modern, short, loaded.
 int benchGap(const QString &dir, int runs, const QStringList &only) {
     const int tracks = std::max(21, runs + 1);
     int status = 0;
@@ -469,6 +473,20 @@ int benchGap(const QString &dir, int runs, const QStringList &only) {
     if (wanted("mp3"))
         status |=
             reportJoins("heard_gap_mp3", playJoined(toneCuts(dir + "/gap-mp3", tracks, 1.5, true))) ? 0 : 2;
+    if (wanted("modern")) {
+        // FLAC, Vorbis, Opus and AAC in MP4 in turn, each cut from one tone.
+        QStringList paths;
+        const QString folder = dir + "/gap-modern";
+        QDir().mkpath(folder);
+        for (int i = 0; i < tracks; ++i) {
+            const QString name = QString("n%1.").arg(i, 2, 10, QChar('0'));
+            paths << (i % 4 == 0   ? testmedia::MakeFlac(folder, name + "flac", tone)
+                      : i % 4 == 1 ? testmedia::MakeVorbis(folder, name + "ogg", tone)
+                      : i % 4 == 2 ? testmedia::MakeOpus(folder, name + "opus", tone)
+                                   : testmedia::MakeM4a(folder, name + "m4a", tone));
+        }
+        status |= reportJoins("heard_gap_modern", playJoined(paths)) ? 0 : 2;
+    }
     if (wanted("mixed")) {
         // WAV, MP3, AIFF, AU, MP2 in turn over two folders, as a programme.
         QStringList paths;

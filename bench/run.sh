@@ -123,7 +123,7 @@ run listing "$bin/bench_listing" "$tmp/listing" "$runs"
 run playlist "$bin/bench_playlist" "$tmp/playlist" "$runs"
 run open "$bin/bench_play" open "$media" "$runs"
 run click "$bin/bench_heard" click "$tmp/heard" "$runs"
-run gap "$bin/bench_heard" gap "$tmp/heard" "$runs" wav,mp3,aiff,programme,mixed,short
+run gap "$bin/bench_heard" gap "$tmp/heard" "$runs" wav,mp3,aiff,programme,mixed,modern,short
 run loaded "$bin/bench_heard" gap "$tmp/heard" "$runs" loaded
 run speed "$bin/bench_heard" speed "$tmp/heard" "$runs"
 run restart "$bin/bench_heard" restart "$tmp/heard" "$runs"
