@@ -558,14 +558,42 @@ void awaitFirstSamples(TunabelPulseSink *sink, guint64 epoch) {
 
 GstFlowReturn (*g_parentRender)(GstBaseSink *, GstBuffer *) = nullptr;
 
-GstFlowReturn sinkRender(GstBaseSink *base, GstBuffer *buffer) {
-    const GstFlowReturn result = g_parentRender(base, buffer);
-    TunabelPulseSink *sink = reinterpret_cast<TunabelPulseSink *>(base);
+void markPlaced(TunabelPulseSink *sink) {
     LoopLock lock;
     if (!sink->placed) {
         sink->placed = TRUE;
         wake();
     }
+}
+
+GstFlowReturn sinkRender(GstBaseSink *base, GstBuffer *buffer) {
+    TunabelPulseSink *sink = reinterpret_cast<TunabelPulseSink *>(base);
+    guint64 pieceFrames = 0;
+    {
+        LoopLock lock;
+        if (!sink->placed && sink->frameBytes && sink->rate)
+            pieceFrames = std::max<guint64>(1, gst_util_uint64_scale(sink->segmentUs, sink->rate, 1000000));
+    }
+    const gsize frames = sink->frameBytes ? gst_buffer_get_size(buffer) / sink->frameBytes : 0;
+    // A first buffer longer than the ring buffer (a FLAC block is 105 ms)
+    // would only return once part of it played, while the writer waits for
+    // it: its first piece goes alone, so the writer starts at once.
+    if (pieceFrames && frames > pieceFrames) {
+        GstBuffer *head =
+            gst_audio_buffer_truncate(gst_buffer_ref(buffer), gint(sink->frameBytes), 0, pieceFrames);
+        GstBuffer *rest =
+            gst_audio_buffer_truncate(gst_buffer_ref(buffer), gint(sink->frameBytes), pieceFrames, -1);
+        GST_BUFFER_FLAG_UNSET(rest, GST_BUFFER_FLAG_DISCONT);
+        GstFlowReturn result = g_parentRender(base, head);
+        markPlaced(sink);
+        if (result == GST_FLOW_OK)
+            result = g_parentRender(base, rest);
+        gst_buffer_unref(head);
+        gst_buffer_unref(rest);
+        return result;
+    }
+    const GstFlowReturn result = g_parentRender(base, buffer);
+    markPlaced(sink);
     return result;
 }
 
