@@ -5,6 +5,7 @@
 #   BENCH_RUNS      measured runs per figure (default 10, plus one warm-up)
 #   BENCH_CPU_RUNS  runs of the one-minute CPU figure (default 3)
 #   BENCH_ONLY      names of the benchmarks to run, e.g. "open gap desktop handover" (default all)
+#   BENCH_GAP_KINDS the gap figure's kinds, e.g. "short,modern" (default all)
 #   BENCH_FLASH_SECONDS  length of each flash-window figure (default 10)
 #   BENCH_ALARM_SECONDS  idle and armed time of the armed-alarm CPU figure, each (default 30)
 set -uo pipefail
@@ -123,7 +124,7 @@ run listing "$bin/bench_listing" "$tmp/listing" "$runs"
 run playlist "$bin/bench_playlist" "$tmp/playlist" "$runs"
 run open "$bin/bench_play" open "$media" "$runs"
 run click "$bin/bench_heard" click "$tmp/heard" "$runs"
-run gap "$bin/bench_heard" gap "$tmp/heard" "$runs" wav,mp3,aiff,programme,mixed,modern,short
+run gap "$bin/bench_heard" gap "$tmp/heard" "$runs" "${BENCH_GAP_KINDS:-wav,mp3,aiff,programme,mixed,modern,short}"
 run loaded "$bin/bench_heard" gap "$tmp/heard" "$runs" loaded
 run speed "$bin/bench_heard" speed "$tmp/heard" "$runs"
 run restart "$bin/bench_heard" restart "$tmp/heard" "$runs"

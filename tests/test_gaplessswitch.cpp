@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <thread>
 
 using HandOver = GaplessSwitch::HandOver;
@@ -95,6 +96,56 @@ TEST(GaplessSwitch, SwitchesAndTouchesNeverOverlap) {
         std::this_thread::yield();
     }
     done = true;
+    s.drop(); // a take waiting for the next offer
     streaming.join();
     EXPECT_EQ(overlaps.load(), 0);
+}
+
+// A short file taken is read whole at once: its own end comes before the
+// player, which hears of it only at its start, says what follows. That take
+// waits for the answer; an offer goes on, a settle with nothing, a drop or a
+// Touch ends the wait at once.
+TEST(GaplessSwitch, ATakeWaitsForTheOfferDueUntilThePlayerAnswers) {
+    enum class Answer { Offer, Nothing, Drop, Touch };
+    using namespace std::chrono_literals;
+    for (const Answer answer : {Answer::Offer, Answer::Nothing, Answer::Drop, Answer::Touch}) {
+        SCOPED_TRACE(int(answer));
+        GaplessSwitch s;
+        s.offer("file:///b.wav", "/b.wav");
+        ASSERT_TRUE(s.take([](const char *) {}));
+        s.drainHandled();
+        s.padsLinked();
+        QByteArray set;
+        std::atomic<int> took{-1};
+        std::thread streaming([&] { took = s.take([&](const char *uri) { set = uri; }, 60s); });
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(took.load(), -1) << "a take with an offer due went on";
+        s.heard();
+        s.adopted(); // the player opened the taken file: still no answer
+        std::this_thread::sleep_for(50ms);
+        EXPECT_EQ(took.load(), -1) << "the adoption alone ended the wait";
+        std::optional<GaplessSwitch::Touch> touch;
+        switch (answer) {
+        case Answer::Offer:
+            s.offer("file:///c.wav", "/c.wav");
+            s.settle();
+            break;
+        case Answer::Nothing:
+            s.settle();
+            break;
+        case Answer::Drop:
+            s.drop();
+            break;
+        case Answer::Touch:
+            touch.emplace(s);
+            break;
+        }
+        // Far below the take's own bound: only a wake-up ends it this soon.
+        for (int i = 0; i < 3000 && took.load() == -1; ++i)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_NE(took.load(), -1) << "the answer did not end the wait";
+        streaming.join();
+        EXPECT_EQ(took.load(), answer == Answer::Offer ? 1 : 0);
+        EXPECT_EQ(set, answer == Answer::Offer ? QByteArray("file:///c.wav") : QByteArray());
+    }
 }

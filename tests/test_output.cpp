@@ -63,7 +63,7 @@ std::vector<qint16> staircase(int steps, int unit = 200) {
 }
 
 class ServerOutputTest : public ::testing::Test {
-protected:
+public:
     QTemporaryDir dir;
     QProcess server, recorder;
     QString address, daemon;
@@ -297,57 +297,49 @@ TEST_F(ServerOutputTest, AServerRestartedMidTrackIsFollowedAndOneGoneIsReported)
     EXPECT_EQ(wholeStepsHeard(100), 200);
 }
 
-// MP3 made by lame, whose tag tells the encoder's delay and padding: a WAV
-// then two MP3 cut from one tone, played on, are heard as that one tone,
-// with no silence where the MP3 start or end and no sample more or less.
-TEST_F(ServerOutputTest, LameMp3StartsOnItsFirstSampleAndJoinsSeamless) {
-    const QString lame = QStandardPaths::findExecutable("lame");
-    ASSERT_FALSE(lame.isEmpty()) << "lame is installed by install-deps";
-    // The middle file is longer than what playbin reads ahead, so the offer of
-    // the third comes in time.
-    constexpr int kPiece[] = {kRate, 3 * kRate, kRate};
-    QStringList paths;
-    int first = 0;
-    for (int i = 0; i < 3; ++i) {
-        std::vector<qint16> tone;
-        for (int n = first; n < first + kPiece[i]; ++n)
-            tone.push_back(qint16(std::lround(16383 * std::sin(2 * M_PI * 440 * n / kRate))));
-        first += kPiece[i];
-        const QString wav = writeWav(dir.path(), QString("p%1.wav").arg(i), tone, kRate, 2);
-        ASSERT_FALSE(wav.isEmpty());
-        if (i == 0) {
-            paths << wav;
-            continue;
-        }
-        const QString mp3 = dir.path() + QString("/p%1.mp3").arg(i);
-        ASSERT_EQ(QProcess::execute(lame, {"--quiet", wav, mp3}), 0);
-        paths << mp3;
-    }
-    // As the player goes on: the next file offered at each open, and given
-    // at the end of each (it then continues what already plays).
-    GstRig p(options());
+// A 440 Hz half-scale tone from frame `from` (at 44.1 kHz) for `frames`
+// frames at `rate`: pieces of one tone, whatever their rates.
+std::vector<qint16> tonePiece(int from, int frames, int rate) {
+    std::vector<qint16> tone;
+    const double start = double(from) / kRate;
+    for (int n = 0; n < frames; ++n)
+        tone.push_back(qint16(std::lround(16383 * std::sin(2 * M_PI * 440 * (start + double(n) / rate)))));
+    return tone;
+}
+
+// The chain played on as the player does (the next file offered at each
+// open, given at each end), and how it was heard: the longest quiet run
+// inside the tone and the samples from its first loud one to its last.
+struct ChainHeard {
+    int handOvers = 0;
+    int longestQuiet = 0;
+    qsizetype length = 0;
+};
+
+ChainHeard playChain(ServerOutputTest &t, const QStringList &paths) {
+    GstRig p(t.options());
     int at = 0;
+    const int files = int(paths.size());
     QObject::connect(&p.c, &MediaControl::OpenComplete, [&] { p.c.Run(); });
     QObject::connect(&p.c, &MediaControl::StateChange, [&](int, int n) {
-        if (n == 0 && ++at < 3) {
+        if (n == 0 && ++at < files) {
             p.c.setFileName(paths[at]);
             p.c.setNextFileName(paths.value(at + 1));
         }
     });
     p.c.setFileName(paths[0]);
     p.c.setNextFileName(paths[1]);
-    ASSERT_TRUE(waitFor([&] {
+    ChainHeard heard;
+    const bool ended = waitFor([&] {
         return std::count_if(p.states.begin(), p.states.end(),
-                             [](auto s) { return s.second == kMediaStopped; }) == 3 ||
+                             [](auto s) { return s.second == kMediaStopped; }) == files ||
                !p.errors.empty();
-    }));
-    ASSERT_TRUE(p.errors.empty());
-    EXPECT_EQ(p.c.handOvers(), 2);
-    ASSERT_TRUE(p.errors.empty());
-
-    recorder.terminate();
-    recorder.waitForFinished(5000);
-    const QByteArray raw = recorder.readAllStandardOutput();
+    });
+    EXPECT_TRUE(ended && p.errors.empty());
+    heard.handOvers = p.c.handOvers();
+    t.recorder.terminate();
+    t.recorder.waitForFinished(5000);
+    const QByteArray raw = t.recorder.readAllStandardOutput();
     const auto *s = reinterpret_cast<const qint16 *>(raw.constData());
     const qsizetype n = raw.size() / 2;
     // A half-scale 440 Hz sine crosses -40 dBFS within a sample: 22 quiet
@@ -358,14 +350,67 @@ TEST_F(ServerOutputTest, LameMp3StartsOnItsFirstSampleAndJoinsSeamless) {
         ++begin;
     while (end > begin && !loud(end - 1))
         --end;
-    int longestQuiet = 0;
     for (qsizetype i = begin, run = 0; i < end; ++i) {
         run = loud(i) ? 0 : run + 1;
-        longestQuiet = std::max(longestQuiet, int(run));
+        heard.longestQuiet = std::max(heard.longestQuiet, int(run));
     }
-    EXPECT_LT(longestQuiet, 22) << "a silence heard inside the tone";
+    heard.length = end - begin;
+    return heard;
+}
+
+// MP3 made by lame, whose tag tells the encoder's delay and padding: a WAV
+// then two MP3 cut from one tone, played on, are heard as that one tone,
+// with no silence where the MP3 start or end and no sample more or less.
+TEST_F(ServerOutputTest, LameMp3StartsOnItsFirstSampleAndJoinsSeamless) {
+    const QString lame = QStandardPaths::findExecutable("lame");
+    ASSERT_FALSE(lame.isEmpty()) << "lame is installed by install-deps";
+    constexpr int kPiece[] = {kRate, 3 * kRate, kRate};
+    QStringList paths;
+    int first = 0;
+    for (int i = 0; i < 3; ++i) {
+        const QString wav =
+            writeWav(dir.path(), QString("p%1.wav").arg(i), tonePiece(first, kPiece[i], kRate), kRate, 2);
+        ASSERT_FALSE(wav.isEmpty());
+        first += kPiece[i];
+        if (i == 0) {
+            paths << wav;
+            continue;
+        }
+        const QString mp3 = dir.path() + QString("/p%1.mp3").arg(i);
+        ASSERT_EQ(QProcess::execute(lame, {"--quiet", wav, mp3}), 0);
+        paths << mp3;
+    }
+    const ChainHeard heard = playChain(*this, paths);
+    EXPECT_EQ(heard.handOvers, 2);
+    EXPECT_LT(heard.longestQuiet, 22) << "a silence heard inside the tone";
     // Untrimmed, each MP3 would add over 1,100 samples of priming and padding.
-    EXPECT_NEAR(end - begin, first, 40) << "samples heard against the tone's";
+    EXPECT_NEAR(heard.length, first, 40) << "samples heard against the tone's";
+}
+
+// Files of one chain at other rates (Opus decodes at 48 kHz, a CD rip is at
+// 44.1): the output goes on at the rate it plays, the next file resampled,
+// instead of draining and opening a new stream on the server, heard as a
+// hole. Short files too: what follows one is offered before it is heard, and
+// a run of them longer than the stall watch's two seconds is not taken for a
+// stalled file.
+TEST_F(ServerOutputTest, AChainAcrossRatesAndShortFilesIsHeardWhole) {
+    constexpr int kFiles = 12;
+    QStringList paths;
+    int first = 0;
+    for (int i = 0; i < kFiles; ++i) {
+        const bool longOne = i == 0 || i == kFiles - 1;
+        const int frames44k = longOne ? kRate : kRate / 4, rate = i % 2 ? 48000 : kRate;
+        const int frames = int(qint64(frames44k) * rate / kRate);
+        paths << writeWav(dir.path(), QString("r%1.wav").arg(i, 2, 10, QChar('0')),
+                          tonePiece(first, frames, rate), rate, 2);
+        ASSERT_FALSE(paths.last().isEmpty());
+        first += frames44k;
+    }
+    const ChainHeard heard = playChain(*this, paths);
+    EXPECT_EQ(heard.handOvers, kFiles - 1);
+    EXPECT_LT(heard.longestQuiet, 22) << "a silence heard inside the tone";
+    // The resampler may round each join by a few samples.
+    EXPECT_NEAR(heard.length, first, 64) << "samples heard against the tone's";
 }
 
 // The volume is applied by the output as it writes: every sample of the file

@@ -109,7 +109,7 @@ GstElement *resolveAutomaticSink(GstElement *sink) {
 // sinks that take no float.
 GstElement *makeAudioOutput(GstElement *sink, GainStage *gain) {
     GstElement *bin = gst_bin_new("tunabel-audio-out");
-    GstElement *filter = gst_element_factory_make("capsfilter", nullptr);
+    GstElement *filter = gst_element_factory_make("capsfilter", "tunabel-format");
     GstElement *out = gst_element_factory_make("audioconvert", nullptr);
     if (!filter || !out) {
         for (GstElement *e : {filter, out, sink, bin})
@@ -117,9 +117,7 @@ GstElement *makeAudioOutput(GstElement *sink, GainStage *gain) {
                 gst_object_unref(e);
         return nullptr;
     }
-    GstCaps *caps = gst_caps_from_string("audio/x-raw,format=F32LE,layout=interleaved");
-    g_object_set(filter, "caps", caps, nullptr);
-    gst_caps_unref(caps);
+    unpinOutputRate(filter);
     gst_bin_add_many(GST_BIN(bin), filter, out, sink, nullptr);
     if (!gst_element_link_many(filter, out, sink, nullptr)) {
         gst_object_unref(bin);
@@ -137,6 +135,40 @@ GstElement *makeAudioOutput(GstElement *sink, GainStage *gain) {
     gst_element_add_pad(bin, gst_ghost_pad_new("sink", target));
     gst_object_unref(target);
     return bin;
+}
+
+GstElement *outputFormat(GstElement *bin) {
+    GstElement *filter = bin ? gst_bin_get_by_name(GST_BIN(bin), "tunabel-format") : nullptr;
+    if (filter)
+        gst_object_unref(filter); // the bin keeps it
+    return filter;
+}
+
+void pinOutputRate(GstElement *format) {
+    GstPad *pad = format ? gst_element_get_static_pad(format, "src") : nullptr;
+    GstCaps *current = pad ? gst_pad_get_current_caps(pad) : nullptr;
+    gint rate = 0;
+    // A chain begun by a low-rate clip must not bring the music after it down
+    // to telephone quality: that next file opens a stream of its own.
+    if (current && gst_structure_get_int(gst_caps_get_structure(current, 0), "rate", &rate) &&
+        rate >= 44100) {
+        GstCaps *caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "layout",
+                                            G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT, rate, nullptr);
+        g_object_set(format, "caps", caps, nullptr);
+        gst_caps_unref(caps);
+    }
+    if (current)
+        gst_caps_unref(current);
+    if (pad)
+        gst_object_unref(pad);
+}
+
+void unpinOutputRate(GstElement *format) {
+    if (!format)
+        return;
+    GstCaps *caps = gst_caps_from_string("audio/x-raw,format=F32LE,layout=interleaved");
+    g_object_set(format, "caps", caps, nullptr);
+    gst_caps_unref(caps);
 }
 
 bool outputIsFallback(GstElement *sink) {

@@ -35,6 +35,7 @@ struct AudioOutput {
     std::unique_ptr<GainStage> gain = std::make_unique<GainStage>();
     GstElement *sink = nullptr;
     GstElement *bin = nullptr;
+    GstElement *format = nullptr; // the capsfilter in front of the gain stage, owned by bin
 };
 
 namespace gstengine {
@@ -48,6 +49,14 @@ GstElement *resolveAutomaticSink(GstElement *sink);
 void rampGain(float *samples, size_t frames, int channels, float from, float to);
 // Output bin: gain stage then conversion to what the sink accepts.
 GstElement *makeAudioOutput(GstElement *sink, GainStage *gain);
+// The format filter of an output bin.
+GstElement *outputFormat(GstElement *bin);
+// Across a gapless chain the output keeps the rate it plays at: playbin
+// resamples the next file rather than the sink draining and opening a new
+// stream on the server. Only from CD rate up. Any thread; unpinned at each
+// fresh open.
+void pinOutputRate(GstElement *format);
+void unpinOutputRate(GstElement *format);
 // Whether an automatic output (autoaudiosink) fell back to a silent sink
 // because the machine has no sound device.
 bool outputIsFallback(GstElement *sink);

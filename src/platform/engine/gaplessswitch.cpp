@@ -40,6 +40,7 @@ void GaplessSwitch::offer(const QByteArray &uri, const QString &path) {
         return; // taken already: only a drop undoes it
     m_uri = uri;
     m_path = uri.isEmpty() ? QString() : path;
+    m_offered.notify_all();
 }
 
 void GaplessSwitch::drop() {
@@ -48,6 +49,29 @@ void GaplessSwitch::drop() {
     m_path.clear();
     m_state = HandOver::None;
     m_streamStarted = false;
+    m_offerDue = false;
+    m_offered.notify_all();
+}
+
+void GaplessSwitch::adopted() {
+    std::lock_guard lock(m_mutex);
+    m_uri.clear();
+    m_path.clear();
+    m_state = HandOver::None;
+    m_streamStarted = false;
+}
+
+void GaplessSwitch::expectOffer() {
+    std::lock_guard lock(m_mutex);
+    m_offerDue = true;
+}
+
+void GaplessSwitch::settle() {
+    std::lock_guard lock(m_mutex);
+    // Once the offer was taken, what is due is what follows the file taken.
+    if (m_state.load() == HandOver::None)
+        m_offerDue = false;
+    m_offered.notify_all();
 }
 
 QString GaplessSwitch::heard() {
@@ -105,7 +129,7 @@ bool GaplessSwitch::switching() const {
     return m_owner != std::thread::id() || m_awaitingPads.load();
 }
 
-GaplessSwitch::Touch::Touch(GaplessSwitch &gapless) : m_switch(gapless) {
+GaplessSwitch::Touch::Touch(GaplessSwitch &gapless, TouchKind kind) : m_switch(gapless), m_kind(kind) {
     std::unique_lock lock(gapless.m_mutex);
     // A switch takes milliseconds; the bound only keeps a wedged one from
     // freezing the window as well. A next file's error ends the wait without
@@ -119,9 +143,15 @@ GaplessSwitch::Touch::Touch(GaplessSwitch &gapless) : m_switch(gapless) {
         gapless.m_awaitingPads = false;
     }
     ++gapless.m_touching;
+    if (kind == TouchKind::Start)
+        ++gapless.m_playTouching;
+    gapless.m_offered.notify_all(); // a take waiting for an offer gives up, or waits for a start
 }
 
 GaplessSwitch::Touch::~Touch() {
     std::lock_guard lock(m_switch.m_mutex);
     --m_switch.m_touching;
+    if (m_kind == TouchKind::Start)
+        --m_switch.m_playTouching;
+    m_switch.m_offered.notify_all();
 }

@@ -95,7 +95,8 @@ void GstMediaControl::dropHandOver() {
 
 // Streaming thread: the current file has been read to its end.
 void GstMediaControl::onAboutToFinish() {
-    m_switch.take([this](const char *uri) { g_object_set(m_playbin, "uri", uri, nullptr); });
+    if (m_switch.take([this](const char *uri) { g_object_set(m_playbin, "uri", uri, nullptr); }))
+        gstengine::pinOutputRate(m_output.format);
 }
 
 void GstMediaControl::onNextStreamQueued(qint64 runningTimeNs, quint64 generation) {
@@ -134,7 +135,8 @@ void GstMediaControl::onNextStreamHeard(quint64 generation) {
 bool GstMediaControl::adopt(const QString &path) {
     if (m_switch.state() != GaplessSwitch::HandOver::Heard || path != m_switch.taken() || !m_play.ready())
         return false;
-    m_switch.drop();
+    m_switch.adopted();
+    m_stall = {};
     ++m_switch.handOvers;
     m_switch.next.clear();
     m_play.adopt(path);
@@ -170,6 +172,7 @@ void GstMediaControl::finishAdopting() {
         return;
     }
     emit NextFileWanted();
+    m_switch.settle();
 }
 
 void GstMediaControl::nextFileFailed() {

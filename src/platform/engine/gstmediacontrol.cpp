@@ -98,14 +98,17 @@ void GstMediaControl::setFileName(const QString &path) {
         const auto touch = touchPipeline();
         g_object_set(m_playbin, "flags", wanted, nullptr);
     }
+    m_switch.expectOffer();
     startPreroll();
     updateHandOver();
     const quint64 generation = m_generation.load();
     QMetaObject::invokeMethod(
         this,
         [this, generation] {
-            if (isCurrent(generation) && m_play.phase != PlaybackPhase::Closed)
+            if (isCurrent(generation) && m_play.phase != PlaybackPhase::Closed) {
                 emit NextFileWanted();
+                m_switch.settle();
+            }
         },
         Qt::QueuedConnection);
 }
@@ -132,6 +135,7 @@ void GstMediaControl::takeDown(bool toNull) {
     m_openTimer.stop();
     const auto touch = touchPipeline();
     dropHandOver();
+    gstengine::unpinOutputRate(m_output.format);
     if (m_playbin)
         gst_element_set_state(m_playbin, toNull ? GST_STATE_NULL : GST_STATE_READY);
     // Downward state changes are synchronous: no thread can still post with
@@ -312,7 +316,7 @@ void GstMediaControl::startPlaying() {
     }
     m_play.atStart = false;
     m_play.held.reset();
-    const auto touch = touchPipeline();
+    const auto touch = touchPipeline(GaplessSwitch::TouchKind::Start);
     gst_element_set_state(m_playbin, GST_STATE_PLAYING);
 }
 
@@ -417,9 +421,12 @@ void GstMediaControl::setVolume(int hundredthsOfDb) {
 }
 
 // Some demuxers never end a cut-off file: running with a position that no
-// longer moves for two seconds counts as its end.
+// longer moves for two seconds counts as its end. A file whose next one is
+// taken was read to its end; and in a chain of files shorter than the output
+// buffer the position stays put, the sink holding a later file's segment.
 void GstMediaControl::watchStall() {
-    if (!m_play.running() || GST_STATE(m_playbin) != GST_STATE_PLAYING) {
+    if (!m_play.running() || GST_STATE(m_playbin) != GST_STATE_PLAYING ||
+        m_switch.state() != GaplessSwitch::HandOver::None) {
         m_stall.ticks = 0;
         return;
     }
@@ -473,9 +480,9 @@ void GstMediaControl::cutNow() {
         work();
 }
 
-GaplessSwitch::Touch GstMediaControl::touchPipeline() {
+GaplessSwitch::Touch GstMediaControl::touchPipeline(GaplessSwitch::TouchKind kind) {
     cutNow();
-    return GaplessSwitch::Touch(m_switch);
+    return GaplessSwitch::Touch(m_switch, kind);
 }
 
 void GstMediaControl::Run() {

@@ -132,7 +132,7 @@ private:
     void cutNow();
     void pausePipeline();
     // Every change of playbin's state, address, flags or position holds one.
-    GaplessSwitch::Touch touchPipeline();
+    GaplessSwitch::Touch touchPipeline(GaplessSwitch::TouchKind kind = GaplessSwitch::TouchKind::Any);
     void watchStall();
 
     // Films in the control's own native window (gstvideo.cpp).

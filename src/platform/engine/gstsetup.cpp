@@ -149,6 +149,7 @@ bool GstMediaControl::ensurePipeline() {
     m_playbin = GST_ELEMENT(gst_object_ref_sink(playbin));
     m_output.sink = sink;
     m_output.bin = out;
+    m_output.format = gstengine::outputFormat(out);
     g_object_set(m_playbin, "audio-sink", out, nullptr);
     if (GstElement *tempo = gst_element_factory_make("scaletempo", nullptr))
         g_object_set(m_playbin, "audio-filter", tempo, nullptr);

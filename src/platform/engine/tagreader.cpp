@@ -1,11 +1,11 @@
 #include "platform/engine/tagreader.h"
 
 #include "platform/engine/gstmediacontrol.h"
+#include "storage/atomicfile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <gst/gst.h>
@@ -62,10 +62,9 @@ QString writeArt(const GstTagList *tags, const QString &folder) {
             QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
             path = QDir(folder).filePath(name);
             QFile existing(path);
-            QSaveFile f(path);
             if (existing.exists() && existing.open(QIODevice::ReadWrite)) // kept: now the newest
                 existing.setFileTime(QDateTime::currentDateTime(), QFileDevice::FileModificationTime);
-            else if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
+            else if (!WriteFileAtomically(path, bytes))
                 path.clear();
             trimArtFolder(folder);
         }
