@@ -1,6 +1,7 @@
 #include "storage/playlist.h"
 
 #include "platform/filename.h"
+#include "storage/atomicfile.h"
 #include "storage/listing.h"
 #include "storage/rename.h"
 #include "storage/temporaries.h"
@@ -25,7 +26,6 @@ namespace {
 QString g_folder;
 
 constexpr int kNameMax = 255; // bytes in one file name
-constexpr char kSaveTemplate[] = ".tnl-save-XXXXXX";
 
 // Counts as French readers write them (200 000).
 QString count(qsizetype n) {
@@ -85,50 +85,9 @@ QString listName(const QString &path) {
     return name;
 }
 
-QString reason(int err) {
-    switch (err) {
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("accès refusé");
-    case EROFS:
-        return QStringLiteral("le support est en lecture seule");
-    case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("le disque est plein");
-    case EFBIG:
-        return QStringLiteral("le fichier dépasse la taille permise");
-    case ENAMETOOLONG:
-        return QStringLiteral("le nom est trop long");
-    case ENOENT:
-        return QStringLiteral("le fichier ou son dossier n'existe pas");
-    case EISDIR:
-        return QStringLiteral("c'est un dossier");
-    case ENOTDIR:
-        return QStringLiteral("le chemin ne mène pas à un dossier");
-    case EIO:
-        return QStringLiteral("erreur de lecture ou d'écriture sur le disque");
-    default:
-        return QStringLiteral("erreur du système n° %1").arg(err);
-    }
-}
-
 void setError(QString *error, const QString &text) {
     if (error)
         *error = text;
-}
-
-bool writeAll(int fd, const char *data, qsizetype size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size_t(size));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= n;
-    }
-    return true;
 }
 
 // Windows-1252, the code page of older lists. The five unassigned bytes keep
@@ -334,8 +293,8 @@ bool ReadPlaylist(const QString &path, QStringList &names, QStringList &folders,
     const int fd = ::open(EncodeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         const int err = errno;
-        setError(error,
-                 head + (err == ENOENT ? QStringLiteral("le fichier n'existe pas.") : reason(err) + '.'));
+        setError(error, head + (err == ENOENT ? QStringLiteral("le fichier n'existe pas.")
+                                              : FileErrorReason(err) + '.'));
         return false;
     }
     struct stat st {};
@@ -368,7 +327,7 @@ bool ReadPlaylist(const QString &path, QStringList &names, QStringList &folders,
                 continue;
             const int err = errno;
             ::close(fd);
-            setError(error, head + reason(err) + '.');
+            setError(error, head + FileErrorReason(err) + '.');
             return false;
         }
         if (n == 0)
@@ -429,58 +388,15 @@ bool WritePlaylist(const QString &path, const QStringList &names, const QStringL
                    QString *error) {
     const QString head =
         QStringLiteral("La liste %1 n'a pas pu être enregistrée : ").arg(quoted(listName(path)));
-    const QByteArray target = EncodeFileName(path);
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray dir = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
-    if (target.size() - slash - 1 > kNameMax) {
-        setError(error, head + reason(ENAMETOOLONG) + '.');
-        return false;
-    }
-    // A name of our own in the same folder, so the final rename is atomic.
-    QByteArray temp = dir + '/' + kSaveTemplate;
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        setError(error, head + reason(errno) + '.');
-        return false;
-    }
-    // The mode a new file would get, or the one of the file it replaces.
-    struct stat st {};
-    mode_t mode;
-    if (::stat(target.constData(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    int err = 0;
-    off_t written = 0;
+    AtomicFile file(path);
     QString why;
-    // Each piece starts on its way to the disk while the next is encoded.
-    const bool encoded = encodePlaylist(
-        names, folders, qsizetype(1) << 20,
-        [&](const QByteArray &piece) {
-            if (!writeAll(fd, piece.constData(), piece.size())) {
-                err = errno;
-                return false;
-            }
-            ::sync_file_range(fd, written, off_t(piece.size()), SYNC_FILE_RANGE_WRITE);
-            written += off_t(piece.size());
-            return true;
-        },
-        &why);
-    if (encoded && (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0))
-        err = errno;
-    if (::close(fd) != 0 && encoded && err == 0)
-        err = errno;
-    if (encoded && err == 0 && ::rename(temp.constData(), target.constData()) != 0)
-        err = errno;
-    if (!encoded || err != 0) {
-        ::unlink(temp.constData());
-        setError(error, head + (err != 0 ? reason(err) + '.' : why));
-        return false;
-    }
-    return true;
+    const bool encoded = file.open() && encodePlaylist(
+                                            names, folders, qsizetype(1) << 20,
+                                            [&](const QByteArray &piece) { return file.write(piece); }, &why);
+    if (encoded && file.commit())
+        return true;
+    setError(error, head + (file.error() != 0 ? FileErrorReason(file.error()) + '.' : why));
+    return false;
 }
 
 QStringList ListPlaylists(const QString &folder) {
@@ -520,7 +436,7 @@ bool RenamePlaylist(const QString &oldName, const QString &newName, QString *err
     else if (err == ENOENT)
         setError(error, head + QStringLiteral("elle n'existe plus."));
     else
-        setError(error, head + reason(err) + '.');
+        setError(error, head + FileErrorReason(err) + '.');
     return false;
 }
 
@@ -529,10 +445,11 @@ bool DeletePlaylist(const QString &name, QString *error) {
         return true;
     const int err = errno;
     const QString head = QStringLiteral("La liste %1 n'a pas pu être effacée : ").arg(quoted(name));
-    setError(error, head + (err == ENOENT ? QStringLiteral("elle n'existe plus.") : reason(err) + '.'));
+    setError(error,
+             head + (err == ENOENT ? QStringLiteral("elle n'existe plus.") : FileErrorReason(err) + '.'));
     return false;
 }
 
 void RemoveStalePlaylistSaves() {
-    RemoveStaleTemporaries(PlaylistFolder(), QByteArray(kSaveTemplate).chopped(6));
+    RemoveStaleTemporaries(PlaylistFolder(), QByteArray(kAtomicSavePrefix));
 }

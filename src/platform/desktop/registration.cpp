@@ -2,22 +2,18 @@
 
 #include "platform/desktop/launcher.h"
 #include "platform/filename.h"
+#include "storage/atomicfile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace {
 
 bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error) {
     QDir().mkpath(QFileInfo(path).path());
-    QSaveFile f(path);
-    if (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.commit())
-        return true;
-    *error = "impossible d'écrire " + path + " (" + f.errorString() + ")";
-    return false;
+    return WriteFileAtomically(path, bytes, error);
 }
 
 // The same file the package installs.
