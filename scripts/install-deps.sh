@@ -13,7 +13,7 @@ packages=(
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   gstreamer1.0-pulseaudio gstreamer1.0-alsa gstreamer1.0-x gstreamer1.0-gl
   libfluidsynth3 fluid-soundfont-gm
-  xvfb ccache gdb lame
+  xvfb ccache gdb lame ffmpeg
   qt6-translations-l10n
   pulseaudio pulseaudio-utils libpulse-dev
   dbus dbus-x11 desktop-file-utils shared-mime-info libglib2.0-bin

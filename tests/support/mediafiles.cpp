@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 
 #include <gst/gst.h>
 
@@ -177,8 +179,19 @@ QString MakeOpus(const QString &dir, const QString &name, const Tone &tone) {
     return encodeTone(dir, name, tone, "audioresample ! audio/x-raw,rate=48000 ! opusenc ! oggmux");
 }
 
+// By ffmpeg, which writes the encoder's delay and padding in an edit list as
+// the files of music stores carry them (GStreamer's muxer writes none).
 QString MakeM4a(const QString &dir, const QString &name, const Tone &tone) {
-    return encodeTone(dir, name, tone, "audioconvert ! avenc_aac ! mp4mux");
+    const QString ffmpeg = QStandardPaths::findExecutable("ffmpeg");
+    const QString source = MakeWav(dir, name + ".source.wav", tone);
+    if (ffmpeg.isEmpty() || source.isEmpty())
+        return {};
+    const QString out = dir + "/" + name;
+    QProcess p;
+    p.start(ffmpeg, {"-loglevel", "error", "-nostdin", "-y", "-i", source, "-c:a", "aac", "-b:a", "160k", out});
+    const bool ok = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    QFile::remove(source);
+    return ok ? out : QString();
 }
 
 QString MakeMp3(const QString &dir, const QString &name, const Tone &tone, Mp3Kind kind) {
