@@ -5,6 +5,8 @@
 # backtrace is written to <build>/hunt/ and the suite is killed.
 #
 #   scripts/hunt-hang.sh [build/release] [rounds]      (default 100 rounds)
+# The build folder may be a copy of the test binaries (<copy>/tests), so
+# that the hunt goes on while the project is rebuilt.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
@@ -13,7 +15,11 @@ limit=${HUNT_LIMIT:-300}
 suites=${HUNT_SUITES:-"test_gstmediacontrol test_gapless test_endtoend"}
 out="$build/hunt"
 mkdir -p "$out"
-export QT_QPA_PLATFORM=offscreen GST_REGISTRY="$PWD/$build/gst-registry.bin"
+case $build in
+  /*) registry="$build/gst-registry.bin" ;;
+  *) registry="$PWD/$build/gst-registry.bin" ;;
+esac
+export QT_QPA_PLATFORM=offscreen GST_REGISTRY="$registry"
 
 busy=()
 for _ in 1 2; do
