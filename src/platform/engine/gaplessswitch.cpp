@@ -45,16 +45,17 @@ void GaplessSwitch::offer(const QByteArray &uri, const QString &path) {
 
 void GaplessSwitch::drop() {
     std::lock_guard lock(m_mutex);
-    m_uri.clear();
-    m_path.clear();
-    m_state = HandOver::None;
-    m_streamStarted = false;
+    forgetTaken();
     m_offerDue = false;
     m_offered.notify_all();
 }
 
 void GaplessSwitch::adopted() {
     std::lock_guard lock(m_mutex);
+    forgetTaken();
+}
+
+void GaplessSwitch::forgetTaken() {
     m_uri.clear();
     m_path.clear();
     m_state = HandOver::None;

@@ -116,6 +116,7 @@ private:
     // wait for this thread after all.
     static constexpr std::chrono::milliseconds kStartWait{250};
     bool switching() const;
+    void forgetTaken(); // m_mutex held
 
     mutable std::mutex m_mutex;
     std::condition_variable m_done;
