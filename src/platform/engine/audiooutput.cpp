@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -73,6 +74,76 @@ GstPadProbeReturn gainProbe(GstPad *, GstPadProbeInfo *info, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
+// playbin starts each file of a gapless chain where the file before it
+// should have ended by its segment; a file whose sound ends short of that
+// (a decoder that clipped its delay, an AAC whose last frame never comes
+// out) would leave the difference as silence between them. Each new file's
+// segment is moved back onto where the sound before it really ended.
+// Streaming thread only; running times in ns, as the sink will see them.
+struct JoinCloser {
+    GstSegment segment;
+    bool newFile = false; // a stream start seen, its segment not yet
+    guint64 offset = 0;   // taken off every segment since the last flush
+    qint64 soundEnd = -1; // running time where the last buffer ended
+};
+
+constexpr qint64 kLongestClosedNs = 50 * GST_MSECOND;
+
+GstPadProbeReturn closeJoins(GstPad *, GstPadProbeInfo *info, gpointer data) {
+    auto *join = static_cast<JoinCloser *>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        GstBuffer *buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        if (join->segment.format == GST_FORMAT_TIME && GST_BUFFER_PTS_IS_VALID(buffer) &&
+            GST_BUFFER_DURATION_IS_VALID(buffer)) {
+            const guint64 end = gst_segment_to_running_time(
+                &join->segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer) + GST_BUFFER_DURATION(buffer));
+            if (end != GST_CLOCK_TIME_NONE)
+                join->soundEnd = std::max(join->soundEnd, qint64(end));
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
+    switch (GST_EVENT_TYPE(event)) {
+    case GST_EVENT_FLUSH_STOP:
+        *join = JoinCloser{};
+        gst_segment_init(&join->segment, GST_FORMAT_UNDEFINED);
+        break;
+    case GST_EVENT_STREAM_START:
+        join->newFile = true;
+        break;
+    case GST_EVENT_SEGMENT: {
+        const GstSegment *in = nullptr;
+        gst_event_parse_segment(event, &in);
+        GstSegment segment = *in;
+        const bool joined = std::exchange(join->newFile, false);
+        if (segment.format != GST_FORMAT_TIME) {
+            join->segment = segment;
+            break;
+        }
+        segment.base -= std::min(segment.base, join->offset);
+        const guint64 start = gst_segment_to_running_time(&segment, GST_FORMAT_TIME, segment.start);
+        if (joined && join->soundEnd >= 0 && start != GST_CLOCK_TIME_NONE) {
+            const qint64 silence = qint64(start) - join->soundEnd;
+            if (silence > 0 && silence <= kLongestClosedNs) {
+                join->offset += guint64(silence);
+                segment.base -= std::min(segment.base, guint64(silence));
+            }
+        }
+        join->segment = segment;
+        if (segment.base != in->base) {
+            GstEvent *moved = gst_event_new_segment(&segment);
+            gst_event_set_seqnum(moved, gst_event_get_seqnum(event));
+            gst_event_unref(event);
+            GST_PAD_PROBE_INFO_DATA(info) = moved;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return GST_PAD_PROBE_OK;
+}
+
 } // namespace
 
 namespace gstengine {
@@ -132,8 +203,14 @@ GstElement *makeAudioOutput(GstElement *sink, GainStage *gain) {
     gst_object_unref(probed);
     pulseoutput::applyGainAtOutput(sink, gain);
     GstPad *target = gst_element_get_static_pad(filter, "sink");
-    gst_element_add_pad(bin, gst_ghost_pad_new("sink", target));
+    GstPad *ghost = gst_ghost_pad_new("sink", target);
     gst_object_unref(target);
+    auto *join = new JoinCloser{};
+    gst_segment_init(&join->segment, GST_FORMAT_UNDEFINED);
+    // First on this pad: the hand-over's own probe sees the segments moved.
+    gst_pad_add_probe(ghost, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                      closeJoins, join, [](gpointer p) { delete static_cast<JoinCloser *>(p); });
+    gst_element_add_pad(bin, ghost);
     return bin;
 }
 

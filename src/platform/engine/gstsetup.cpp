@@ -5,9 +5,79 @@
 
 #include <QGuiApplication>
 
+#include <gst/audio/audio.h>
 #include <gst/gst.h>
 
+#include <utility>
+
 namespace {
+
+// MPEG-1 Layer II carries no tag of its encoder's delay: every encoder and
+// decoder pair delays the sound by its filter banks, 481 samples, heard as a
+// silence at the start of each file and at each join. The first frame of a
+// file is marked to lose them, which the decoder clips, and the frames after
+// it come that much earlier so the sound runs on without a hole (a tag's own
+// clipping, should a file carry one, is left as it is). Films keep theirs:
+// their first sound frame does not start at zero.
+constexpr guint64 kLayerTwoDelay = 481;
+
+struct LayerTwoStart {
+    bool atStart = true;    // the next buffer is the first of a stream or after a flush
+    GstClockTime shift = 0; // taken off every frame after a clipped first one
+};
+
+GstPadProbeReturn markLayerTwoStart(GstPad *pad, GstPadProbeInfo *info, gpointer data) {
+    auto *state = static_cast<LayerTwoStart *>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        const GstEventType type = GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info));
+        if (type == GST_EVENT_STREAM_START || type == GST_EVENT_FLUSH_STOP)
+            *state = LayerTwoStart{};
+        return GST_PAD_PROBE_OK;
+    }
+    GstBuffer *buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!std::exchange(state->atStart, false)) {
+        if (state->shift && GST_BUFFER_PTS_IS_VALID(buffer) && GST_BUFFER_PTS(buffer) >= state->shift) {
+            buffer = gst_buffer_make_writable(buffer);
+            GST_BUFFER_PTS(buffer) -= state->shift;
+            GST_PAD_PROBE_INFO_DATA(info) = buffer;
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    if (GST_BUFFER_PTS(buffer) != 0 || gst_buffer_get_audio_clipping_meta(buffer))
+        return GST_PAD_PROBE_OK;
+    GstCaps *caps = gst_pad_get_current_caps(pad);
+    gint layer = 0, rate = 0;
+    if (caps) {
+        const GstStructure *s = gst_caps_get_structure(caps, 0);
+        gst_structure_get_int(s, "layer", &layer);
+        gst_structure_get_int(s, "rate", &rate);
+        gst_caps_unref(caps);
+    }
+    if (layer != 2 || rate <= 0)
+        return GST_PAD_PROBE_OK;
+    buffer = gst_buffer_make_writable(buffer);
+    gst_buffer_add_audio_clipping_meta(buffer, GST_FORMAT_DEFAULT, kLayerTwoDelay, 0);
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    state->shift = gst_util_uint64_scale_int(kLayerTwoDelay, GST_SECOND, rate);
+    return GST_PAD_PROBE_OK;
+}
+
+void trimLayerTwoDelay(GstElement *playbin) {
+    g_signal_connect(
+        playbin, "deep-element-added", G_CALLBACK(+[](GstBin *, GstBin *, GstElement *element, gpointer) {
+            GstElementFactory *factory = gst_element_get_factory(element);
+            if (!factory || g_strcmp0(GST_OBJECT_NAME(factory), "mpegaudioparse") != 0)
+                return;
+            GstPad *src = gst_element_get_static_pad(element, "src");
+            if (!src)
+                return;
+            gst_pad_add_probe(
+                src, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                markLayerTwoStart, new bool(true), [](gpointer p) { delete static_cast<bool *>(p); });
+            gst_object_unref(src);
+        }),
+        nullptr);
+}
 
 // The video sink for the desktop the program runs on, "" for none. Chosen
 // by name: autovideosink probes every sink it knows on each open (DRM,
@@ -151,6 +221,7 @@ bool GstMediaControl::ensurePipeline() {
     m_output.bin = out;
     m_output.format = gstengine::outputFormat(out);
     g_object_set(m_playbin, "audio-sink", out, nullptr);
+    trimLayerTwoDelay(m_playbin);
     if (GstElement *tempo = gst_element_factory_make("scaletempo", nullptr))
         g_object_set(m_playbin, "audio-filter", tempo, nullptr);
 
