@@ -116,6 +116,11 @@ GstPadProbeReturn closeJoins(GstPad *, GstPadProbeInfo *info, gpointer data) {
         gst_event_parse_segment(event, &in);
         GstSegment segment = *in;
         const bool joined = std::exchange(join->newFile, false);
+        if (segment.base == 0) {
+            // A fresh start (an open, a reload): no chain to keep up.
+            join->offset = 0;
+            join->soundEnd = -1;
+        }
         if (segment.format != GST_FORMAT_TIME) {
             join->segment = segment;
             break;
