@@ -73,7 +73,8 @@ void trimLayerTwoDelay(GstElement *playbin) {
                 return;
             gst_pad_add_probe(
                 src, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                markLayerTwoStart, new bool(true), [](gpointer p) { delete static_cast<bool *>(p); });
+                markLayerTwoStart, new LayerTwoStart{},
+                [](gpointer p) { delete static_cast<LayerTwoStart *>(p); });
             gst_object_unref(src);
         }),
         nullptr);
