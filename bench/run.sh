@@ -127,6 +127,8 @@ run click "$bin/bench_heard" click "$tmp/heard" "$runs"
 run gap "$bin/bench_heard" gap "$tmp/heard" "$runs" "${BENCH_GAP_KINDS:-wav,mp3,aiff,programme,mixed,modern,short}"
 run loaded "$bin/bench_heard" gap "$tmp/heard" "$runs" loaded
 run speed "$bin/bench_heard" speed "$tmp/heard" "$runs"
+# The clicks and joins again through the stock pulsesink: what our own output wins.
+run output "$bin/bench_heard" output "$tmp/heard-stock" "$runs"
 run restart "$bin/bench_heard" restart "$tmp/heard" "$runs"
 run fade "$bin/bench_play" fade "$media" "$runs"
 run fade "$bin/bench_heard" fade "$tmp/heard" "$runs"

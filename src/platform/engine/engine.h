@@ -23,6 +23,9 @@ struct GstMediaOptions {
     // An open (or a re-preroll after a stop) that stays silent this long is
     // retried once, then reported as an error.
     int openTimeoutMs = 3000;
+    // A pulsesink is replaced by our own kept-stream output; false keeps it
+    // (the benchmarks compare the two).
+    bool ownOutput = true;
 };
 
 namespace gstengine {

@@ -207,7 +207,9 @@ bool GstMediaControl::ensurePipeline() {
     GstElement *sink = gstengine::makeElement(m_options.audioSink, &why);
     if (!sink)
         return false;
-    sink = pulseoutput::replaceServerSink(gstengine::resolveAutomaticSink(sink));
+    sink = gstengine::resolveAutomaticSink(sink);
+    if (m_options.ownOutput)
+        sink = pulseoutput::replaceServerSink(sink);
     gstengine::setSync(sink, m_options.sync);
     GstElement *out = gstengine::makeAudioOutput(sink, m_output.gain.get());
     if (!out)
