@@ -267,6 +267,9 @@ TEST_F(ServerOutputTest, AServerRestartedMidTrackIsFollowedAndOneGoneIsReported)
     const size_t before = p.states.size();
     killServer();
     const int killedAt = int(p.c.CurrentPosition() * 100); // in steps
+    // Back a second later; its first block then takes two more before
+    // anything is heard: the file is held, not ended.
+    waitFor([] { return false; }, 1000);
     startServer();
     startRecorder();
     ASSERT_TRUE(waitFor([&] { return p.stoppedSince(before) || !p.errors.empty(); }));

@@ -1,6 +1,7 @@
 #include "platform/engine/gstmediacontrol.h"
 
 #include "platform/engine/gstreasons.h"
+#include "platform/engine/pulseoutput.h"
 #include "platform/filename.h"
 
 #include <QFileInfo>
@@ -431,8 +432,13 @@ void GstMediaControl::watchStall() {
         return;
     }
     const double position = queryPosition();
-    m_stall.ticks = std::abs(position - m_stall.lastPosition) < 0.0005 ? m_stall.ticks + 1 : 0;
+    // An output that takes nothing (its server restarting, or filling its
+    // first block) holds the file rather than losing its end.
+    const long long written = pulseoutput::bytesWritten(m_output.sink);
+    const bool held = written >= 0 && written == m_stall.lastWritten;
+    m_stall.ticks = std::abs(position - m_stall.lastPosition) < 0.0005 && !held ? m_stall.ticks + 1 : 0;
     m_stall.lastPosition = position;
+    m_stall.lastWritten = written;
     if (m_stall.ticks >= 8) {
         m_stall.ticks = 0;
         m_play.playsDone = std::max(m_play.playsDone, m_play.playCount);

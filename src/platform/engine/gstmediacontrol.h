@@ -160,10 +160,12 @@ private:
         int checks = 0;
         QTimer timer;
     };
-    // Some demuxers never end a cut-off file: a position that stops moving.
+    // Some demuxers never end a cut-off file: a position that stops moving
+    // while the output goes on taking (silence).
     struct StallWatch {
         int ticks = 0;
         double lastPosition = -1;
+        long long lastWritten = -1;
     };
     // The sink for films and its stand-in (gstvideo.cpp).
     struct FilmWindow {

@@ -283,6 +283,7 @@ struct TunabelPulseSink {
     pa_usec_t segmentUs;
     // Samples of the current start have reached the ring buffer.
     gboolean placed;
+    guint64 writtenInAll;
 };
 
 struct TunabelPulseSinkClass {
@@ -685,6 +686,7 @@ gint sinkWrite(GstAudioSink *asink, gpointer data, guint length) {
             }
             sink->fresh = FALSE;
             sink->writtenSinceFresh += n;
+            sink->writtenInAll += n;
             done += guint(n);
         }
         if (broken) {
@@ -836,6 +838,13 @@ bool applyGainAtOutput(GstElement *sink, GainStage *gain) {
         return false;
     reinterpret_cast<TunabelPulseSink *>(sink)->offeredGain = gain;
     return true;
+}
+
+long long bytesWritten(GstElement *sink) {
+    if (!sink || G_OBJECT_TYPE(sink) != tunabel_pulse_sink_get_type())
+        return -1;
+    LoopLock lock;
+    return static_cast<long long>(reinterpret_cast<TunabelPulseSink *>(sink)->writtenInAll);
 }
 
 int streamsCreated() {

@@ -22,6 +22,10 @@ GstElement *replaceServerSink(GstElement *sink);
 // sink is not ours. The gain stage outlives the sink.
 bool applyGainAtOutput(GstElement *sink, GainStage *gain);
 
+// Bytes a sink of ours has handed to the server so far, silence included;
+// -1 for any other sink. Still while the server is away or takes nothing.
+long long bytesWritten(GstElement *sink);
+
 // How many server streams this process has created so far.
 int streamsCreated();
 
