@@ -8,6 +8,12 @@ struct GainStage;
 // ahead of what the server plays (heard as silence). This one keeps one
 // stream open between files, corked while nothing plays, and writes
 // relative to what the server reads after every flush.
+//
+// What it wins, heard at a null sink (bench_heard click and output, median
+// of 5, 2 cores): a click to sound 5.6 ms for WAV, 6.0 MP3, 5.9 FLAC,
+// 6.9 Opus, against 10.9, 13.1, 16.3 and 12.4 ms through pulsesink; a click
+// from WAV to MP3 10.2 ms against 16.5. Gapless joins are alike (none over
+// 4.2 ms either way): they are the switch's work, not the output's.
 namespace pulseoutput {
 
 // Registers the element "tunabelpulsesink"; call once after gst_init.
