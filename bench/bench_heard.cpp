@@ -1001,8 +1001,12 @@ int benchSpeed(const QString &dir, int) {
     waitFor([] { return false; }, 300);
     std::vector<double> drag = holes(from);
     const double dragWorst = drag.empty() ? 0 : *std::max_element(drag.begin(), drag.end());
+    std::string each;
+    for (double h : drag)
+        each += (each.empty() ? "" : ",") + bench::fmt(h, "");
     bench::reportBound("speed_drag_holes", dragWorst, "longest<=5ms", dragWorst <= 5, "ms", 1,
-                       "holes=" + std::to_string(drag.size()) + " rates=" + std::to_string(steps.size()));
+                       "holes=" + std::to_string(drag.size()) + (each.empty() ? "" : "(" + each + "ms)") +
+                           " rates=" + std::to_string(steps.size()));
     ctl->setRate(0.1);
     waitFor([] { return false; }, 1000);
     from = rec.size();

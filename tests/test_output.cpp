@@ -2,6 +2,7 @@
 // what the media control sends, and its monitor is recorded. Every sample of
 // these files says where in its file it belongs, so the recording tells what
 // was lost, repeated or left over from the previous file.
+#include "platform/engine/engine.h"
 #include "platform/engine/pulseoutput.h"
 #include "support/sinktap.h"
 
@@ -456,6 +457,89 @@ TEST_F(ServerOutputTest, AChainAcrossRatesAndShortFilesIsHeardWhole) {
 
 // The volume is applied by the output as it writes: every sample of the file
 // comes out at the level asked, from the first.
+// A change of speed is a flushing seek. Kept playing through it, the output
+// plays what the server holds until the new samples replace it: no hole,
+// though the new samples come 20 ms late; without, the hole is those 20 ms.
+TEST_F(ServerOutputTest, AFlushKeptPlayingLeavesNoHole) {
+    const QString stairs = writeWav(dir.path(), "stairs.wav", staircase(120), kRate, 2);
+    ASSERT_FALSE(stairs.isEmpty());
+    gstengine::waitReady();
+    auto longestHole = [&](bool keep) {
+        const QString line = "filesrc location=\"" + stairs + "\" ! wavparse ! identity name=late ! " +
+                             "audioconvert ! tunabelpulsesink name=out server=\"" + address +
+                             "\" buffer-time=60000 latency-time=10000";
+        GstElement *pipeline = gst_parse_launch(line.toUtf8().constData(), nullptr);
+        if (!pipeline)
+            return -1;
+        GstElement *late = gst_bin_get_by_name(GST_BIN(pipeline), "late");
+        GstElement *out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+        GstPad *pad = gst_element_get_static_pad(late, "src");
+        auto *flushed = new std::atomic<bool>(false);
+        gst_pad_add_probe(
+            pad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+            [](GstPad *, GstPadProbeInfo *info, gpointer data) {
+                auto *after = static_cast<std::atomic<bool> *>(data);
+                if (info->type & GST_PAD_PROBE_TYPE_EVENT_FLUSH)
+                    after->store(GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_FLUSH_STOP);
+                else if (after->exchange(false))
+                    g_usleep(20 * 1000);
+                return GST_PAD_PROBE_OK;
+            },
+            flushed, [](gpointer p) { delete static_cast<std::atomic<bool> *>(p); });
+        gst_object_unref(pad);
+        gst_object_unref(late);
+        gint64 at = 0;
+        GstBus *bus = gst_element_get_bus(pipeline);
+        gst_element_set_state(pipeline, GST_STATE_PLAYING);
+        // Waits that keep the recorder read (the event loop turns).
+        bool ok = waitFor([&] {
+            return gst_element_query_position(pipeline, GST_FORMAT_TIME, &at) && at > 300 * GST_MSECOND;
+        });
+        if (ok) {
+            EXPECT_TRUE(pulseoutput::keepPlayingThroughFlush(out, keep));
+            ok = gst_element_seek_simple(pipeline, GST_FORMAT_TIME,
+                                         GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                                         GstClockTime(at));
+            pulseoutput::keepPlayingThroughFlush(out, false);
+        }
+        GstMessage *end = nullptr;
+        ok = ok && waitFor([&] {
+                 return (end = gst_bus_pop_filtered(
+                             bus, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR))) != nullptr;
+             });
+        ok = ok && GST_MESSAGE_TYPE(end) == GST_MESSAGE_EOS;
+        if (end)
+            gst_message_unref(end);
+        gst_object_unref(bus);
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(out);
+        gst_object_unref(pipeline);
+        // The longest silence between the first and the last sound.
+        recorder.terminate();
+        recorder.waitForFinished(5000);
+        const QByteArray raw = recorder.readAllStandardOutput();
+        const auto *s = reinterpret_cast<const qint16 *>(raw.constData());
+        const qsizetype n = raw.size() / 2;
+        qsizetype first = 0, last = n - 1;
+        while (first < n && s[first] == 0)
+            ++first;
+        while (last > first && s[last] == 0)
+            --last;
+        int longest = 0, run = 0;
+        for (qsizetype i = first; i <= last; ++i) {
+            run = s[i] == 0 ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+        return ok ? longest : -1;
+    };
+    const int kept = longestHole(true);
+    startRecorder();
+    const int dropped = longestHole(false);
+    EXPECT_GE(kept, 0);
+    EXPECT_LT(kept, kRate / 1000) << "a hole where the speed changed";
+    EXPECT_GE(dropped, kRate / 50) << "the flush itself left no hole: this test proves nothing";
+}
+
 TEST_F(ServerOutputTest, TheVolumeReachesEverySample) {
     const QString stairs = writeWav(dir.path(), "stairs.wav", staircase(30), kRate, 2);
     ASSERT_FALSE(stairs.isEmpty());

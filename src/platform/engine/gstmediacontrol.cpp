@@ -403,7 +403,9 @@ void GstMediaControl::setRate(double rate) {
     }
     if (m_play.running()) {
         dropHandOver();
+        pulseoutput::keepPlayingThroughFlush(m_output.sink, true);
         seekTo(m_play.seekTarget.value_or(queryPosition()), true);
+        pulseoutput::keepPlayingThroughFlush(m_output.sink, false);
     } else {
         m_play.segmentReady = false;
     }

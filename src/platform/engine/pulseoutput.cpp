@@ -284,6 +284,10 @@ struct TunabelPulseSink {
     // Samples of the current start have reached the ring buffer.
     gboolean placed;
     guint64 writtenInAll;
+    // The flush under way keeps what the server holds playing: a change of
+    // speed. The server drops it only as the new samples are written.
+    gboolean keepQueued;
+    gboolean flushDue;
 };
 
 struct TunabelPulseSinkClass {
@@ -323,11 +327,19 @@ void cork(TunabelPulseSink *sink, bool on) {
     }
 }
 
-void dropQueued(TunabelPulseSink *sink) {
+void flushServer(TunabelPulseSink *sink) {
+    sink->flushDue = FALSE;
     if (sink->stream) {
         runAndForget(pa_stream_flush(sink->stream, nullptr, nullptr));
         refreshTiming(sink);
     }
+}
+
+void dropQueued(TunabelPulseSink *sink) {
+    if (sink->keepQueued)
+        sink->flushDue = TRUE;
+    else
+        flushServer(sink);
     sink->fresh = TRUE;
     sink->placed = FALSE;
     ++sink->epoch;
@@ -641,6 +653,10 @@ gint sinkWrite(GstAudioSink *asink, gpointer data, guint length) {
         const guint64 epoch = sink->epoch;
         if (sink->fresh) {
             awaitFirstSamples(sink, epoch);
+            // What the server still plays from before the flush goes now,
+            // just before the samples that replace it.
+            if (sink->flushDue)
+                flushServer(sink);
             // The first samples of a file, or after a seek, start at the
             // current volume rather than ramping from the last one.
             if (sink->gain)
@@ -708,7 +724,8 @@ void sinkPause(GstAudioSink *asink) {
     TunabelPulseSink *sink = self(asink);
     LoopLock lock;
     sink->paused = TRUE;
-    cork(sink, true);
+    if (!sink->keepQueued)
+        cork(sink, true);
     wake();
 }
 
@@ -831,6 +848,14 @@ GstElement *replaceServerSink(GstElement *sink) {
     g_free(device);
     gst_object_unref(sink);
     return ours;
+}
+
+bool keepPlayingThroughFlush(GstElement *sink, bool keep) {
+    if (!sink || G_OBJECT_TYPE(sink) != tunabel_pulse_sink_get_type())
+        return false;
+    LoopLock lock;
+    reinterpret_cast<TunabelPulseSink *>(sink)->keepQueued = keep;
+    return true;
 }
 
 bool applyGainAtOutput(GstElement *sink, GainStage *gain) {

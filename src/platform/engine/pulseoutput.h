@@ -28,6 +28,11 @@ GstElement *replaceServerSink(GstElement *sink);
 // sink is not ours. The gain stage outlives the sink.
 bool applyGainAtOutput(GstElement *sink, GainStage *gain);
 
+// While set, a flush leaves what the server holds playing until the first
+// new samples replace it, instead of a hole while they are made (a change
+// of speed is a flushing seek). False when the sink is not ours.
+bool keepPlayingThroughFlush(GstElement *sink, bool keep);
+
 // Bytes a sink of ours has handed to the server so far, silence included;
 // -1 for any other sink. Still while the server is away or takes nothing.
 long long bytesWritten(GstElement *sink);
