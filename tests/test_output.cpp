@@ -461,7 +461,7 @@ TEST_F(ServerOutputTest, AChainAcrossRatesAndShortFilesIsHeardWhole) {
 // plays what the server holds until the new samples replace it, though they
 // come 20 ms late; without, the hole is those 20 ms. At most one output
 // segment of silence may still come first, when the new samples were placed
-// one segment on in the ring buffer (seen about once in 40 runs).
+// one segment on in the ring buffer (seen once in about 60 runs).
 TEST_F(ServerOutputTest, AFlushKeptPlayingIsNotSilentWhileTheNewSamplesAreMade) {
     const QString stairs = writeWav(dir.path(), "stairs.wav", staircase(120), kRate, 2);
     ASSERT_FALSE(stairs.isEmpty());
