@@ -822,6 +822,17 @@ static void tunabel_pulse_sink_class_init(TunabelPulseSinkClass *klass) {
 
 static void tunabel_pulse_sink_init(TunabelPulseSink *) {}
 
+namespace {
+
+// The sink as ours, or null when it is another.
+TunabelPulseSink *ours(GstElement *sink) {
+    return sink && G_OBJECT_TYPE(sink) == tunabel_pulse_sink_get_type()
+               ? reinterpret_cast<TunabelPulseSink *>(sink)
+               : nullptr;
+}
+
+} // namespace
+
 namespace pulseoutput {
 
 void registerElement() {
@@ -851,25 +862,28 @@ GstElement *replaceServerSink(GstElement *sink) {
 }
 
 bool keepPlayingThroughFlush(GstElement *sink, bool keep) {
-    if (!sink || G_OBJECT_TYPE(sink) != tunabel_pulse_sink_get_type())
+    TunabelPulseSink *our = ours(sink);
+    if (!our)
         return false;
     LoopLock lock;
-    reinterpret_cast<TunabelPulseSink *>(sink)->keepQueued = keep;
+    our->keepQueued = keep;
     return true;
 }
 
 bool applyGainAtOutput(GstElement *sink, GainStage *gain) {
-    if (!sink || G_OBJECT_TYPE(sink) != tunabel_pulse_sink_get_type())
+    TunabelPulseSink *our = ours(sink);
+    if (!our)
         return false;
-    reinterpret_cast<TunabelPulseSink *>(sink)->offeredGain = gain;
+    our->offeredGain = gain;
     return true;
 }
 
 long long bytesWritten(GstElement *sink) {
-    if (!sink || G_OBJECT_TYPE(sink) != tunabel_pulse_sink_get_type())
+    TunabelPulseSink *our = ours(sink);
+    if (!our)
         return -1;
     LoopLock lock;
-    return static_cast<long long>(reinterpret_cast<TunabelPulseSink *>(sink)->writtenInAll);
+    return static_cast<long long>(our->writtenInAll);
 }
 
 int streamsCreated() {
