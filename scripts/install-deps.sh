@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang-format
   clang-14 libclang-rt-14-dev
-  qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-base-private-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
   libgtest-dev libgmock-dev libxcb1-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good

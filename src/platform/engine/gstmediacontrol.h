@@ -6,6 +6,7 @@
 #include "platform/engine/mediacontrol.h"
 #include "platform/engine/playbackstate.h"
 
+#include <QRect>
 #include <QString>
 #include <QTimer>
 
@@ -89,6 +90,11 @@ protected:
     // While a film shows, the sink paints the native window: Qt must not.
     QPaintEngine *paintEngine() const override { return nullptr; }
     void paintEvent(QPaintEvent *event) override;
+    // On Wayland the film follows the control over the window.
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
     // The pipeline, and its preroll while idle (gstsetup.cpp).
@@ -138,6 +144,8 @@ private:
     // Films in the control's own native window (gstvideo.cpp).
     GstElement *makeVideoSink(const QString &description, QString *error);
     bool showFilm();
+    bool showFilmOnWayland();
+    void placeFilm();
     void chooseVideoSink(bool film);
     void hideFilm();
     void offerWindow(GstMessage *msg);
@@ -180,6 +188,12 @@ private:
         GstElement *fit = nullptr;
         // Native window handed to the video sink; 0 while no film shows.
         std::atomic<quintptr> window{0};
+        // Wayland: the sink draws on a surface of its own above our window's
+        // (handed as the window), over the control; where, in the window's
+        // surface, and which sink has Qt's connection to the compositor.
+        std::mutex placeLock;
+        QRect place;
+        GstElement *connected = nullptr;
     };
 
     GstMediaOptions m_options;

@@ -82,12 +82,19 @@ void trimLayerTwoDelay(GstElement *playbin) {
 
 // The video sink for the desktop the program runs on, "" for none. Chosen
 // by name: autovideosink probes every sink it knows on each open (DRM,
-// Wayland, GTK...), which costs a second or more on some desktops. Only X11
-// lets a sink draw into one of our widgets; elsewhere films play unseen
-// rather than in a window of the sink's own.
+// Wayland, GTK...), which costs a second or more on some desktops. X11 and
+// Wayland let a sink draw over one of our widgets; elsewhere films play
+// unseen rather than in a window of the sink's own.
 QString desktopVideoSink() {
-    if (QGuiApplication::platformName() == QLatin1String("xcb") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("xcb") && !qEnvironmentVariableIsEmpty("DISPLAY"))
         return QStringLiteral("ximagesink");
+    if (platform.startsWith(QLatin1String("wayland"))) {
+        if (GstElementFactory *factory = gst_element_factory_find("waylandsink")) {
+            gst_object_unref(factory);
+            return QStringLiteral("waylandsink");
+        }
+    }
     return {};
 }
 

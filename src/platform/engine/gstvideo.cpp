@@ -7,6 +7,8 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPaintEvent>
+#include <QWindow>
+#include <qpa/qplatformnativeinterface.h>
 
 #include <gst/gst.h>
 #include <gst/video/videooverlay.h>
@@ -38,6 +40,14 @@ GstElement *overlayOf(GstElement *sink) {
     return found;
 }
 
+bool onWayland() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+// Where a hidden control's film goes: a Wayland client cannot hide a surface
+// it does not own, only move it out of sight.
+constexpr int kOutOfSight = -30000;
+
 } // namespace
 
 GstElement *GstMediaControl::makeVideoSink(const QString &description, QString *error) {
@@ -64,9 +74,11 @@ bool GstMediaControl::showFilm() {
     if (!m_film.overlay && !GST_IS_BIN(m_film.sink))
         return true;
     // A control that is a window of its own would put the picture in a
-    // stray top-level window; on Wayland a child widget's id is no surface.
-    if (isWindow() || QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+    // stray top-level window.
+    if (isWindow())
         return false;
+    if (onWayland())
+        return showFilmOnWayland();
     setAttribute(Qt::WA_NativeWindow);
     setAttribute(Qt::WA_NoSystemBackground);
     setAttribute(Qt::WA_PaintOnScreen);
@@ -85,6 +97,80 @@ bool GstMediaControl::showFilm() {
     if (m_film.overlay)
         gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(m_film.overlay), guintptr(id));
     return true;
+}
+
+// A child widget has no surface of its own on Wayland: the sink is given
+// the top-level window's, and draws on a surface of its own placed over the
+// control. It must talk to the compositor on Qt's connection, since a
+// surface belongs to the connection that made it.
+bool GstMediaControl::showFilmOnWayland() {
+    QWindow *top = window()->windowHandle();
+    QPlatformNativeInterface *native = QGuiApplication::platformNativeInterface();
+    if (!top || !native || !m_film.overlay)
+        return false;
+    void *display = native->nativeResourceForIntegration("wl_display");
+    void *surface = native->nativeResourceForWindow("surface", top);
+    if (!display || !surface)
+        return false;
+    if (m_film.connected != m_film.overlay) {
+        // The name GStreamer 1.22 looks for (later ones still take it).
+        GstContext *context = gst_context_new("GstWlDisplayHandleContextType", TRUE);
+        gst_structure_set(gst_context_writable_structure(context), "display", G_TYPE_POINTER, display,
+                          nullptr);
+        gst_element_set_context(m_film.overlay, context);
+        gst_context_unref(context);
+        m_film.connected = m_film.overlay;
+    }
+    m_film.window.store(quintptr(surface));
+    // The sink makes its surface when given the window: placed at once, or
+    // its first picture would flash at the window's corner.
+    gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(m_film.overlay), guintptr(surface));
+    placeFilm();
+    return true;
+}
+
+// The control's place in the window's surface, or out of sight while it is
+// hidden. The sink's surface moves with the window's next commit, which
+// the repaint asked here brings.
+void GstMediaControl::placeFilm() {
+    if (!onWayland() || !m_film.overlay || !m_film.window.load())
+        return;
+    QWidget *top = window();
+    QPoint at = mapTo(top, QPoint(0, 0));
+    if (const QWindow *handle = top->windowHandle()) {
+        const QMargins frame = handle->frameMargins();
+        at += QPoint(frame.left(), frame.top());
+    }
+    if (!isVisible())
+        at = QPoint(kOutOfSight, kOutOfSight);
+    const QRect place(at, QSize(std::max(1, width()), std::max(1, height())));
+    {
+        const std::lock_guard<std::mutex> lock(m_film.placeLock);
+        m_film.place = place;
+    }
+    gst_video_overlay_set_render_rectangle(GST_VIDEO_OVERLAY(m_film.overlay), place.x(), place.y(),
+                                           place.width(), place.height());
+    top->update();
+}
+
+void GstMediaControl::showEvent(QShowEvent *event) {
+    MediaControl::showEvent(event);
+    placeFilm();
+}
+
+void GstMediaControl::hideEvent(QHideEvent *event) {
+    MediaControl::hideEvent(event);
+    placeFilm();
+}
+
+void GstMediaControl::resizeEvent(QResizeEvent *event) {
+    MediaControl::resizeEvent(event);
+    placeFilm();
+}
+
+void GstMediaControl::moveEvent(QMoveEvent *event) {
+    MediaControl::moveEvent(event);
+    placeFilm();
 }
 
 // playbin readies its video sink on every open, pictures or not, and a
@@ -106,6 +192,7 @@ void GstMediaControl::chooseVideoSink(bool film) {
             gst_element_set_state(m_film.sink, GST_STATE_NULL);
             gst_object_unref(m_film.sink);
             m_film.sink = GST_ELEMENT(gst_object_ref_sink(fresh));
+            m_film.connected = nullptr;
             gstengine::setSync(m_film.sink, m_options.sync);
             wanted = m_film.sink;
         }
@@ -129,8 +216,14 @@ void GstMediaControl::hideFilm() {
 // makes it late) asks for its window here.
 void GstMediaControl::offerWindow(GstMessage *msg) {
     const quintptr handle = m_film.window.load();
-    if (handle && GST_IS_VIDEO_OVERLAY(GST_MESSAGE_SRC(msg)))
-        gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(GST_MESSAGE_SRC(msg)), guintptr(handle));
+    if (!handle || !GST_IS_VIDEO_OVERLAY(GST_MESSAGE_SRC(msg)))
+        return;
+    GstVideoOverlay *overlay = GST_VIDEO_OVERLAY(GST_MESSAGE_SRC(msg));
+    gst_video_overlay_set_window_handle(overlay, guintptr(handle));
+    const std::lock_guard<std::mutex> lock(m_film.placeLock);
+    if (!m_film.place.isEmpty())
+        gst_video_overlay_set_render_rectangle(overlay, m_film.place.x(), m_film.place.y(),
+                                               m_film.place.width(), m_film.place.height());
 }
 
 void GstMediaControl::paintEvent(QPaintEvent *event) {
