@@ -146,6 +146,7 @@ private:
     bool showFilm();
     bool showFilmOnWayland();
     void placeFilm();
+    void followNewSurface();
     void chooseVideoSink(bool film);
     void hideFilm();
     void offerWindow(GstMessage *msg);

@@ -153,9 +153,31 @@ void GstMediaControl::placeFilm() {
     top->update();
 }
 
+// A window hidden (to the tray) and shown again gets a new surface from
+// Qt, made once the show is done; waylandsink keeps the first it was given.
+// A film showing goes on from where it was, with a fresh sink on the new one.
+void GstMediaControl::followNewSurface() {
+    if (!onWayland() || !m_film.window.load() || m_film.installed != m_film.sink || !m_play.ready())
+        return;
+    QWindow *top = window()->windowHandle();
+    QPlatformNativeInterface *native = QGuiApplication::platformNativeInterface();
+    void *surface = top && native ? native->nativeResourceForWindow("surface", top) : nullptr;
+    if (!surface || quintptr(surface) == m_film.window.load())
+        return;
+    const double position = queryPosition();
+    takeDown(true);
+    m_film.installed = nullptr;
+    chooseVideoSink(true);
+    if (!showFilm())
+        hideFilm();
+    restartKeeping(position, PlaybackState::Keep::Sought);
+}
+
 void GstMediaControl::showEvent(QShowEvent *event) {
     MediaControl::showEvent(event);
     placeFilm();
+    if (onWayland())
+        QMetaObject::invokeMethod(this, &GstMediaControl::followNewSurface, Qt::QueuedConnection);
 }
 
 void GstMediaControl::hideEvent(QHideEvent *event) {
