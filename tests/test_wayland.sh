@@ -61,7 +61,7 @@ gst-launch-1.0 -q audiotestsrc freq=440 volume=0.5 num-buffers=130 ! audio/x-raw
 mkdir -p "$HOME/films"
 film="$HOME/films/vert.mpg"
 gst-launch-1.0 -q videotestsrc pattern=solid-color foreground-color=0xff00ff00 num-buffers=250 \
-  ! video/x-raw,format=I420,width=448,height=96,framerate=25/1 ! mpeg2enc format=0 ! mux. \
+  ! video/x-raw,format=I420,width=448,height=96,framerate=25/1 ! mpeg2enc format=0 sequence-header-every-gop=true ! mux. \
   audiotestsrc freq=330 volume=0.1 num-buffers=430 ! audio/x-raw,format=S16LE,rate=44100,channels=2 \
   ! avenc_mp2 ! avmux_mpeg name=mux ! filesink location="$film" || fail "the test film could not be made"
 
