@@ -6,6 +6,9 @@
 #include "platform/engine/pulseoutput.h"
 #include "support/sinktap.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -15,6 +18,10 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <set>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -63,6 +70,53 @@ std::vector<qint16> staircase(int steps, int unit = 200) {
         frames.insert(frames.end(), kStep, qint16(unit * (n + 1)));
     return frames;
 }
+
+// A private system bus for this process, set before anything dials one: the
+// real-time test stands the desktop's real-time service in on it.
+class PrivateSystemBus : public ::testing::Environment {
+public:
+    static inline QString address;
+    QTemporaryDir dir;
+    QProcess daemon;
+
+    void SetUp() override {
+        daemon.start(QStandardPaths::findExecutable("dbus-daemon"),
+                     {"--session", "--nofork", "--nopidfile", "--print-address",
+                      "--address=unix:path=" + dir.path() + "/system_bus_socket"});
+        if (daemon.waitForStarted() && daemon.waitForReadyRead(10000))
+            address = QString::fromLocal8Bit(daemon.readLine()).trimmed();
+        if (!address.isEmpty())
+            qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toLocal8Bit());
+    }
+    void TearDown() override {
+        daemon.kill();
+        daemon.waitForFinished(5000);
+    }
+};
+const auto *const g_systemBus = ::testing::AddGlobalTestEnvironment(new PrivateSystemBus);
+
+// Stands in for the real-time service: records each request.
+class RealtimeStandIn : public QDBusVirtualObject {
+public:
+    struct Request {
+        quint64 pid, thread;
+        quint32 priority;
+        bool threadAlive;
+    };
+    std::vector<Request> requests;
+
+    QString introspect(const QString &) const override { return {}; }
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override {
+        const QVariantList args = message.arguments();
+        if (message.member() != "MakeThreadRealtimeWithPID" || args.size() != 3)
+            return false;
+        const quint64 thread = args[1].toULongLong();
+        requests.push_back({args[0].toULongLong(), thread, args[2].toUInt(),
+                            QFile::exists(QString("/proc/self/task/%1").arg(thread))});
+        connection.send(message.createReply());
+        return true;
+    }
+};
 
 class ServerOutputTest : public ::testing::Test {
 public:
@@ -582,4 +636,38 @@ TEST_F(ServerOutputTest, EverySampleFormatAndChannelCountIsHeardWhole) {
         }
         startRecorder();
     }
+}
+
+// Each thread of the output asks the desktop's real-time service, once, for a
+// priority under the sound server's own (5), having first bounded the
+// process's real-time CPU time as the service demands.
+TEST_F(ServerOutputTest, TheOutputThreadsAskForRealTimeOnceEachWithTheirTimeBounded) {
+    ASSERT_FALSE(PrivateSystemBus::address.isEmpty()) << "dbus-daemon is installed by install-deps";
+    QDBusConnection bus = QDBusConnection::connectToBus(PrivateSystemBus::address, "realtime-service");
+    RealtimeStandIn service;
+    ASSERT_TRUE(bus.registerService("org.freedesktop.RealtimeKit1"));
+    ASSERT_TRUE(bus.registerVirtualObject("/org/freedesktop/RealtimeKit1", &service));
+    // A second each: a thread outlives the handling of its request, even on a busy machine.
+    const QString mono = writeWav(dir.path(), "mono.wav", staircase(100), kRate, 1);
+    const QString stereo = writeWav(dir.path(), "stereo.wav", staircase(100), kRate, 2);
+    GstRig p(options());
+    for (const QString &path : {mono, stereo, mono}) {
+        ASSERT_TRUE(p.open(path));
+        ASSERT_TRUE(p.play());
+    }
+    ASSERT_TRUE(waitFor([&] { return !service.requests.empty(); }, 10000));
+    std::set<quint64> threads;
+    for (const auto &r : service.requests) {
+        EXPECT_EQ(r.pid, quint64(getpid()));
+        EXPECT_EQ(r.priority, 4u);
+        EXPECT_TRUE(r.threadAlive) << "thread " << r.thread << " is not one of ours";
+        EXPECT_NE(r.thread, quint64(getpid())) << "the UI thread asked";
+        threads.insert(r.thread);
+    }
+    EXPECT_EQ(threads.size(), service.requests.size()) << "a thread asked twice";
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_RTTIME, &limit), 0);
+    EXPECT_NE(limit.rlim_max, RLIM_INFINITY);
+    bus.unregisterService("org.freedesktop.RealtimeKit1");
+    QDBusConnection::disconnectFromBus("realtime-service");
 }

@@ -1,5 +1,6 @@
 // Every test process runs against a private home: settings, data and
-// temporary files never touch the real user's.
+// temporary files never touch the real user's, nor its calls the machine's
+// services.
 #include "platform/language.h"
 
 #include <QApplication>
@@ -18,6 +19,9 @@ int main(int argc, char **argv) {
     setenv("XDG_DATA_HOME", (root + "/data").constData(), 1);
     setenv("XDG_MUSIC_DIR", (root + "/music").constData(), 1);
     setenv("XDG_RUNTIME_DIR", (root + "/run").constData(), 1);
+    // No system bus either: what the player asks of the machine's services
+    // (real-time priority) goes nowhere unless a test stands one in.
+    setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + root + "/run/no-system-bus").constData(), 1);
     QDir().mkpath(home.path() + "/run");
     QFile::setPermissions(home.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     if (!getenv("QT_QPA_PLATFORM"))
