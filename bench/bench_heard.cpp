@@ -565,6 +565,66 @@ int benchGap(const QString &dir, int runs, const QStringList &only) {
     return status;
 }
 
+// ---- the output's buffer, swept
+
+// For each length of our output's buffer: the click to sound (WAV, median),
+// and the longest silence inside 20 s of tone cut in 1 s files, on an idle
+// machine and beside two busy loops. The shortest with nothing heard in
+// either, and a margin, is the player's.
+int benchBuffer(const QString &dir, int runs) {
+    Recorder rec;
+    if (!rec.start())
+        return 3;
+    const QString folder = dir + "/buffer-click";
+    QDir().mkpath(folder);
+    const QString wav = writeToneWav(folder + "/tone.wav", 0, 2 * kRate);
+    const QStringList cuts = toneCuts(dir + "/buffer-cuts", 21, 1.0);
+    if (wav.isEmpty() || cuts.contains(QString()))
+        return 3;
+    int status = 0;
+    for (const int ms : {20, 30, 40, 60, 100}) {
+        g_output.outputBufferMs = ms;
+        Form1 *f = oneFileWindow(folder);
+        std::vector<double> clicks;
+        for (int r = 0; r <= runs; ++r) {
+            f->FlatBar1_Click(2);
+            waitFor([] { return false; }, 300);
+            f->File1->setListIndex(0);
+            const size_t from = rec.size();
+            const double t0 = bench::nowMs();
+            f->File1_KeyUp(0, 0);
+            long long i = -1;
+            waitFor([&] { return (i = rec.firstLoud(from)) >= 0; }, 3000);
+            if (i >= 0 && r > 0)
+                clicks.push_back(rec.timeOf(size_t(i)) - t0);
+        }
+        f->FlatBar1_Click(2);
+        delete f;
+        const Joins idle = playJoined(cuts);
+        Joins loaded;
+        {
+            const Load load(2);
+            loaded = playJoined(cuts);
+        }
+        auto worst = [](const Joins &j) {
+            return j.gaps.empty() ? 0.0 : *std::max_element(j.gaps.begin(), j.gaps.end());
+        };
+        auto heard = [](const Joins &j) {
+            return std::to_string(
+                std::count_if(j.gaps.begin(), j.gaps.end(), [](double g) { return g > 0; }));
+        };
+        const std::string name = "output_buffer_" + std::to_string(ms) + "ms";
+        bench::reportBound(name, worst(loaded), "max<=5ms", loaded.ok && worst(loaded) <= 5, "ms", 1,
+                           "idle_longest=" + bench::fmt(worst(idle), "ms") + " idle_silences=" + heard(idle) +
+                               " loaded_silences=" + heard(loaded) +
+                               " click_wav=" + bench::fmt(bench::median(clicks), "ms"));
+        if (!idle.ok || !loaded.ok || clicks.empty())
+            status = 2;
+    }
+    g_output.outputBufferMs = GstMediaOptions().outputBufferMs;
+    return status;
+}
+
 // ---- fade-out as heard
 
 int benchFade(const QString &dir, int runs) {
@@ -1176,6 +1236,8 @@ int main(int argc, char **argv) {
         g_output.ownOutput = false;
         return benchClick(dir, runs) | benchGap(dir, runs, {"wav", "mp3", "mixed", "short", "loaded"});
     }
+    if (mode == "buffer")
+        return benchBuffer(dir, runs);
     if (mode == "restart")
         return benchRestart(dir, runs);
     if (mode == "fade")

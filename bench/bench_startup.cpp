@@ -255,7 +255,9 @@ int main(int argc, char **argv) {
                     bench::fmt(floorQt, "ms").c_str(), how.c_str());
     else
         bench::report("startup_form3", form3, floorQt, 1.5, "ms", 1, how);
-    bench::report("startup_form1", form1, floorGst, 1.5, "ms", 1, how);
+    // The main window against a bare Qt window with GStreamer started: the
+    // player's own work at start-up may add a fifth.
+    bench::report("startup_form1", form1, floorGst, 1.2, "ms", 1, how);
     if (verbose())
         for (const char *k : {"form3_built", "form1_build", "form1_built", "form1_loaded", "form3", "form1"})
             std::fprintf(stderr, "  app %s at %.1f ms\n", k, medianOf(app, k));

@@ -130,6 +130,8 @@ run speed "$bin/bench_heard" speed "$tmp/heard" "$runs"
 # The clicks and joins again through the stock pulsesink: what our own output wins.
 run output "$bin/bench_heard" output "$tmp/heard-stock" "$runs"
 run restart "$bin/bench_heard" restart "$tmp/heard" "$runs"
+# The output's buffer swept (20 to 100 ms): clicks, and silences idle and loaded.
+run buffer "$bin/bench_heard" buffer "$tmp/heard" "$runs"
 run fade "$bin/bench_play" fade "$media" "$runs"
 run fade "$bin/bench_heard" fade "$tmp/heard" "$runs"
 run memory "$bin/bench_heard" memory "$tmp/heard" "$runs"

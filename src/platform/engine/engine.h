@@ -26,6 +26,13 @@ struct GstMediaOptions {
     // A pulsesink is replaced by our own kept-stream output; false keeps it
     // (the benchmarks compare the two).
     bool ownOutput = true;
+    // How far ahead our output runs, in GStreamer's ring buffer and again at
+    // the server. Swept by bench_heard's buffer mode (three runs): at 20 and
+    // 30 ms an idle machine, slow to wake, hears silences (up to 22 ms); from
+    // 40 ms only a rare one of exactly 5 ms, as at 60 (none at 100), the
+    // length of the null sink's own rewinds. The click to sound is the same
+    // at every length. 60 keeps a margin over 40.
+    int outputBufferMs = 60;
 };
 
 namespace gstengine {

@@ -216,7 +216,7 @@ bool GstMediaControl::ensurePipeline() {
         return false;
     sink = gstengine::resolveAutomaticSink(sink);
     if (m_options.ownOutput)
-        sink = pulseoutput::replaceServerSink(sink);
+        sink = pulseoutput::replaceServerSink(sink, m_options.outputBufferMs);
     gstengine::setSync(sink, m_options.sync);
     GstElement *out = gstengine::makeAudioOutput(sink, m_output.gain.get());
     if (!out)

@@ -21,12 +21,6 @@
 
 namespace {
 
-// Target latency of the stream, of which the server keeps about half queued
-// (the sink takes the rest). The ring buffer in front holds more; this only
-// has to ride out a late wake-up of the writing thread. At 40 ms (20 queued)
-// an idle machine, slow to wake, ran the queue dry now and then mid-track.
-constexpr pa_usec_t kServerBufferUs = 60 * 1000;
-
 // One connection for the process, and the stream of the last output that
 // stopped, kept corked for the next one. The main loop's lock guards both.
 struct Server {
@@ -37,6 +31,7 @@ struct Server {
     bool connecting = false;
     pa_stream *parked = nullptr;
     std::string parkedDevice;
+    pa_usec_t parkedBufferUs = 0;
     // Where the user moved our stream (headphones, say): the next streams
     // asked for the default device go there too.
     std::string movedTo;
@@ -281,6 +276,7 @@ struct TunabelPulseSink {
     pa_sample_spec format;
     pa_channel_map map;
     pa_usec_t segmentUs;
+    pa_usec_t bufferUs;
     // Samples of the current start have reached the ring buffer.
     gboolean placed;
     guint64 writtenInAll;
@@ -359,8 +355,11 @@ gboolean sinkClose(GstAudioSink *) {
     return TRUE;
 }
 
+// The stream's target latency is the ring buffer's length, of which the
+// server keeps about half queued (the sink takes the rest): it only has to
+// ride out a late wake-up of the writing thread.
 pa_stream *connectStream(const pa_sample_spec &format, const pa_channel_map &map, const char *device,
-                         pa_usec_t segmentUs) {
+                         pa_usec_t segmentUs, pa_usec_t bufferUs) {
     pa_proplist *props = pa_proplist_new();
     pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
     pa_stream *stream = pa_stream_new_with_proplist(g_server.context, "Tunabel", &format, &map, props);
@@ -373,7 +372,7 @@ pa_stream *connectStream(const pa_sample_spec &format, const pa_channel_map &map
     pa_stream_set_suspended_callback(stream, onStreamSuspended, nullptr);
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
-    attr.tlength = uint32_t(pa_usec_to_bytes(kServerBufferUs, &format));
+    attr.tlength = uint32_t(pa_usec_to_bytes(bufferUs, &format));
     // Plays as soon as anything is there; the ring buffer never runs dry.
     attr.prebuf = 0;
     attr.minreq = uint32_t(pa_usec_to_bytes(segmentUs, &format));
@@ -402,14 +401,14 @@ pa_stream *connectStream(const pa_sample_spec &format, const pa_channel_map &map
 // On the device asked, else where the user last moved our stream, else the
 // default (a device that went away with a restarted server is forgotten).
 pa_stream *newStream(const pa_sample_spec &format, const pa_channel_map &map, const char *device,
-                     pa_usec_t segmentUs) {
+                     pa_usec_t segmentUs, pa_usec_t bufferUs) {
     if ((!device || !*device) && !g_server.movedTo.empty()) {
         const std::string moved = g_server.movedTo;
-        if (pa_stream *stream = connectStream(format, map, moved.c_str(), segmentUs))
+        if (pa_stream *stream = connectStream(format, map, moved.c_str(), segmentUs, bufferUs))
             return stream;
         g_server.movedTo.clear();
     }
-    return connectStream(format, map, device, segmentUs);
+    return connectStream(format, map, device, segmentUs, bufferUs);
 }
 
 gboolean sinkPrepare(GstAudioSink *asink, GstAudioRingBufferSpec *ring) {
@@ -421,13 +420,15 @@ gboolean sinkPrepare(GstAudioSink *asink, GstAudioRingBufferSpec *ring) {
         return FALSE;
     }
     const std::string device = sink->device ? sink->device : "";
+    const auto segmentUs = pa_usec_t(ring->latency_time), bufferUs = pa_usec_t(ring->buffer_time);
     LoopLock lock;
     // A server restarted while nothing played is dialled again here.
     connectLocked(sink->server);
     pa_stream *stream = nullptr;
     if (pa_stream *parked = g_server.parked) {
         g_server.parked = nullptr;
-        if (g_server.parkedDevice == device && pa_stream_get_state(parked) == PA_STREAM_READY &&
+        if (g_server.parkedDevice == device && g_server.parkedBufferUs == bufferUs &&
+            pa_stream_get_state(parked) == PA_STREAM_READY &&
             pa_sample_spec_equal(pa_stream_get_sample_spec(parked), &format) &&
             pa_channel_map_equal(pa_stream_get_channel_map(parked), &map))
             stream = parked;
@@ -435,7 +436,7 @@ gboolean sinkPrepare(GstAudioSink *asink, GstAudioRingBufferSpec *ring) {
             forget(parked);
     }
     if (!stream && g_server.context)
-        stream = newStream(format, map, sink->device, pa_usec_t(ring->latency_time));
+        stream = newStream(format, map, sink->device, segmentUs, bufferUs);
     if (!stream) {
         GST_ELEMENT_ERROR(asink, RESOURCE, OPEN_WRITE, ("Le serveur de son refuse la lecture."), (nullptr));
         return FALSE;
@@ -449,7 +450,8 @@ gboolean sinkPrepare(GstAudioSink *asink, GstAudioRingBufferSpec *ring) {
     sink->frameBytes = guint(pa_frame_size(&format));
     sink->format = format;
     sink->map = map;
-    sink->segmentUs = pa_usec_t(ring->latency_time);
+    sink->segmentUs = segmentUs;
+    sink->bufferUs = bufferUs;
     sink->writtenSinceFresh = 0;
     sink->placed = FALSE;
     sink->fresh = TRUE;
@@ -471,6 +473,7 @@ gboolean sinkUnprepare(GstAudioSink *asink) {
         forget(g_server.parked);
     g_server.parked = sink->stream;
     g_server.parkedDevice = sink->device ? sink->device : "";
+    g_server.parkedBufferUs = sink->bufferUs;
     sink->stream = nullptr;
     return TRUE;
 }
@@ -625,7 +628,7 @@ bool reconnect(TunabelPulseSink *sink, guint64 epoch) {
     const gint64 until = g_get_monotonic_time() + kServerBackUs;
     while (sink->epoch == epoch && !sink->paused) {
         if (connectLocked(sink->server)) {
-            sink->stream = newStream(sink->format, sink->map, sink->device, sink->segmentUs);
+            sink->stream = newStream(sink->format, sink->map, sink->device, sink->segmentUs, sink->bufferUs);
             if (sink->stream) {
                 sink->fresh = TRUE;
                 sink->corked = TRUE;
@@ -839,7 +842,7 @@ void registerElement() {
     gst_element_register(nullptr, "tunabelpulsesink", GST_RANK_NONE, tunabel_pulse_sink_get_type());
 }
 
-GstElement *replaceServerSink(GstElement *sink) {
+GstElement *replaceServerSink(GstElement *sink, int bufferMs) {
     GstElementFactory *factory = sink ? gst_element_get_factory(sink) : nullptr;
     if (!factory || g_strcmp0(GST_OBJECT_NAME(factory), "pulsesink") != 0)
         return sink;
@@ -849,12 +852,11 @@ GstElement *replaceServerSink(GstElement *sink) {
     gchar *server = nullptr;
     gchar *device = nullptr;
     g_object_get(sink, "server", &server, "device", &device, nullptr);
-    // 60 ms ahead in the ring buffer, 60 ms asked of the server: enough to
-    // ride out a busy machine (no sample lost with both cores taken) and an
-    // idle one slow to wake. The volume is applied behind the ring buffer:
-    // only the server's part delays it.
-    g_object_set(ours, "server", server, "device", device, "buffer-time", gint64(60000), "latency-time",
-                 gint64(10000), nullptr);
+    // As much ahead in the ring buffer as asked of the server, in 10 ms
+    // segments. The volume is applied behind the ring buffer: only the
+    // server's part delays it.
+    g_object_set(ours, "server", server, "device", device, "buffer-time", gint64(bufferMs) * 1000,
+                 "latency-time", gint64(10000), nullptr);
     g_free(server);
     g_free(device);
     gst_object_unref(sink);

@@ -21,7 +21,9 @@ void registerElement();
 
 // A sink of ours standing in for a pulsesink (same server and device), or
 // the sink itself when it is something else. The result owns the reference.
-GstElement *replaceServerSink(GstElement *sink);
+// It runs `bufferMs` ahead in GStreamer's ring buffer and asks as much of
+// the server.
+GstElement *replaceServerSink(GstElement *sink, int bufferMs);
 
 // Lets a sink of ours apply `gain` to the samples as it writes them (float
 // samples only; others leave the gain to the stage in front). False when the
