@@ -284,6 +284,8 @@ struct TunabelPulseSink {
     // speed. The server drops it only as the new samples are written.
     gboolean keepQueued;
     gboolean flushDue;
+    // The ring buffer's thread is inside write with a segment.
+    gboolean writing;
 };
 
 struct TunabelPulseSinkClass {
@@ -653,6 +655,7 @@ gint sinkWrite(GstAudioSink *asink, gpointer data, guint length) {
     askRealtime();
     {
         LoopLock lock;
+        sink->writing = TRUE;
         const guint64 epoch = sink->epoch;
         if (sink->fresh) {
             awaitFirstSamples(sink, epoch);
@@ -719,10 +722,17 @@ gint sinkWrite(GstAudioSink *asink, gpointer data, guint length) {
             while (sink->epoch == epoch && !sink->paused)
                 pa_threaded_mainloop_wait(g_server.loop);
         }
+        sink->writing = FALSE;
+        wake();
     }
     return gint(length);
 }
 
+// A flush pauses first. GStreamer's ring buffer clears the segment being
+// written once write returns, and a flush may meanwhile have put the first
+// new samples in that very segment: a writer slow to return (a busy
+// machine) lost them. So the pause waits for the segment under way, which
+// every wait in write gives up on a pause.
 void sinkPause(GstAudioSink *asink) {
     TunabelPulseSink *sink = self(asink);
     LoopLock lock;
@@ -730,6 +740,12 @@ void sinkPause(GstAudioSink *asink) {
     if (!sink->keepQueued)
         cork(sink, true);
     wake();
+    constexpr gint64 kLongestUs = 200 * 1000;
+    const gint64 until = g_get_monotonic_time() + kLongestUs;
+    pa_time_event *limit = wakeIn(kLongestUs);
+    while (sink->writing && g_get_monotonic_time() < until)
+        pa_threaded_mainloop_wait(g_server.loop);
+    cancelWake(limit);
 }
 
 void sinkResume(GstAudioSink *asink) {
