@@ -729,10 +729,11 @@ gint sinkWrite(GstAudioSink *asink, gpointer data, guint length) {
 }
 
 // A flush pauses first. GStreamer's ring buffer clears the segment being
-// written once write returns, and a flush may meanwhile have put the first
+// written once write returns, and the flush may meanwhile have put the first
 // new samples in that very segment: a writer slow to return (a busy
-// machine) lost them. So the pause waits for the segment under way, which
-// every wait in write gives up on a pause.
+// machine) lost them. So a flush's pause waits for the segment under way,
+// which every wait in write gives up on a pause. Other pauses (a state
+// change) put nothing new in the ring buffer and do not wait.
 void sinkPause(GstAudioSink *asink) {
     TunabelPulseSink *sink = self(asink);
     LoopLock lock;
@@ -740,6 +741,10 @@ void sinkPause(GstAudioSink *asink) {
     if (!sink->keepQueued)
         cork(sink, true);
     wake();
+    // Read under the ring buffer's lock, which its pause holds.
+    const GstAudioRingBuffer *ring = GST_AUDIO_BASE_SINK(asink)->ringbuffer;
+    if (!ring || !ring->flushing)
+        return;
     constexpr gint64 kLongestUs = 200 * 1000;
     const gint64 until = g_get_monotonic_time() + kLongestUs;
     pa_time_event *limit = wakeIn(kLongestUs);
