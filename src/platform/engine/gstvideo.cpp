@@ -44,6 +44,16 @@ bool onWayland() {
     return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
+// Qt's Wayland resources: its connection ("wl_display") or a window's
+// surface ("surface"); null when there is none.
+void *waylandResource(const char *name, QWindow *window = nullptr) {
+    QPlatformNativeInterface *native = QGuiApplication::platformNativeInterface();
+    if (!native)
+        return nullptr;
+    return window ? native->nativeResourceForWindow(name, window)
+                  : native->nativeResourceForIntegration(name);
+}
+
 // Where a hidden control's film goes: a Wayland client cannot hide a surface
 // it does not own, only move it out of sight.
 constexpr int kOutOfSight = -30000;
@@ -105,11 +115,10 @@ bool GstMediaControl::showFilm() {
 // surface belongs to the connection that made it.
 bool GstMediaControl::showFilmOnWayland() {
     QWindow *top = window()->windowHandle();
-    QPlatformNativeInterface *native = QGuiApplication::platformNativeInterface();
-    if (!top || !native || !m_film.overlay)
+    if (!top || !m_film.overlay)
         return false;
-    void *display = native->nativeResourceForIntegration("wl_display");
-    void *surface = native->nativeResourceForWindow("surface", top);
+    void *display = waylandResource("wl_display");
+    void *surface = waylandResource("surface", top);
     if (!display || !surface)
         return false;
     if (m_film.connected != m_film.overlay) {
@@ -160,8 +169,7 @@ void GstMediaControl::followNewSurface() {
     if (!onWayland() || !m_film.window.load() || m_film.installed != m_film.sink || !m_play.ready())
         return;
     QWindow *top = window()->windowHandle();
-    QPlatformNativeInterface *native = QGuiApplication::platformNativeInterface();
-    void *surface = top && native ? native->nativeResourceForWindow("surface", top) : nullptr;
+    void *surface = top ? waylandResource("surface", top) : nullptr;
     if (!surface || quintptr(surface) == m_film.window.load())
         return;
     const double position = queryPosition();
