@@ -45,6 +45,9 @@ inline constexpr unsigned kPlayFlagVis = 1u << 3;
 void waitReady();
 // True once the engine's initialisation has finished; never waits.
 bool isReady();
+// Loads, on a thread of its own and once, the decoders every open needs:
+// call once the windows are up.
+void preloadDecoders();
 // Parses a gst-launch element description; null (and *error set) on failure.
 GstElement *makeElement(const QString &description, QString *error);
 // Sets "sync" on the element, or on every sink of a bin.

@@ -41,7 +41,7 @@ void loadPlugin(GstRegistry *registry, const char *name) {
 // first. libav waits until a file needs it, or is offered next (see
 // loadPluginSoon): it would double the idle player's memory (about 32 MB)
 // and slow the start with a file.
-void preloadDecoders(GstRegistry *registry) {
+void loadDecoders(GstRegistry *registry) {
     for (const char *name : {"coreelements", "typefindfunctions", "playback", "audioconvert", "audioresample",
                              "volume", "audiofx", "pulseaudio", "autodetect", "wavparse", "audioparsers",
                              "id3demux", "auparse", "aiff", "midi", "mpegpsdemux", "mpg123"})
@@ -89,7 +89,6 @@ void initEngine() {
         g_ready = true;
     }
     g_readyCv.notify_all();
-    preloadDecoders(registry);
 }
 
 } // namespace
@@ -103,6 +102,19 @@ namespace gstengine {
 bool isReady() {
     std::lock_guard lock(g_readyMutex);
     return g_ready;
+}
+
+void preloadDecoders() {
+    // Not while the windows are built: loading a plugin holds the dynamic
+    // loader's lock, which Qt's own plugins then wait for (5 ms of the start).
+    static std::once_flag once;
+    std::call_once(once, [] {
+        std::thread([] {
+            waitReady();
+            setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 10);
+            loadDecoders(gst_registry_get());
+        }).detach();
+    });
 }
 
 void waitReady() {

@@ -147,6 +147,7 @@ GstMediaControl::GstMediaControl(QWidget *parent, GstMediaOptions options)
 // playbin list its decoders: 70 ms added to the first click. A silent WAV
 // prerolled while the player sits idle does all that beforehand.
 void GstMediaControl::warmUp() {
+    gstengine::preloadDecoders();
     if (m_playbin || m_play.phase != PlaybackPhase::Closed)
         return;
     if (!gstengine::isReady()) {
