@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -187,8 +188,20 @@ public:
         return o;
     }
 
-    // What was heard: runs of equal samples, silence left out.
+    // What was heard: runs of equal samples, silence left out. The monitor
+    // hands the sound on a little after it is played, and on a busy machine
+    // the recorder reads it later still: stop once the sound heard is
+    // followed by 50 ms of silence, not as soon as the file has ended.
     std::vector<std::pair<int, int>> heardRuns() {
+        waitFor(
+            [&] {
+                const QByteArray raw = recorder.peek(recorder.bytesAvailable());
+                const auto *s = reinterpret_cast<const qint16 *>(raw.constData());
+                const qsizetype n = raw.size() / 2, tail = kRate / 20;
+                return n > tail && std::all_of(s + n - tail, s + n, [](qint16 v) { return v == 0; }) &&
+                       std::any_of(s, s + n - tail, [](qint16 v) { return v != 0; });
+            },
+            5000);
         recorder.terminate();
         recorder.waitForFinished(5000);
         const QByteArray raw = recorder.readAllStandardOutput();
