@@ -46,7 +46,7 @@ void waitReady();
 // True once the engine's initialisation has finished; never waits.
 bool isReady();
 // Loads, on a thread of its own and once, the decoders every open needs:
-// call once the windows are up.
+// call once the windows are up (the first pipeline does).
 void preloadDecoders();
 // Parses a gst-launch element description; null (and *error set) on failure.
 GstElement *makeElement(const QString &description, QString *error);

@@ -147,7 +147,6 @@ GstMediaControl::GstMediaControl(QWidget *parent, GstMediaOptions options)
 // playbin list its decoders: 70 ms added to the first click. A silent WAV
 // prerolled while the player sits idle does all that beforehand.
 void GstMediaControl::warmUp() {
-    gstengine::preloadDecoders();
     if (m_playbin || m_play.phase != PlaybackPhase::Closed)
         return;
     if (!gstengine::isReady()) {
@@ -210,6 +209,9 @@ GstMediaControl::~GstMediaControl() {
 bool GstMediaControl::ensurePipeline() {
     if (m_playbin)
         return true;
+    // The first pipeline comes with the idle warm-up or the first file, once
+    // the windows are up: the decoders the next files need load meanwhile.
+    gstengine::preloadDecoders();
     gstengine::waitReady();
     QString why;
     GstElement *sink = gstengine::makeElement(m_options.audioSink, &why);
