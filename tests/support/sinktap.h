@@ -70,10 +70,5 @@ struct GstRig : GstControlHolder, MediaWatch {
                 tap.attach(gst);
         });
     }
-    GstElement *pipeline() const {
-        GstObject *top = GST_OBJECT(gst.audioSinkElement());
-        while (GST_OBJECT_PARENT(top))
-            top = GST_OBJECT_PARENT(top);
-        return GST_ELEMENT(top);
-    }
+    GstElement *pipeline() const { return gst.pipelineElement(); }
 };

@@ -69,6 +69,9 @@ public:
     double currentGain() const { return m_output.gain->applied.load(); }
     // The configured output element, or null before the first open (for tests).
     GstElement *audioSinkElement() const { return m_output.sink; }
+    // playbin, or null before the first open (for tests): the output is in it
+    // only once a preroll has linked it.
+    GstElement *pipelineElement() const { return m_playbin; }
     // Files taken over with no restart since the control was made.
     int handOvers() const { return m_switch.handOvers; }
 
