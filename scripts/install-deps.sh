@@ -19,6 +19,7 @@ packages=(
   dbus dbus-x11 desktop-file-utils shared-mime-info libglib2.0-bin
   dpkg-dev appstream man-db
   qt6-wayland weston
+  rtkit polkitd
 )
 
 missing=()
