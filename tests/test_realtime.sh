@@ -15,41 +15,16 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "skipped: the real-time service can only be started as root"
   exit 77
 fi
-tmp=$(mktemp -d /tmp/tunabel-realtime.XXXXXX)
+. "$(dirname "$0")/support/session.sh" realtime
+logs=(rtkit polkit player pulse)
 # polkit and rtkit drop to users of their own, who must reach the bus socket.
 chmod 755 "$tmp"
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  for log in rtkit polkit player pulse; do [ -s "$tmp/$log.log" ] && { echo "--- $log" >&2; tail -n 30 "$tmp/$log.log" >&2; }; done
-  exit 1
-}
 owned() { # a name taken on the private system bus
   dbus-send --bus="$DBUS_SYSTEM_BUS_ADDRESS" --print-reply --dest=org.freedesktop.DBus / \
     org.freedesktop.DBus.GetNameOwner "string:$1" >/dev/null 2>&1
 }
-waitfor() { # seconds, command...
-  local n=$(($1 * 10))
-  shift
-  for ((i = 0; i < n; ++i)); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-for tool in "$rtkit" "$polkitd" dbus-daemon dbus-send pulseaudio pactl gst-launch-1.0; do
-  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/install-deps.sh installs it)"
-done
-
-export HOME="$tmp/home" XDG_RUNTIME_DIR="$tmp/run"
-export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share" XDG_CACHE_HOME="$HOME/.cache"
-mkdir -p "$HOME" "$XDG_CONFIG_HOME"
-mkdir -m 700 -p "$XDG_RUNTIME_DIR"
-unset DISPLAY PULSE_SERVER
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$tmp/pas-de-bus" QT_QPA_PLATFORM=offscreen
+needs "$rtkit" "$polkitd" dbus-daemon dbus-send gst-launch-1.0
+export QT_QPA_PLATFORM=offscreen
 
 # The machine's own system bus is not touched: everything below finds this one.
 cat >"$tmp/system.conf" <<EOF
@@ -76,15 +51,10 @@ waitfor 30 owned org.freedesktop.PolicyKit1 || fail "polkit did not start"
 pids+=($!)
 waitfor 30 owned org.freedesktop.RealtimeKit1 || fail "rtkit did not start"
 
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --log-target=stderr \
-  --load=module-native-protocol-unix --load="module-null-sink sink_name=out rate=44100" >"$tmp/pulse.log" 2>&1 &
-pids+=($!)
-waitfor 30 pactl info >/dev/null 2>&1 || fail "the sound server did not start"
-pactl set-default-sink out
+start_sound_server
 
 song="$HOME/la note.wav"
-gst-launch-1.0 -q audiotestsrc freq=440 volume=0.5 num-buffers=400 ! audio/x-raw,rate=44100,channels=2 \
-  ! wavenc ! filesink location="$song" || fail "the test tone could not be made"
+tone "$song" 400
 "$build/tunabel-player" "$song" >"$tmp/player.log" 2>&1 &
 player=$!
 pids+=($player)

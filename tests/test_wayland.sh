@@ -9,35 +9,10 @@
 #   test_wayland.sh <build folder>
 set -euo pipefail
 build=$(cd "$1" && pwd)
-tmp=$(mktemp -d /tmp/tunabel-wayland.XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  for log in weston player pulse; do [ -s "$tmp/$log.log" ] && { echo "--- $log" >&2; tail -n 60 "$tmp/$log.log" >&2; }; done
-  exit 1
-}
-waitfor() { # seconds, command...
-  local n=$(($1 * 10))
-  shift
-  for ((i = 0; i < n; ++i)); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-for tool in weston weston-screenshooter pulseaudio parec pactl gst-launch-1.0; do
-  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/install-deps.sh installs it)"
-done
-
-export HOME="$tmp/home" XDG_RUNTIME_DIR="$tmp/run"
-export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share" XDG_CACHE_HOME="$HOME/.cache"
-mkdir -p "$HOME/musique" "$XDG_CONFIG_HOME"
-mkdir -m 700 -p "$XDG_RUNTIME_DIR"
-unset DISPLAY PULSE_SERVER
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$tmp/pas-de-bus"
+. "$(dirname "$0")/support/session.sh" wayland
+logs=(weston player pulse)
+needs weston weston-screenshooter parec gst-launch-1.0
+mkdir -p "$HOME/musique"
 
 # Drawn in memory (pixman), with the screenshot interface (--debug) open.
 weston --backend=headless-backend.so --use-pixman --debug --width=800 --height=600 \
@@ -45,17 +20,12 @@ weston --backend=headless-backend.so --use-pixman --debug --width=800 --height=6
 pids+=($!)
 waitfor 30 test -S "$XDG_RUNTIME_DIR/wayland-tunabel" || fail "the compositor did not start"
 
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --log-target=stderr \
-  --load=module-native-protocol-unix --load="module-null-sink sink_name=out rate=44100" >"$tmp/pulse.log" 2>&1 &
-pids+=($!)
-waitfor 30 pactl info >/dev/null 2>&1 || fail "the sound server did not start"
-pactl set-default-sink out
+start_sound_server
 parec --device=out.monitor --format=s16le --rate=44100 --channels=1 --raw >"$tmp/heard.raw" &
 pids+=($!)
 
 song="$HOME/musique/la note.wav"
-gst-launch-1.0 -q audiotestsrc freq=440 volume=0.5 num-buffers=130 ! audio/x-raw,rate=44100,channels=2 \
-  ! wavenc ! filesink location="$song" || fail "the test tone could not be made"
+tone "$song" 130
 # A green film, as wide as the player's media control, with a quiet tone:
 # quiet enough to tell it from the WAV by ear.
 mkdir -p "$HOME/films"
