@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -182,17 +183,56 @@ TEST_F(GstMediaControlTest, MessagesOfAClosedFileNeverArrive) {
     }
 }
 
-// Once idle, the control prerolls a silent file of its own: nobody may hear
-// of it, and a file opened while it runs, or after, is the only one heard.
-TEST_F(GstMediaControlTest, TheIdlePrerollIsNeverReportedNorHeard) {
+// Films here are MPEG: libav's other picture decoders are not offered to
+// playbin (parsing their caps cost 2 MB), while its sound decoders all stay.
+TEST_F(GstMediaControlTest, OnlyMpegPictureDecodersOfLibavAreOffered) {
+    gstengine::waitReady();
+    GstPlugin *libav = gst_registry_find_plugin(gst_registry_get(), "libav");
+    if (!libav)
+        GTEST_SKIP() << "libav is not installed";
+    gst_object_unref(libav);
+    const auto offered = [](GstElementFactoryListType media) {
+        std::set<std::string> names;
+        GList *list = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER | media,
+                                                            GST_RANK_MARGINAL);
+        for (GList *l = list; l; l = l->next)
+            if (!g_strcmp0(gst_plugin_feature_get_plugin_name(GST_PLUGIN_FEATURE(l->data)), "libav"))
+                names.insert(GST_OBJECT_NAME(l->data));
+        gst_plugin_feature_list_free(list);
+        return names;
+    };
+    const std::set<std::string> pictures = offered(GST_ELEMENT_FACTORY_TYPE_MEDIA_VIDEO);
+    EXPECT_TRUE(pictures.contains("avdec_mpeg2video") && pictures.contains("avdec_h264"));
+    EXPECT_FALSE(pictures.contains("avdec_h263") || pictures.contains("avdec_cinepak"));
+    EXPECT_LE(pictures.size(), 6u);
+    const std::set<std::string> sounds = offered(GST_ELEMENT_FACTORY_TYPE_MEDIA_AUDIO);
+    EXPECT_TRUE(sounds.contains("avdec_aac") && sounds.contains("avdec_adpcm_ima_qt"));
+    EXPECT_GT(sounds.size(), 50u);
+}
+
+// Left alone, the control builds nothing. At the user's first input it
+// prerolls a silent file of its own: nobody may hear of it, and a file opened
+// while it runs, or after, is the only one heard.
+TEST_F(GstMediaControlTest, TheIdlePrerollWaitsForTheUserAndIsNeverReportedNorHeard) {
     // The preroll is over once the pipeline is taken back down.
     const auto prerolled = [](Rig &r) {
         return waitFor([&] { return GST_STATE_TARGET(r.pipeline()) == GST_STATE_READY; });
     };
+    QWidget elsewhere; // any of the player's widgets
+    const auto userTurnsUp = [&](Rig &r) {
+        QTest::keyClick(&elsewhere, Qt::Key_Down);
+        return waitFor([&] { return r.c.audioSinkElement() != nullptr; });
+    };
+    {
+        Rig r;
+        gstengine::waitReady();
+        QTest::qWait(600);
+        EXPECT_EQ(r.pipeline(), nullptr) << "a pipeline built while nobody used the player";
+    }
     for (const bool during : {true, false}) {
         SCOPED_TRACE(during);
         Rig r;
-        ASSERT_TRUE(waitFor([&] { return r.c.audioSinkElement() != nullptr; }));
+        ASSERT_TRUE(userTurnsUp(r));
         if (!during) {
             ASSERT_TRUE(prerolled(r));
         }
@@ -209,7 +249,7 @@ TEST_F(GstMediaControlTest, TheIdlePrerollIsNeverReportedNorHeard) {
     GstMediaOptions o = silentSinks();
     o.audioSink = "fakesink state-error=ready-to-paused";
     Rig r(o);
-    ASSERT_TRUE(waitFor([&] { return r.c.audioSinkElement() != nullptr; }));
+    ASSERT_TRUE(userTurnsUp(r));
     ASSERT_TRUE(prerolled(r));
     EXPECT_TRUE(r.errors.empty());
     r.c.setFileName(file("wav"));

@@ -98,6 +98,8 @@ protected:
     void hideEvent(QHideEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
+    // The user's first input anywhere in the player starts the idle preroll.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // The pipeline, and its preroll while idle (gstsetup.cpp).

@@ -3,6 +3,8 @@
 #include "platform/engine/gstmediacontrol.h"
 #include "platform/engine/pulseoutput.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QGuiApplication>
 
 #include <gst/audio/audio.h>
@@ -139,13 +141,34 @@ GstMediaControl::GstMediaControl(QWidget *parent, GstMediaOptions options)
     m_handOverTimer.setTimerType(Qt::PreciseTimer);
     m_warm.timer.setInterval(20);
     connect(&m_warm.timer, &QTimer::timeout, this, &GstMediaControl::checkWarmUp);
-    // Once the window is up, not before it.
-    QTimer::singleShot(300, this, &GstMediaControl::warmUp);
+    // Not while the player merely sits there: the ready pipeline holds about
+    // 9 MB. The user's first move towards it comes well before a click.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        app->installEventFilter(this);
+}
+
+bool GstMediaControl::eventFilter(QObject *watched, QEvent *event) {
+    switch (event->type()) {
+    // Not Enter: a window shown under a resting pointer gets one.
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonPress:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::TouchBegin:
+    case QEvent::DragEnter:
+        QCoreApplication::instance()->removeEventFilter(this);
+        // After the event: a click that opens a file builds the pipeline itself.
+        QTimer::singleShot(0, this, &GstMediaControl::warmUp);
+        break;
+    default:
+        break;
+    }
+    return MediaControl::eventFilter(watched, event);
 }
 
 // The first open built the pipeline, connected to the sound server and let
 // playbin list its decoders: 70 ms added to the first click. A silent WAV
-// prerolled while the player sits idle does all that beforehand.
+// prerolled once the user turns to the player does all that beforehand.
 void GstMediaControl::warmUp() {
     if (m_playbin || m_play.phase != PlaybackPhase::Closed)
         return;
