@@ -43,10 +43,11 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://tunabel.example.org/")
-# The libraries come from dpkg-shlibdeps; the GStreamer elements and Qt's
-# platform plugin and French texts are loaded at run time, so named here.
+# The libraries come from dpkg-shlibdeps; libpulse, the GStreamer elements
+# and Qt's platform plugin and French texts are loaded at run time, so named
+# here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-plugins-ugly, gstreamer1.0-pulseaudio, gstreamer1.0-x, qt6-qpa-plugins, qt6-translations-l10n")
+    "libpulse0, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-plugins-ugly, gstreamer1.0-pulseaudio, gstreamer1.0-x, qt6-qpa-plugins, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse, qt6-wayland, fluid-soundfont-gm, xdg-utils")
 include(CPack)

@@ -16,8 +16,85 @@
 #include <mutex>
 #include <string>
 
+#include <dlfcn.h>
 #include <sys/resource.h>
 #include <unistd.h>
+
+// libpulse is opened with the first output, not at start: with the decoders
+// it pulls in (sndfile, FLAC, Vorbis, Opus, LAME), 1.3 MB the idle player
+// would hold for nothing.
+namespace {
+namespace pa {
+#define TUNABEL_PULSE_CALLS(X)                                                                               \
+    X(channel_map_equal)                                                                                     \
+    X(channel_map_init)                                                                                      \
+    X(channel_map_valid)                                                                                     \
+    X(context_connect)                                                                                       \
+    X(context_disconnect)                                                                                    \
+    X(context_get_state)                                                                                     \
+    X(context_new_with_proplist)                                                                             \
+    X(context_set_state_callback)                                                                            \
+    X(context_unref)                                                                                         \
+    X(frame_size)                                                                                            \
+    X(gettimeofday)                                                                                          \
+    X(operation_unref)                                                                                       \
+    X(proplist_free)                                                                                         \
+    X(proplist_new)                                                                                          \
+    X(proplist_sets)                                                                                         \
+    X(sample_spec_equal)                                                                                     \
+    X(sample_spec_valid)                                                                                     \
+    X(stream_connect_playback)                                                                               \
+    X(stream_cork)                                                                                           \
+    X(stream_disconnect)                                                                                     \
+    X(stream_flush)                                                                                          \
+    X(stream_get_channel_map)                                                                                \
+    X(stream_get_device_name)                                                                                \
+    X(stream_get_sample_spec)                                                                                \
+    X(stream_get_state)                                                                                      \
+    X(stream_get_timing_info)                                                                                \
+    X(stream_new_with_proplist)                                                                              \
+    X(stream_set_moved_callback)                                                                             \
+    X(stream_set_state_callback)                                                                             \
+    X(stream_set_suspended_callback)                                                                         \
+    X(stream_set_write_callback)                                                                             \
+    X(stream_unref)                                                                                          \
+    X(stream_update_timing_info)                                                                             \
+    X(stream_writable_size)                                                                                  \
+    X(stream_write)                                                                                          \
+    X(threaded_mainloop_free)                                                                                \
+    X(threaded_mainloop_get_api)                                                                             \
+    X(threaded_mainloop_lock)                                                                                \
+    X(threaded_mainloop_new)                                                                                 \
+    X(threaded_mainloop_set_name)                                                                            \
+    X(threaded_mainloop_signal)                                                                              \
+    X(threaded_mainloop_start)                                                                               \
+    X(threaded_mainloop_unlock)                                                                              \
+    X(threaded_mainloop_wait)                                                                                \
+    X(timeval_add)                                                                                           \
+    X(timeval_age)                                                                                           \
+    X(usec_to_bytes)
+#define TUNABEL_PULSE_POINTER(name) decltype(&::pa_##name) name = nullptr;
+TUNABEL_PULSE_CALLS(TUNABEL_PULSE_POINTER)
+#undef TUNABEL_PULSE_POINTER
+
+// False when the library or one of its calls is missing: no output then.
+bool load() {
+    static const bool loaded = [] {
+        void *library = dlopen("libpulse.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return false;
+        bool all = true;
+#define TUNABEL_PULSE_LOOKUP(name)                                                                           \
+    name = reinterpret_cast<decltype(name)>(dlsym(library, "pa_" #name));                                    \
+    all = all && name;
+        TUNABEL_PULSE_CALLS(TUNABEL_PULSE_LOOKUP)
+#undef TUNABEL_PULSE_LOOKUP
+        return all;
+    }();
+    return loaded;
+}
+} // namespace pa
+} // namespace
 
 namespace {
 
@@ -42,11 +119,11 @@ std::atomic<int> g_created{0};
 
 void runAndForget(pa_operation *op) {
     if (op)
-        pa_operation_unref(op);
+        pa::operation_unref(op);
 }
 
 void wake(void) {
-    pa_threaded_mainloop_signal(g_server.loop, 0);
+    pa::threaded_mainloop_signal(g_server.loop, 0);
 }
 void onContextState(pa_context *, void *) {
     wake();
@@ -60,37 +137,37 @@ void onStreamRequest(pa_stream *, size_t, void *) {
 // Moved to another device or its device suspended: the delay to the ear
 // changes, so the timing is read again.
 void onStreamMoved(pa_stream *stream, void *) {
-    if (const char *device = pa_stream_get_device_name(stream))
+    if (const char *device = pa::stream_get_device_name(stream))
         g_server.movedTo = device;
-    runAndForget(pa_stream_update_timing_info(stream, nullptr, nullptr));
+    runAndForget(pa::stream_update_timing_info(stream, nullptr, nullptr));
     wake();
 }
 void onStreamSuspended(pa_stream *stream, void *) {
-    runAndForget(pa_stream_update_timing_info(stream, nullptr, nullptr));
+    runAndForget(pa::stream_update_timing_info(stream, nullptr, nullptr));
     wake();
 }
 
 void forget(pa_stream *stream) {
-    pa_stream_set_state_callback(stream, nullptr, nullptr);
-    pa_stream_set_write_callback(stream, nullptr, nullptr);
-    pa_stream_set_moved_callback(stream, nullptr, nullptr);
-    pa_stream_set_suspended_callback(stream, nullptr, nullptr);
-    pa_stream_disconnect(stream);
-    pa_stream_unref(stream);
+    pa::stream_set_state_callback(stream, nullptr, nullptr);
+    pa::stream_set_write_callback(stream, nullptr, nullptr);
+    pa::stream_set_moved_callback(stream, nullptr, nullptr);
+    pa::stream_set_suspended_callback(stream, nullptr, nullptr);
+    pa::stream_disconnect(stream);
+    pa::stream_unref(stream);
 }
 
 // Wakes the waiting threads after `us` (main loop lock held): the condition
 // they wait on has no time limit of its own.
 pa_time_event *wakeIn(pa_usec_t us) {
-    pa_mainloop_api *api = pa_threaded_mainloop_get_api(g_server.loop);
+    pa_mainloop_api *api = pa::threaded_mainloop_get_api(g_server.loop);
     timeval at;
-    pa_timeval_add(pa_gettimeofday(&at), us);
+    pa::timeval_add(pa::gettimeofday(&at), us);
     return api->time_new(
         api, &at, [](pa_mainloop_api *, pa_time_event *, const timeval *, void *) { wake(); }, nullptr);
 }
 
 void cancelWake(pa_time_event *event) {
-    pa_mainloop_api *api = pa_threaded_mainloop_get_api(g_server.loop);
+    pa_mainloop_api *api = pa::threaded_mainloop_get_api(g_server.loop);
     api->time_free(event);
 }
 
@@ -98,12 +175,14 @@ bool startLoop() {
     std::lock_guard guard(g_setupMutex);
     if (g_server.loop)
         return true;
-    pa_threaded_mainloop *loop = pa_threaded_mainloop_new();
+    if (!pa::load())
+        return false;
+    pa_threaded_mainloop *loop = pa::threaded_mainloop_new();
     if (!loop)
         return false;
-    pa_threaded_mainloop_set_name(loop, "tunabel-pulse");
-    if (pa_threaded_mainloop_start(loop) < 0) {
-        pa_threaded_mainloop_free(loop);
+    pa::threaded_mainloop_set_name(loop, "tunabel-pulse");
+    if (pa::threaded_mainloop_start(loop) < 0) {
+        pa::threaded_mainloop_free(loop);
         return false;
     }
     g_server.loop = loop;
@@ -114,46 +193,46 @@ bool startLoop() {
 // server is asked for. Main loop lock held.
 bool connectLocked(const char *server) {
     while (g_server.connecting)
-        pa_threaded_mainloop_wait(g_server.loop);
+        pa::threaded_mainloop_wait(g_server.loop);
     const std::string address = server ? server : "";
     if (g_server.context &&
-        (pa_context_get_state(g_server.context) != PA_CONTEXT_READY || g_server.address != address)) {
+        (pa::context_get_state(g_server.context) != PA_CONTEXT_READY || g_server.address != address)) {
         if (g_server.parked)
             forget(g_server.parked);
         g_server.parked = nullptr;
-        pa_context_set_state_callback(g_server.context, nullptr, nullptr);
-        pa_context_disconnect(g_server.context);
-        pa_context_unref(g_server.context);
+        pa::context_set_state_callback(g_server.context, nullptr, nullptr);
+        pa::context_disconnect(g_server.context);
+        pa::context_unref(g_server.context);
         g_server.context = nullptr;
     }
     bool ok = g_server.context != nullptr;
     if (!ok) {
         g_server.connecting = true;
-        pa_proplist *props = pa_proplist_new();
-        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Tunabel");
-        pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "tunabel");
+        pa_proplist *props = pa::proplist_new();
+        pa::proplist_sets(props, PA_PROP_APPLICATION_NAME, "Tunabel");
+        pa::proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "tunabel");
         pa_context *context =
-            pa_context_new_with_proplist(pa_threaded_mainloop_get_api(g_server.loop), "Tunabel", props);
-        pa_proplist_free(props);
+            pa::context_new_with_proplist(pa::threaded_mainloop_get_api(g_server.loop), "Tunabel", props);
+        pa::proplist_free(props);
         if (context) {
-            pa_context_set_state_callback(context, onContextState, nullptr);
-            if (pa_context_connect(context, server, PA_CONTEXT_NOFLAGS, nullptr) >= 0) {
+            pa::context_set_state_callback(context, onContextState, nullptr);
+            if (pa::context_connect(context, server, PA_CONTEXT_NOFLAGS, nullptr) >= 0) {
                 for (;;) {
-                    const pa_context_state_t state = pa_context_get_state(context);
+                    const pa_context_state_t state = pa::context_get_state(context);
                     if (state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state)) {
                         ok = state == PA_CONTEXT_READY;
                         break;
                     }
-                    pa_threaded_mainloop_wait(g_server.loop);
+                    pa::threaded_mainloop_wait(g_server.loop);
                 }
             }
             if (ok) {
                 g_server.context = context;
                 g_server.address = address;
             } else {
-                pa_context_set_state_callback(context, nullptr, nullptr);
-                pa_context_disconnect(context);
-                pa_context_unref(context);
+                pa::context_set_state_callback(context, nullptr, nullptr);
+                pa::context_disconnect(context);
+                pa::context_unref(context);
             }
         }
         g_server.connecting = false;
@@ -165,9 +244,9 @@ bool connectLocked(const char *server) {
 bool connectServer(const char *server) {
     if (!startLoop())
         return false;
-    pa_threaded_mainloop_lock(g_server.loop);
+    pa::threaded_mainloop_lock(g_server.loop);
     const bool ok = connectLocked(server);
-    pa_threaded_mainloop_unlock(g_server.loop);
+    pa::threaded_mainloop_unlock(g_server.loop);
     return ok;
 }
 
@@ -234,7 +313,7 @@ bool toServerFormat(const GstAudioInfo &info, pa_sample_spec *format, pa_channel
         return false;
     format->rate = uint32_t(GST_AUDIO_INFO_RATE(&info));
     format->channels = uint8_t(channels);
-    pa_channel_map_init(map);
+    pa::channel_map_init(map);
     map->channels = uint8_t(channels);
     const bool positioned = !(GST_AUDIO_INFO_FLAGS(&info) & GST_AUDIO_FLAG_UNPOSITIONED);
     for (int i = 0; i < channels; ++i)
@@ -242,7 +321,7 @@ bool toServerFormat(const GstAudioInfo &info, pa_sample_spec *format, pa_channel
                                  : pa_channel_position_t(PA_CHANNEL_POSITION_AUX0 + i);
     if (channels == 1 && !positioned)
         map->map[0] = PA_CHANNEL_POSITION_MONO;
-    return pa_sample_spec_valid(format) && pa_channel_map_valid(map);
+    return pa::sample_spec_valid(format) && pa::channel_map_valid(map);
 }
 
 } // namespace
@@ -306,20 +385,20 @@ TunabelPulseSink *self(GstAudioSink *sink) {
 }
 
 struct LoopLock {
-    LoopLock() { pa_threaded_mainloop_lock(g_server.loop); }
-    ~LoopLock() { pa_threaded_mainloop_unlock(g_server.loop); }
+    LoopLock() { pa::threaded_mainloop_lock(g_server.loop); }
+    ~LoopLock() { pa::threaded_mainloop_unlock(g_server.loop); }
     LoopLock(const LoopLock &) = delete;
     LoopLock &operator=(const LoopLock &) = delete;
 };
 
 // The playing flag and indexes the delay is computed from change with it.
 void refreshTiming(TunabelPulseSink *sink) {
-    runAndForget(pa_stream_update_timing_info(sink->stream, nullptr, nullptr));
+    runAndForget(pa::stream_update_timing_info(sink->stream, nullptr, nullptr));
 }
 
 void cork(TunabelPulseSink *sink, bool on) {
     if (sink->stream && bool(sink->corked) != on) {
-        runAndForget(pa_stream_cork(sink->stream, on ? 1 : 0, nullptr, nullptr));
+        runAndForget(pa::stream_cork(sink->stream, on ? 1 : 0, nullptr, nullptr));
         sink->corked = on;
         refreshTiming(sink);
     }
@@ -328,7 +407,7 @@ void cork(TunabelPulseSink *sink, bool on) {
 void flushServer(TunabelPulseSink *sink) {
     sink->flushDue = FALSE;
     if (sink->stream) {
-        runAndForget(pa_stream_flush(sink->stream, nullptr, nullptr));
+        runAndForget(pa::stream_flush(sink->stream, nullptr, nullptr));
         refreshTiming(sink);
     }
 }
@@ -362,35 +441,35 @@ gboolean sinkClose(GstAudioSink *) {
 // ride out a late wake-up of the writing thread.
 pa_stream *connectStream(const pa_sample_spec &format, const pa_channel_map &map, const char *device,
                          pa_usec_t segmentUs, pa_usec_t bufferUs) {
-    pa_proplist *props = pa_proplist_new();
-    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
-    pa_stream *stream = pa_stream_new_with_proplist(g_server.context, "Tunabel", &format, &map, props);
-    pa_proplist_free(props);
+    pa_proplist *props = pa::proplist_new();
+    pa::proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
+    pa_stream *stream = pa::stream_new_with_proplist(g_server.context, "Tunabel", &format, &map, props);
+    pa::proplist_free(props);
     if (!stream)
         return nullptr;
-    pa_stream_set_state_callback(stream, onStreamEvent, nullptr);
-    pa_stream_set_write_callback(stream, onStreamRequest, nullptr);
-    pa_stream_set_moved_callback(stream, onStreamMoved, nullptr);
-    pa_stream_set_suspended_callback(stream, onStreamSuspended, nullptr);
+    pa::stream_set_state_callback(stream, onStreamEvent, nullptr);
+    pa::stream_set_write_callback(stream, onStreamRequest, nullptr);
+    pa::stream_set_moved_callback(stream, onStreamMoved, nullptr);
+    pa::stream_set_suspended_callback(stream, onStreamSuspended, nullptr);
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
-    attr.tlength = uint32_t(pa_usec_to_bytes(bufferUs, &format));
+    attr.tlength = uint32_t(pa::usec_to_bytes(bufferUs, &format));
     // Plays as soon as anything is there; the ring buffer never runs dry.
     attr.prebuf = 0;
-    attr.minreq = uint32_t(pa_usec_to_bytes(segmentUs, &format));
+    attr.minreq = uint32_t(pa::usec_to_bytes(segmentUs, &format));
     attr.fragsize = uint32_t(-1);
     // No interpolation by the library: it never lets its time go back, and
     // across corked gaps between files it ran ahead of what was heard.
     const auto flags =
         pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
-    bool ok = pa_stream_connect_playback(stream, device, &attr, flags, nullptr, nullptr) >= 0;
+    bool ok = pa::stream_connect_playback(stream, device, &attr, flags, nullptr, nullptr) >= 0;
     while (ok) {
-        const pa_stream_state_t state = pa_stream_get_state(stream);
+        const pa_stream_state_t state = pa::stream_get_state(stream);
         if (state == PA_STREAM_READY)
             break;
         ok = PA_STREAM_IS_GOOD(state);
         if (ok)
-            pa_threaded_mainloop_wait(g_server.loop);
+            pa::threaded_mainloop_wait(g_server.loop);
     }
     if (!ok) {
         forget(stream);
@@ -430,9 +509,9 @@ gboolean sinkPrepare(GstAudioSink *asink, GstAudioRingBufferSpec *ring) {
     if (pa_stream *parked = g_server.parked) {
         g_server.parked = nullptr;
         if (g_server.parkedDevice == device && g_server.parkedBufferUs == bufferUs &&
-            pa_stream_get_state(parked) == PA_STREAM_READY &&
-            pa_sample_spec_equal(pa_stream_get_sample_spec(parked), &format) &&
-            pa_channel_map_equal(pa_stream_get_channel_map(parked), &map))
+            pa::stream_get_state(parked) == PA_STREAM_READY &&
+            pa::sample_spec_equal(pa::stream_get_sample_spec(parked), &format) &&
+            pa::channel_map_equal(pa::stream_get_channel_map(parked), &map))
             stream = parked;
         else
             forget(parked);
@@ -449,7 +528,7 @@ gboolean sinkPrepare(GstAudioSink *asink, GstAudioRingBufferSpec *ring) {
         sink->offeredGain->atOutput.store(sink->gain != nullptr);
     sink->stream = stream;
     sink->rate = format.rate;
-    sink->frameBytes = guint(pa_frame_size(&format));
+    sink->frameBytes = guint(pa::frame_size(&format));
     sink->format = format;
     sink->map = map;
     sink->segmentUs = segmentUs;
@@ -486,14 +565,14 @@ gboolean sinkUnprepare(GstAudioSink *asink) {
 guint64 queuedFrames(TunabelPulseSink *sink) {
     if (!sink->stream || sink->fresh || !sink->frameBytes)
         return 0;
-    const pa_timing_info *timing = pa_stream_get_timing_info(sink->stream);
-    const pa_sample_spec *format = pa_stream_get_sample_spec(sink->stream);
+    const pa_timing_info *timing = pa::stream_get_timing_info(sink->stream);
+    const pa_sample_spec *format = pa::stream_get_sample_spec(sink->stream);
     gint64 queued = gint64(sink->writtenSinceFresh);
     pa_usec_t device = 0;
     if (timing && !timing->write_index_corrupt && !timing->read_index_corrupt) {
         queued = timing->write_index - timing->read_index;
         if (timing->playing && !sink->corked)
-            queued -= gint64(pa_usec_to_bytes(pa_timeval_age(&timing->timestamp), format));
+            queued -= gint64(pa::usec_to_bytes(pa::timeval_age(&timing->timestamp), format));
         device = timing->sink_usec;
     }
     const guint64 frames = guint64(std::max<gint64>(0, queued)) / sink->frameBytes;
@@ -570,7 +649,7 @@ void awaitFirstSamples(TunabelPulseSink *sink, guint64 epoch) {
     pa_time_event *limit = wakeIn(kLongestUs);
     while (!sink->placed && sink->fresh && !sink->paused && sink->epoch == epoch &&
            g_get_monotonic_time() < until)
-        pa_threaded_mainloop_wait(g_server.loop);
+        pa::threaded_mainloop_wait(g_server.loop);
     cancelWake(limit);
 }
 
@@ -642,7 +721,7 @@ bool reconnect(TunabelPulseSink *sink, guint64 epoch) {
         if (g_get_monotonic_time() >= until)
             return false;
         pa_time_event *retry = wakeIn(50 * 1000);
-        pa_threaded_mainloop_wait(g_server.loop);
+        pa::threaded_mainloop_wait(g_server.loop);
         cancelWake(retry);
     }
     return true;
@@ -672,7 +751,7 @@ gint sinkWrite(GstAudioSink *asink, gpointer data, guint length) {
             applyGain(sink, data, length);
         guint done = 0;
         while (done < length && sink->epoch == epoch) {
-            if (!sink->stream || pa_stream_get_state(sink->stream) != PA_STREAM_READY) {
+            if (!sink->stream || pa::stream_get_state(sink->stream) != PA_STREAM_READY) {
                 // Paused with no server: nowhere to queue, nothing to wait for.
                 if (sink->paused)
                     break;
@@ -682,13 +761,13 @@ gint sinkWrite(GstAudioSink *asink, gpointer data, guint length) {
                 }
                 continue;
             }
-            size_t room = sink->paused ? length - done : pa_stream_writable_size(sink->stream);
+            size_t room = sink->paused ? length - done : pa::stream_writable_size(sink->stream);
             if (room == size_t(-1)) {
                 broken = true;
                 break;
             }
             if (room == 0) {
-                pa_threaded_mainloop_wait(g_server.loop);
+                pa::threaded_mainloop_wait(g_server.loop);
                 continue;
             }
             const size_t n = std::min<size_t>(room, length - done);
@@ -697,7 +776,7 @@ gint sinkWrite(GstAudioSink *asink, gpointer data, guint length) {
             if (!sink->paused)
                 cork(sink, false);
             const pa_seek_mode_t mode = sink->fresh ? PA_SEEK_RELATIVE_ON_READ : PA_SEEK_RELATIVE;
-            if (pa_stream_write(sink->stream, bytes + done, n, nullptr, 0, mode) < 0) {
+            if (pa::stream_write(sink->stream, bytes + done, n, nullptr, 0, mode) < 0) {
                 broken = true;
                 break;
             }
@@ -720,7 +799,7 @@ gint sinkWrite(GstAudioSink *asink, gpointer data, guint length) {
             // Nothing to write to: held here, not spinning, until the
             // pipeline pauses or stops this output.
             while (sink->epoch == epoch && !sink->paused)
-                pa_threaded_mainloop_wait(g_server.loop);
+                pa::threaded_mainloop_wait(g_server.loop);
         }
         sink->writing = FALSE;
         wake();
@@ -749,7 +828,7 @@ void sinkPause(GstAudioSink *asink) {
     const gint64 until = g_get_monotonic_time() + kLongestUs;
     pa_time_event *limit = wakeIn(kLongestUs);
     while (sink->writing && g_get_monotonic_time() < until)
-        pa_threaded_mainloop_wait(g_server.loop);
+        pa::threaded_mainloop_wait(g_server.loop);
     cancelWake(limit);
 }
 
