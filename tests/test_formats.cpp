@@ -1,10 +1,12 @@
 // FLAC, Ogg Vorbis, Opus and AAC in MP4 beside the older types: listed,
 // recognised by their guard, opened with their exact length, played to
 // their end, and joined with no restart and no sample lost or added.
+#include "platform/engine/mp4gapless.h"
 #include "platform/listcontrols.h"
 #include "support/mediafiles.h"
 #include "support/sinktap.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -24,7 +26,8 @@ std::vector<Kind> makeKinds(const QString &d) {
             {MakeVorbis(d, "b.ogg", {1.29}), 1.29, 0.001},
             {MakeVorbis(d, "c.oga", {1.31}), 1.31, 0.001},
             {MakeOpus(d, "d.opus", {1.13}), 1.13, 0.001},
-            {MakeM4a(d, "e.m4a", {1.21}), 1.21, 0.05}};
+            {MakeM4a(d, "e.m4a", {1.21}), 1.21, 0.001},
+            {MakeM4a(d, "f.m4a", {1.17}, M4aDelay::StoreTag), 1.17, 0.001}};
 }
 
 } // namespace
@@ -36,14 +39,14 @@ TEST(Formats, NewKindsAreListedOpenedWithTheirLengthAndPlayedToTheEnd) {
     const std::vector<Kind> kinds = makeKinds(d);
     for (const Kind &k : kinds)
         ASSERT_FALSE(k.path.isEmpty());
-    MakeFile(d, "f.flac.txt", "pas du son");
+    MakeFile(d, "g.flac.txt", "pas du son");
 
     FileListBox list;
     list.setPath(d);
     QStringList names;
     for (int i = 0; i < list.ListCount(); ++i)
         names << list.List(i);
-    EXPECT_EQ(names, QStringList({"a.flac", "b.ogg", "c.oga", "d.opus", "e.m4a"}));
+    EXPECT_EQ(names, QStringList({"a.flac", "b.ogg", "c.oga", "d.opus", "e.m4a", "f.m4a"}));
 
     GstRig r;
     for (const Kind &k : kinds) {
@@ -66,6 +69,72 @@ TEST(Formats, NewKindsAreListedOpenedWithTheirLengthAndPlayedToTheEnd) {
     // An MP4 cut short has lost its description (written last) or its data.
     for (double part : {0.3, 0.6, 0.95})
         EXPECT_FALSE(gstengine::looksLikeItsKind(MakeTruncated(kinds[4].path, d, "coupé.m4a", part))) << part;
+}
+
+// The movie box of either kind of AAC file tells its priming and the
+// samples kept, and is mended at its size for the demuxer: an edited movie
+// lengthened past its edit's end in media time, a tagged one given the edit
+// its tag describes. Damaged boxes are read and mended with no fault and
+// keep their size.
+TEST(Formats, Mp4MovieBoxesAreReadAndMendedAtTheirSize) {
+    QTemporaryDir tmp;
+    constexpr int64_t kFrames = 51597; // 1.17 s at 44.1 kHz
+    const QString edited = MakeM4a(tmp.path(), "e.m4a", {1.17});
+    const QString tagged = MakeM4a(tmp.path(), "t.m4a", {1.17}, M4aDelay::StoreTag);
+    ASSERT_FALSE(edited.isEmpty() || tagged.isEmpty());
+    auto movieOf = [](const QString &path) {
+        QFile f(path);
+        const QByteArray all = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        const qsizetype at = all.lastIndexOf("moov") - 4; // ffmpeg writes it last
+        return at < 0 ? std::vector<uint8_t>() : std::vector<uint8_t>(all.begin() + at, all.end());
+    };
+    for (const QString &path : {edited, tagged}) {
+        SCOPED_TRACE(path.toStdString());
+        std::vector<uint8_t> moov = movieOf(path);
+        ASSERT_FALSE(moov.empty());
+        const gstengine::Mp4Sound before = gstengine::readMovieSound(moov.data(), moov.size());
+        EXPECT_EQ(before.priming, 1024);
+        EXPECT_EQ(before.kept, kFrames);
+        EXPECT_EQ(before.fromEdit, path == edited);
+        EXPECT_DOUBLE_EQ(gstengine::Mp4SoundSeconds(path), double(kFrames) / 44100);
+        const std::size_t size = moov.size();
+        ASSERT_TRUE(gstengine::mendMovieBox(moov));
+        ASSERT_EQ(moov.size(), size);
+        const gstengine::Mp4Sound after = gstengine::readMovieSound(moov.data(), moov.size());
+        EXPECT_TRUE(after.fromEdit);
+        EXPECT_EQ(after.priming, 1024);
+        EXPECT_EQ(after.kept, kFrames);
+        EXPECT_FALSE(gstengine::mendMovieBox(moov)) << "a mended box needs nothing more";
+    }
+    // No delay told: nothing to mend, no length of our own.
+    std::vector<uint8_t> bare = movieOf(tagged);
+    const auto name = std::search(bare.begin(), bare.end(), std::begin("iTunSMPB"), std::end("iTunSMPB") - 1);
+    ASSERT_NE(name, bare.end());
+    *name = 'X';
+    EXPECT_LT(gstengine::readMovieSound(bare.data(), bare.size()).seconds(), 0);
+    EXPECT_FALSE(gstengine::mendMovieBox(bare));
+
+    uint32_t seed = 777;
+    auto next = [&] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+    for (const QString &path : {edited, tagged}) {
+        const std::vector<uint8_t> good = movieOf(path);
+        for (int round = 0; round < 3000; ++round) {
+            std::vector<uint8_t> moov = good;
+            if (round % 4 == 3) { // cut short, the header telling the new size
+                moov.resize(8 + next() % (good.size() - 8));
+                const std::size_t n = moov.size();
+                moov[0] = uint8_t(n >> 24), moov[1] = uint8_t(n >> 16), moov[2] = uint8_t(n >> 8),
+                moov[3] = uint8_t(n);
+            } else {
+                for (unsigned i = 0, hits = 1 + next() % 4; i < hits; ++i)
+                    moov[8 + next() % (moov.size() - 8)] = uint8_t(round % 2 ? next() : 0xff);
+            }
+            const std::size_t size = moov.size();
+            gstengine::readMovieSound(moov.data(), moov.size());
+            gstengine::mendMovieBox(moov);
+            ASSERT_EQ(moov.size(), size) << round;
+        }
+    }
 }
 
 // A cut MP4 offered next is never switched to on the streaming thread, where
@@ -102,7 +171,7 @@ TEST(Formats, NewKindsJoinWithNoRestartAndNothingLostOrAdded) {
         total += k.seconds;
         slack += std::max(k.tolerance, 0.002);
     }
-    chain << MakeWav(d, "f.wav", {1.2}) << kinds[0].path;
+    chain << MakeWav(d, "g.wav", {1.2}) << kinds[0].path;
     total += 1.2 + kinds[0].seconds;
 
     GstRig r(silentSinks(true));

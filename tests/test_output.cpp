@@ -4,6 +4,7 @@
 // was lost, repeated or left over from the previous file.
 #include "platform/engine/engine.h"
 #include "platform/engine/pulseoutput.h"
+#include "support/mediafiles.h"
 #include "support/sinktap.h"
 
 #include <QDBusConnection>
@@ -11,6 +12,7 @@
 #include <QDBusVirtualObject>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -462,12 +464,11 @@ std::function<bool(const QString &, const QString &)> byFfmpeg(const char *codec
 // MP3 made by lame, whose tag tells the encoder's delay and padding: a WAV
 // then two MP3 cut from one tone, played on, are heard as that one tone,
 // with no silence where the MP3 start or end and no sample more or less.
-// AAC in MP4 whose edit list gives them (as ffmpeg and the music stores
-// write it) and MP2, which carries no tag (its filter banks' delay of 481
-// samples is trimmed at each file's start), join with no silence too; their
-// decoders lose part of a last frame (GStreamer's AAC decoding never gives
-// the edit's last frame, ffmpeg's MP2 encoder drops the delay's tail), which
-// no player hears as a hole.
+// AAC in MP4 joins sample-exact too, whether an edit list gives the delay
+// (as ffmpeg writes it) or an iTunSMPB tag (as the music stores do). MP2
+// carries no tag (its filter banks' delay of 481 samples is trimmed at each
+// file's start) and joins with no silence; its decoder loses part of a last
+// frame (ffmpeg's encoder drops the delay's tail), which no one hears.
 TEST_F(ServerOutputTest, EncodedFilesJoinSeamless) {
     const QString lame = QStandardPaths::findExecutable("lame");
     ASSERT_FALSE(lame.isEmpty() || QStandardPaths::findExecutable("ffmpeg").isEmpty())
@@ -476,13 +477,25 @@ TEST_F(ServerOutputTest, EncodedFilesJoinSeamless) {
                                                                              const QString &mp3) {
         return QProcess::execute(lame, {"--quiet", wav, mp3}) == 0;
     };
+    // No edit list; the tag says ffmpeg's 1,024 samples of priming and the
+    // WAV's length (16-bit stereo after a 44-byte header).
+    const std::function<bool(const QString &, const QString &)> byStore = [&](const QString &wav,
+                                                                              const QString &m4a) {
+        return QProcess::execute(QStandardPaths::findExecutable("ffmpeg"),
+                                 {"-loglevel", "error", "-nostdin", "-y", "-i", wav, "-c:a", "aac",
+                                  "-use_editlist", "0", m4a}) == 0 &&
+               testmedia::AddStoreTag(m4a, 1024, uint64_t(QFileInfo(wav).size() - 44) / 4);
+    };
     const struct {
         const char *suffix;
         std::function<bool(const QString &, const QString &)> encode;
         int samplesOff; // how far the heard length may be from the tone's
-    } kinds[] = {{"mp3", byLame, 40}, {"m4a", byFfmpeg("aac"), 1024}, {"mp2", byFfmpeg("mp2"), 1152}};
+    } kinds[] = {{"mp3", byLame, 40},
+                 {"m4a", byFfmpeg("aac"), 3},
+                 {"m4a", byStore, 3},
+                 {"mp2", byFfmpeg("mp2"), 1152}};
     for (const auto &kind : kinds) {
-        SCOPED_TRACE(kind.suffix);
+        SCOPED_TRACE(testing::Message() << kind.suffix << " #" << (&kind - kinds));
         int total = 0;
         const QStringList paths = encodedChain(dir.path(), kind.suffix, kind.encode, &total);
         ASSERT_EQ(paths.size(), 3);

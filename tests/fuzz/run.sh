@@ -7,7 +7,7 @@ set -uo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build/fuzz}
 seconds=${FUZZ_SECONDS:-60}
-names=${FUZZ_ONLY:-"playlist handover settings midi aiff mpeg"}
+names=${FUZZ_ONLY:-"playlist handover settings midi aiff mpeg mp4"}
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}
 failed=0

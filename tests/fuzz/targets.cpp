@@ -3,6 +3,7 @@
 #include "platform/desktop/handoverclient.h"
 #include "platform/desktop/handoverparser.h"
 #include "platform/engine/gstmediacontrol.h"
+#include "platform/engine/mp4gapless.h"
 #include "platform/engine/mpegaudio.h"
 #include "platform/filename.h"
 #include "platform/settingsstore.h"
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace fuzz {
 
@@ -235,6 +237,21 @@ bool Mpeg(const uint8_t *data, size_t size) {
     QFile::remove(path);
     // No sound is -1; otherwise a length the display can show.
     return seconds == -1 || (std::isfinite(seconds) && seconds >= 0);
+}
+
+// A movie box as the demuxer hands it over: read and mended at its size,
+// and as a whole file, read for its length.
+bool Mp4(const uint8_t *data, size_t size) {
+    std::vector<uint8_t> moov(data, data + size);
+    const double seconds = gstengine::readMovieSound(moov.data(), moov.size()).seconds();
+    const bool mended = gstengine::mendMovieBox(moov);
+    const bool sameSize =
+        moov.size() == size && (!mended || (gstengine::mendMovieBox(moov), moov.size() == size));
+    const QString path = asFile(data, size, "m4a");
+    const double fromFile = gstengine::Mp4SoundSeconds(path);
+    QFile::remove(path);
+    auto valid = [](double s) { return s == -1 || (std::isfinite(s) && s >= 0); };
+    return sameSize && valid(seconds) && valid(fromFile);
 }
 
 } // namespace fuzz

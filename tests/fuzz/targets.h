@@ -23,10 +23,11 @@ bool Settings(const uint8_t *data, size_t size);
 bool Midi(const uint8_t *data, size_t size);
 bool Aiff(const uint8_t *data, size_t size);
 bool Mpeg(const uint8_t *data, size_t size);
+bool Mp4(const uint8_t *data, size_t size);
 
 inline constexpr Target kTargets[] = {
-    {"playlist", Playlist}, {"handover", Handover}, {"settings", Settings},
-    {"midi", Midi},         {"aiff", Aiff},         {"mpeg", Mpeg},
+    {"playlist", Playlist}, {"handover", Handover}, {"settings", Settings}, {"midi", Midi},
+    {"aiff", Aiff},         {"mpeg", Mpeg},         {"mp4", Mp4},
 };
 
 } // namespace fuzz

@@ -2,8 +2,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QtEndian>
 
 #include <gst/gst.h>
 
@@ -181,17 +183,61 @@ QString MakeOpus(const QString &dir, const QString &name, const Tone &tone) {
 
 // By ffmpeg, which writes the encoder's delay and padding in an edit list as
 // the files of music stores carry them (GStreamer's muxer writes none).
-QString MakeM4a(const QString &dir, const QString &name, const Tone &tone) {
+QString MakeM4a(const QString &dir, const QString &name, const Tone &tone, M4aDelay delay) {
     const QString ffmpeg = QStandardPaths::findExecutable("ffmpeg");
     const QString source = MakeWav(dir, name + ".source.wav", tone);
     if (ffmpeg.isEmpty() || source.isEmpty())
         return {};
     const QString out = dir + "/" + name;
+    QStringList args = {"-loglevel", "error", "-nostdin", "-y", "-i", source, "-c:a", "aac", "-b:a", "160k"};
+    if (delay == M4aDelay::StoreTag)
+        args << "-use_editlist"
+             << "0";
     QProcess p;
-    p.start(ffmpeg, {"-loglevel", "error", "-nostdin", "-y", "-i", source, "-c:a", "aac", "-b:a", "160k", out});
-    const bool ok = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    p.start(ffmpeg, args << out);
+    bool ok = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    const qint64 frames = (QFileInfo(source).size() - 44) / (2 * tone.channels);
     QFile::remove(source);
+    if (ok && delay == M4aDelay::StoreTag)
+        ok = AddStoreTag(out, 1024, uint64_t(frames)); // ffmpeg's AAC encoder primes 1,024 samples
     return ok ? out : QString();
+}
+
+bool AddStoreTag(const QString &path, uint32_t priming, uint64_t kept) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray file = f.readAll();
+    auto box = [](const char *type, const QByteArray &body) {
+        QByteArray out;
+        put(out, true, {{uint32_t(body.size() + 8), 4}});
+        return out + type + body;
+    };
+    const QByteArray zero(4, 0);
+    const QByteArray text =
+        QString::asprintf(" 00000000 %08X 00000000 %016llX 00000000 00000000 00000000 00000000 "
+                          "00000000 00000000 00000000 00000000",
+                          priming, static_cast<unsigned long long>(kept))
+            .toLatin1();
+    const QByteArray tag =
+        box("----", box("mean", zero + "com.apple.iTunes") + box("name", zero + "iTunSMPB") +
+                        box("data", QByteArray("\x00\x00\x00\x01", 4) + zero + text));
+    // The tag goes last in the movie's item list; the boxes around it grow.
+    const qsizetype moov = file.lastIndexOf("moov") - 4, ilst = file.lastIndexOf("ilst") - 4;
+    if (moov < 0 || ilst < moov || file.indexOf("edts", moov) >= 0)
+        return false;
+    auto size = [&](qsizetype at) { return qsizetype(qFromBigEndian<quint32>(file.constData() + at)); };
+    if (moov + size(moov) != file.size())
+        return false; // the samples' offsets would move
+    const qsizetype end = ilst + size(ilst);
+    for (const char *type : {"moov", "udta", "meta", "ilst"}) {
+        const qsizetype at = file.lastIndexOf(type, ilst + 4) - 4;
+        if (at < moov || at + size(at) < end)
+            return false;
+        qToBigEndian(quint32(size(at) + tag.size()), file.data() + at);
+    }
+    file.insert(end, tag);
+    return f.seek(0) && f.write(file) == file.size();
 }
 
 QString MakeMp3(const QString &dir, const QString &name, const Tone &tone, Mp3Kind kind) {

@@ -48,8 +48,14 @@ QString MakeFlac(const QString &dir, const QString &name, const Tone &tone = {})
 QString MakeVorbis(const QString &dir, const QString &name, const Tone &tone = {});
 // Ogg Opus, resampled to 48 kHz; the length is exact once the pre-skip is dropped.
 QString MakeOpus(const QString &dir, const QString &name, const Tone &tone = {});
-// AAC in MP4 (.m4a), without the encoder's delay recorded.
-QString MakeM4a(const QString &dir, const QString &name, const Tone &tone = {});
+// AAC in MP4 (.m4a) with the encoder's delay in an edit list, as ffmpeg
+// writes it, or in an iTunSMPB tag and no edit list, as the music stores do.
+enum class M4aDelay { EditList, StoreTag };
+QString MakeM4a(const QString &dir, const QString &name, const Tone &tone = {},
+                M4aDelay delay = M4aDelay::EditList);
+// Adds an iTunSMPB tag to an MP4 made with no edit list and its movie box
+// last: `priming` samples to skip, `kept` to play.
+bool AddStoreTag(const QString &path, uint32_t priming, uint64_t kept);
 
 // Any bytes under any name, e.g. text in a file called "faux.mp3".
 QString MakeFile(const QString &dir, const QString &name, const QByteArray &contents);

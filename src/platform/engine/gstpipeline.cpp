@@ -1,6 +1,7 @@
 // GStreamer plumbing behind GstMediaControl: engine start-up, element
 // parsing, and the parse-only length pass for MPEG audio.
 #include "platform/engine/engine.h"
+#include "platform/engine/mp4gapless.h"
 #include "platform/engine/mpegaudio.h"
 #include "platform/engine/pulseoutput.h"
 #include "platform/filename.h"
@@ -239,12 +240,15 @@ static bool isProgramStream(const QString &path) {
 bool needsParsedDuration(const QString &path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     // MPEG audio without a header has only a bitrate estimate; program
-    // streams get theirs from timestamps that muxers offset.
-    return suffix == "mp3" || suffix == "mp2" || suffix == "mpa" || suffix == "mpga" || suffix == "mp1" ||
-           suffix == "mpg" || suffix == "mpeg" || suffix == "mpe";
+    // streams get theirs from timestamps that muxers offset; AAC in MP4
+    // has its movie's length, which counts the encoder's priming.
+    return suffix == "m4a" || suffix == "mp3" || suffix == "mp2" || suffix == "mpa" || suffix == "mpga" ||
+           suffix == "mp1" || suffix == "mpg" || suffix == "mpeg" || suffix == "mpe";
 }
 
 double parsedDuration(const QString &path, int timeoutMs) {
+    if (QFileInfo(path).suffix().toLower() == "m4a")
+        return Mp4SoundSeconds(path); // -1 leaves the demuxer's
     if (!isProgramStream(path)) {
         // MPEG audio: walking the frame headers gives the same length at a
         // fraction of the cost of a parse pipeline.

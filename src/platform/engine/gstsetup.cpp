@@ -1,6 +1,7 @@
 // Building the pipeline, readying it while the player sits idle, and
 // tearing it down.
 #include "platform/engine/gstmediacontrol.h"
+#include "platform/engine/mp4gapless.h"
 #include "platform/engine/pulseoutput.h"
 
 #include <QCoreApplication>
@@ -258,6 +259,7 @@ bool GstMediaControl::ensurePipeline() {
     m_output.format = gstengine::outputFormat(out);
     g_object_set(m_playbin, "audio-sink", out, nullptr);
     trimLayerTwoDelay(m_playbin);
+    gstengine::mendMp4Movies(m_playbin);
     if (GstElement *tempo = gst_element_factory_make("scaletempo", nullptr))
         g_object_set(m_playbin, "audio-filter", tempo, nullptr);
 
