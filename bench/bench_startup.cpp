@@ -362,15 +362,21 @@ int main(int argc, char **argv) {
     // channel; its registry is the one the children share.
     const fs::path player = fs::path(g_self).parent_path().parent_path() / "tunabel-player";
     if (fs::exists(player)) {
+        // One home, as a user has: its first start (the settings made, the
+        // plugins that look into the home scanned again into the registry,
+        // 2 MB more) is reported apart from the everyday ones.
+        const fs::path home = root / "player-home";
+        const long first = playerAtRest(player, home, warmRegistry, 3000);
+        crashed |= first < 0;
         std::vector<double> real;
         for (int i = 0; i < std::min(runs, 5); ++i) {
-            const long kb =
-                playerAtRest(player, root / ("player-home-" + std::to_string(i)), warmRegistry, 3000);
+            const long kb = playerAtRest(player, home, warmRegistry, 3000);
             crashed |= kb < 0;
             real.push_back(double(kb) / 1024.0);
         }
         const double med = bench::median(real);
-        bench::reportBound("memory_player", med, "40MB", med > 0 && med <= 40.0, "MB", 1, "after=3s");
+        bench::reportBound("memory_player", med, "40MB", med > 0 && med <= 40.0, "MB", 1,
+                           "after=3s first_start=" + bench::fmt(double(first) / 1024.0, "MB"));
     }
     // Readied, it must stay under what the player held from its start before
     // it waited for the user (48.9 to 49.1 MB).

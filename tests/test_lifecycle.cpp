@@ -1,4 +1,5 @@
 // Load and unload of the main window against a private settings store.
+#include "support/mediawatch.h"
 #include "support/playerfixture.h"
 
 #include "platform/settingsstore.h"
@@ -274,6 +275,14 @@ TEST(Splash, PaintedBeforeTheMainWindowLoadsOrNotShownAndUnloadedWithIt) {
         }
         EXPECT_TRUE(App::form1->isVisible());
         EXPECT_FALSE(splash->isVisible());
+        // Hidden, it let its window and picture go; shown again as the About
+        // box, it has both again.
+        if (shown) {
+            ASSERT_TRUE(waitFor([&] { return splash->windowHandle() == nullptr; }, 10000));
+            splash->show();
+            EXPECT_EQ(splash->grab().toImage(), painted);
+            splash->hide();
+        }
         // Closing the main window unloads the start window too.
         held.reset();
         QPointer<Form1> main(App::form1);

@@ -57,6 +57,15 @@ void Form3::Form_Load() {
         App::form1->Form_Load();
     }
     hide();
+    // Loaded but unseen until the About box: its window and picture are
+    // made again then, and meanwhile hold nothing (0.5 MB). Once the main
+    // window is on screen, which this X traffic would delay.
+    QTimer::singleShot(500, this, [this] {
+        if (!isVisible()) {
+            m_picture = QPixmap();
+            destroy();
+        }
+    });
 }
 
 bool Form3::waitForFirstPaint() {
@@ -78,6 +87,8 @@ void Form3::Form_Click() {
 }
 
 void Form3::paintEvent(QPaintEvent *) {
+    if (m_picture.isNull())
+        m_picture = LoadPicture("splash.svg");
     QPainter p(this);
     p.drawPixmap(rect(), m_picture);
     // Painted for the screen, not grabbed: the wait ends once this is flushed.
