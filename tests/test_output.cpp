@@ -337,13 +337,15 @@ TEST_F(ServerOutputTest, AServerRestartedMidTrackIsFollowedAndOneGoneIsReported)
     const size_t before = p.states.size();
     killServer();
     const int killedAt = int(p.c.CurrentPosition() * 100); // in steps
-    // Back a second later; its first block then takes two more before
-    // anything is heard: the file is held, not ended.
-    waitFor([] { return false; }, 1000);
+    // Back a moment later; its first block then takes two more before
+    // anything is heard: the file is held, not ended. The output waits 1.5 s
+    // from the kill; a loaded machine may take most of that to reap the old
+    // server and start the new one (seen once after a one-second absence).
+    waitFor([] { return false; }, 300);
     startServer();
     startRecorder();
     ASSERT_TRUE(waitFor([&] { return p.stoppedSince(before) || !p.errors.empty(); }));
-    EXPECT_TRUE(p.errors.empty());
+    EXPECT_TRUE(p.errors.empty()) << p.errors[0].first << " " << p.errors[0].second.toStdString();
     // Heard again from about where it was (what the old server held is
     // lost), every later step whole and in order to the end.
     const auto runs = heardRuns();
